@@ -1,0 +1,33 @@
+// An owning handle for a POSIX file descriptor, and the small system-call loops the stages share.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) { }
+    ~FileDescriptor();
+
+    FileDescriptor(FileDescriptor&& other) noexcept;
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return descriptor_; }
+    bool is_open() const { return descriptor_ >= 0; }
+
+    // Closing an output is where a delayed write error can surface, so callers that wrote check this.
+    [[nodiscard]] bool close();
+
+private:
+    int descriptor_ = -1;
+};
+
+// Opens with O_CLOEXEC added; the handle is not open when the call failed (errno says why).
+FileDescriptor open_file(const std::string& path, int flags, mode_t mode = 0666);
+
+// Writes every byte, continuing short writes and interrupted calls; false on the first real error.
+[[nodiscard]] bool write_all(int descriptor, std::string_view bytes);

@@ -1,0 +1,79 @@
+#include "recording/recording_header.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t channel_name_offset = 28;
+constexpr std::size_t event_name_length_offset = 89;
+constexpr std::size_t event_name_offset = 91;
+constexpr std::uint8_t sync_byte = 0x47;
+
+bool is_known_version(unsigned version)
+{
+    return version == 0x5000 || version == 0x5010;
+}
+
+}
+
+std::optional<RecordingHeader> RecordingHeader::parse(std::span<const std::uint8_t> delivered)
+{
+    RecordingHeader header;
+    std::copy_n(delivered.begin(), std::min(delivered.size(), header_block_size), header.block_.begin());
+
+    if (std::memcmp(header.block_.data(), "TFrc", 4) != 0)
+        return std::nullopt;
+    if (!is_known_version(header.read_u16(4)))
+        return std::nullopt;
+    if (header.block_[transport_stream_offset] != sync_byte)
+        return std::nullopt;
+    return header;
+}
+
+unsigned RecordingHeader::read_u16(std::size_t offset) const
+{
+    return static_cast<unsigned>(block_[offset] << 8 | block_[offset + 1]);
+}
+
+BroadcastTime RecordingHeader::read_u32(std::size_t offset) const
+{
+    return static_cast<BroadcastTime>(read_u16(offset)) << 16 | read_u16(offset + 2);
+}
+
+std::string_view RecordingHeader::text(std::size_t offset, std::size_t max_length) const
+{
+    // Stops at the first zero byte and never runs past the block.
+    auto begin = block_.begin() + static_cast<std::ptrdiff_t>(offset);
+    auto limit = begin + static_cast<std::ptrdiff_t>(std::min(max_length, block_.size() - offset));
+    auto end = std::find(begin, limit, std::uint8_t { 0 });
+    return { reinterpret_cast<const char*>(block_.data()) + offset, static_cast<std::size_t>(end - begin) };
+}
+
+std::string_view RecordingHeader::channel_name() const
+{
+    return text(channel_name_offset, block_.size());
+}
+
+std::string_view RecordingHeader::event_name() const
+{
+    return text(event_name_offset, block_[event_name_length_offset]);
+}
+
+std::string_view RecordingHeader::event_description() const
+{
+    // The description starts right after the L bytes of the name, even when the name ends early.
+    return text(event_name_offset + block_[event_name_length_offset], block_.size());
+}
+
+std::optional<RecordingHeader> read_recording_header(int input_descriptor)
+{
+    std::array<std::uint8_t, header_block_size> bytes {};
+    ssize_t delivered;
+    do
+        delivered = ::pread(input_descriptor, bytes.data(), bytes.size(), 0);
+    while (delivered < 0 && errno == EINTR);
+    return RecordingHeader::parse(std::span(bytes).first(static_cast<std::size_t>(std::max<ssize_t>(delivered, 0))));
+}

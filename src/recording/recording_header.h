@@ -1,0 +1,59 @@
+// The header block at the start of a recording: its layout, field accessors and acceptance check.
+#pragma once
+
+#include "catalogue/broadcast_time.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+// The recorder's header area ends here and the transport stream runs from here to the end of the file.
+inline constexpr std::uint64_t transport_stream_offset = 3760;
+
+// The header area plus the start of the stream, enough to hold the first packet's sync byte.
+inline constexpr std::size_t header_block_size = 4188;
+
+class RecordingHeader {
+public:
+    // Accepts the block when it carries the magic, a known format version and the first sync byte.
+    // Bytes past `delivered` read as zero, so a file of 3760 bytes or fewer fails the sync test.
+    static std::optional<RecordingHeader> parse(std::span<const std::uint8_t> delivered);
+
+    unsigned duration_hours() const { return block_[8]; }
+    unsigned duration_minutes() const { return block_[9]; }
+    unsigned service_number() const { return read_u16(10); }
+    unsigned service_type() const { return read_u16(12); }
+    unsigned service_id() const { return read_u16(18); }
+    unsigned pmt_pid() const { return read_u16(20) & pid_mask; }
+    unsigned pcr_pid() const { return read_u16(22) & pid_mask; }
+    unsigned video_pid() const { return read_u16(24) & pid_mask; }
+    unsigned audio_pid() const { return read_u16(26) & pid_mask; }
+    unsigned transport_stream_id() const { return read_u16(64); }
+    unsigned original_network_id() const { return read_u16(68); }
+    unsigned event_id() const { return read_u16(78); }
+    BroadcastTime start_time() const { return read_u32(80); }
+    BroadcastTime end_time() const { return read_u32(84); }
+
+    // Texts are the bytes as stored, with no character-set conversion.
+    std::string_view channel_name() const;
+    std::string_view event_name() const;
+    std::string_view event_description() const;
+
+private:
+    static constexpr unsigned pid_mask = 0x1FFF;
+
+    RecordingHeader() = default;
+
+    unsigned read_u16(std::size_t offset) const;
+    BroadcastTime read_u32(std::size_t offset) const;
+    std::string_view text(std::size_t offset, std::size_t max_length) const;
+
+    std::array<std::uint8_t, header_block_size> block_ {};
+};
+
+// Reads the block from the start of the open recording with one read. A read error is not reported
+// apart: the check simply runs on what was delivered. Prints nothing.
+std::optional<RecordingHeader> read_recording_header(int input_descriptor);

@@ -1,0 +1,147 @@
+#include "cli/command_line.h"
+
+#include "support/captured_console.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::optional<RunOptions> scan(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), "pelorus");
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments)
+        pointers.push_back(argument.c_str());
+    pointers.push_back(nullptr);
+    return parse_command_line(static_cast<int>(arguments.size()), pointers.data());
+}
+
+struct ScanCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    RunOptions expected;
+};
+
+void PrintTo(const ScanCase& scan_case, std::ostream* stream) { *stream << scan_case.name; }
+
+RunOptions with_paths(std::string input, std::string output, std::string catalogue)
+{
+    RunOptions options;
+    options.input_path = std::move(input);
+    options.output_path = std::move(output);
+    options.catalogue_path = std::move(catalogue);
+    return options;
+}
+
+RunOptions with_flags(bool append, bool keep_input, bool skip_extraction)
+{
+    RunOptions options;
+    options.append = append;
+    options.keep_input = keep_input;
+    options.skip_extraction = skip_extraction;
+    return options;
+}
+
+const std::vector<ScanCase> accepted_cases = {
+    { "NoArgumentsGivesDefaults", {}, with_paths("test.rec", "test.ts", "rec.csv") },
+    { "PositionalsFillInputOutputCatalogue", { "a.rec", "a.ts", "list.csv" }, with_paths("a.rec", "a.ts", "list.csv") },
+    { "FourthPositionalIsIgnored", { "a.rec", "a.ts", "list.csv", "extra" }, with_paths("a.rec", "a.ts", "list.csv") },
+    { "OptionFormsSetPaths", { "-i", "x.rec", "-o", "x.ts", "-c", "x.csv" }, with_paths("x.rec", "x.ts", "x.csv") },
+    { "OptionsInAnyOrder", { "-c", "x.csv", "-i", "x.rec" }, with_paths("x.rec", "test.ts", "x.csv") },
+    { "OutputOptionMovesSlotToCatalogue", { "-o", "x.ts", "y.csv" }, with_paths("test.rec", "x.ts", "y.csv") },
+    { "CatalogueOptionMovesSlotPastTheEnd", { "-c", "z.csv", "w" }, with_paths("test.rec", "test.ts", "z.csv") },
+    { "InputOptionMovesSlotToOutput", { "-i", "b.rec", "b.ts" }, with_paths("b.rec", "b.ts", "rec.csv") },
+    { "LaterValueWins", { "a.rec", "-i", "b.rec", "c.ts" }, with_paths("b.rec", "c.ts", "rec.csv") },
+    { "OnlySecondCharacterCounts", { "-ifoo", "x.rec" }, with_paths("x.rec", "test.ts", "rec.csv") },
+    { "ValueIsTakenWhateverItLooksLike", { "-o", "-t" }, with_paths("test.rec", "-t", "rec.csv") },
+    { "PathWithBracketIsKeptWhole", { "rec]1.rec" }, with_paths("rec]1.rec", "test.ts", "rec.csv") },
+    { "PathWithSpacesAndBracketsIsKeptWhole", { "News [HD].rec" }, with_paths("News [HD].rec", "test.ts", "rec.csv") },
+    { "LeadingBlanksAreKept", { "  a.rec" }, with_paths("  a.rec", "test.ts", "rec.csv") },
+    { "LeadingBracketIsKept", { "]a.rec" }, with_paths("]a.rec", "test.ts", "rec.csv") },
+    { "EmptyPositionalSetsEmptyPath", { "", "b.ts" }, with_paths("", "b.ts", "rec.csv") },
+    { "EmptyOptionValueSetsEmptyPath", { "-c", "" }, with_paths("test.rec", "test.ts", "") },
+    { "DashAFlag", { "-a" }, with_flags(false, true, false) },
+    { "DashKFlag", { "-k" }, with_flags(true, false, false) },
+    { "DashTFlag", { "-t" }, with_flags(true, true, true) },
+    { "SlashFormOfFlag", { "/t" }, with_flags(true, true, true) },
+    { "AllFlags", { "-a", "-k", "-t" }, with_flags(false, false, true) },
+};
+
+class AcceptedCommandLine : public testing::TestWithParam<ScanCase> { };
+
+TEST_P(AcceptedCommandLine, FillsRunOptions)
+{
+    const ScanCase& scan_case = GetParam();
+    std::optional<RunOptions> options = scan(scan_case.arguments);
+    ASSERT_TRUE(options.has_value());
+    EXPECT_EQ(options->input_path, scan_case.expected.input_path);
+    EXPECT_EQ(options->output_path, scan_case.expected.output_path);
+    EXPECT_EQ(options->catalogue_path, scan_case.expected.catalogue_path);
+    EXPECT_EQ(options->append, scan_case.expected.append);
+    EXPECT_EQ(options->keep_input, scan_case.expected.keep_input);
+    EXPECT_EQ(options->skip_extraction, scan_case.expected.skip_extraction);
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLine, AcceptedCommandLine, testing::ValuesIn(accepted_cases),
+    [](const testing::TestParamInfo<ScanCase>& info) { return std::string(info.param.name); });
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> arguments;
+};
+
+void PrintTo(const UsageCase& usage_case, std::ostream* stream) { *stream << usage_case.name; }
+
+const std::vector<UsageCase> usage_cases = {
+    { "UnknownLetter", { "a.rec", "-x", "b.ts" } },
+    { "UpperCaseInput", { "-I", "a.rec" } },
+    { "UpperCaseSkip", { "-T" } },
+    { "DashAlone", { "-" } },
+    { "SlashAlone", { "/" } },
+    { "AbsolutePathIsOptionD", { "/data/a.rec" } },
+    { "InputOptionWithoutValue", { "a.rec", "-i" } },
+    { "OutputOptionWithoutValue", { "a.rec", "-o" } },
+    { "CatalogueOptionWithoutValue", { "-c" } },
+    { "StopsAtFirstUnknownOption", { "-q", "-o" } },
+};
+
+class RefusedCommandLine : public testing::TestWithParam<UsageCase> { };
+
+TEST_P(RefusedCommandLine, AsksForUsageText)
+{
+    EXPECT_FALSE(scan(GetParam().arguments).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLine, RefusedCommandLine, testing::ValuesIn(usage_cases),
+    [](const testing::TestParamInfo<UsageCase>& info) { return std::string(info.param.name); });
+
+TEST(CommandLine, KeepsVeryLongPathWhole)
+{
+    std::string long_path(5000, 'x');
+    long_path += ".rec";
+    std::optional<RunOptions> options = scan({ long_path });
+    ASSERT_TRUE(options.has_value());
+    EXPECT_EQ(options->input_path, long_path);
+}
+
+TEST(CommandLine, UsageTextIsExact)
+{
+    CapturedConsole console;
+    print_usage(console.console());
+    EXPECT_EQ(console.text(),
+        "\npelorus v0.02"
+        "\n============"
+        "\n"
+        "\nusage: pelorus <options> <input file> <output file> <.csv file> "
+        "\n         -i    input filename"
+        "\n         -o    output filename"
+        "\n         -c    .csv filename"
+        "\n         -a    overwrite output header info (normally appends)"
+        "\n         -k    delete .rec file (normally keeps)"
+        "\n         -t    no .ts file generation");
+}
+
+}

@@ -1,0 +1,202 @@
+#include "recording/recording_header.h"
+
+#include "io/file_descriptor.h"
+#include "support/recording_builder.h"
+#include "support/scratch_folder.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+std::optional<RecordingHeader> parse(const std::vector<std::uint8_t>& bytes)
+{
+    return RecordingHeader::parse(bytes);
+}
+
+TEST(RecordingHeader, AcceptsWellFormedHeaderAndReadsEveryField)
+{
+    RecordingFields fields;
+    fields.duration_hours = 2;
+    fields.duration_minutes = 59;
+    fields.service_number = 65535;
+    fields.service_type = 1;
+    fields.service_id = 0xBEEF;
+    fields.pmt_pid = 0x0101;
+    fields.pcr_pid = 0x0202;
+    fields.video_pid = 0x0303;
+    fields.audio_pid = 0x0404;
+    fields.channel_name = "Channel \xC3\xA9";
+    fields.transport_stream_id = 0xFFFF;
+    fields.original_network_id = 0x8001;
+    fields.event_id = 0xFEDC;
+    fields.start_time = 0xC0790C2D;
+    fields.end_time = 0x12345678;
+    fields.event_name = "Title";
+    fields.event_description = "Story, \"quoted\"";
+
+    std::optional<RecordingHeader> header = parse(build_recording(fields));
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->duration_hours(), 2u);
+    EXPECT_EQ(header->duration_minutes(), 59u);
+    EXPECT_EQ(header->service_number(), 65535u);
+    EXPECT_EQ(header->service_type(), 1u);
+    EXPECT_EQ(header->service_id(), 0xBEEFu);
+    EXPECT_EQ(header->pmt_pid(), 0x0101u);
+    EXPECT_EQ(header->pcr_pid(), 0x0202u);
+    EXPECT_EQ(header->video_pid(), 0x0303u);
+    EXPECT_EQ(header->audio_pid(), 0x0404u);
+    EXPECT_EQ(header->channel_name(), "Channel \xC3\xA9");
+    EXPECT_EQ(header->transport_stream_id(), 0xFFFFu);
+    EXPECT_EQ(header->original_network_id(), 0x8001u);
+    EXPECT_EQ(header->event_id(), 0xFEDCu);
+    EXPECT_EQ(header->start_time(), 0xC0790C2Du);
+    EXPECT_EQ(header->end_time(), 0x12345678u);
+    EXPECT_EQ(header->event_name(), "Title");
+    EXPECT_EQ(header->event_description(), "Story, \"quoted\"");
+}
+
+TEST(RecordingHeader, AcceptsBothFormatVersions)
+{
+    for (std::uint16_t version : { std::uint16_t { 0x5000 }, std::uint16_t { 0x5010 } }) {
+        RecordingFields fields;
+        fields.format_version = version;
+        EXPECT_TRUE(parse(build_recording(fields)).has_value()) << std::hex << version;
+    }
+}
+
+struct RejectionCase {
+    const char* name;
+    void (*spoil)(std::vector<std::uint8_t>& bytes);
+};
+
+void PrintTo(const RejectionCase& rejection_case, std::ostream* stream) { *stream << rejection_case.name; }
+
+const std::vector<RejectionCase> rejection_cases = {
+    { "LowercaseMagic", [](auto& bytes) { bytes[0] = 't'; bytes[1] = 'f'; } },
+    { "MagicOffByOneByte", [](auto& bytes) { bytes[3] = 'C'; } },
+    { "VersionLeastSignificantByteFirst", [](auto& bytes) { put_u16(bytes, 4, 0x0050); } },
+    { "UnknownVersion", [](auto& bytes) { put_u16(bytes, 4, 0x5001); } },
+    { "VersionZero", [](auto& bytes) { put_u16(bytes, 4, 0); } },
+    { "SyncByteMissing", [](auto& bytes) { bytes[3760] = 0x00; } },
+    { "SyncByteWrong", [](auto& bytes) { bytes[3760] = 0x48; } },
+    { "EndsAtHeaderArea", [](auto& bytes) { bytes.resize(3760); } },
+    { "ShortFile", [](auto& bytes) { bytes.resize(100); } },
+    { "EmptyFile", [](auto& bytes) { bytes.clear(); } },
+};
+
+class RejectedRecording : public testing::TestWithParam<RejectionCase> { };
+
+TEST_P(RejectedRecording, IsRefused)
+{
+    std::vector<std::uint8_t> bytes = build_recording({}, 1000);
+    GetParam().spoil(bytes);
+    EXPECT_FALSE(parse(bytes).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(RecordingHeader, RejectedRecording, testing::ValuesIn(rejection_cases),
+    [](const testing::TestParamInfo<RejectionCase>& info) { return std::string(info.param.name); });
+
+TEST(RecordingHeader, AcceptsRecordingOfOneStreamByte)
+{
+    std::vector<std::uint8_t> bytes = build_recording();
+    ASSERT_EQ(bytes.size(), 3761u);
+    std::optional<RecordingHeader> header = parse(bytes);
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->channel_name(), "ABC");
+}
+
+TEST(RecordingHeader, MasksPidsToThirteenBitsAndLeavesIdentifiersWhole)
+{
+    RecordingFields fields;
+    fields.pmt_pid = fields.pcr_pid = fields.video_pid = fields.audio_pid = 0xE100;
+    fields.service_id = fields.transport_stream_id = fields.original_network_id = fields.event_id = 0xE100;
+    std::optional<RecordingHeader> header = parse(build_recording(fields));
+    ASSERT_TRUE(header.has_value());
+    for (unsigned pid : { header->pmt_pid(), header->pcr_pid(), header->video_pid(), header->audio_pid() })
+        EXPECT_EQ(pid, 0x0100u);
+    for (unsigned identifier : { header->service_id(), header->transport_stream_id(), header->original_network_id(), header->event_id() })
+        EXPECT_EQ(identifier, 0xE100u);
+}
+
+TEST(RecordingHeader, EmptyEventNameLeavesDescriptionAtOffset91)
+{
+    RecordingFields fields;
+    fields.event_name = "";
+    fields.event_description = "Only a description";
+    std::vector<std::uint8_t> bytes = build_recording(fields);
+    ASSERT_EQ(bytes[91], 'O');
+    std::optional<RecordingHeader> header = parse(bytes);
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->event_name(), "");
+    EXPECT_EQ(header->event_description(), "Only a description");
+}
+
+TEST(RecordingHeader, EventNameEndsAtZeroByteButDescriptionStartsAfterLBytes)
+{
+    RecordingFields fields;
+    fields.event_name = std::string("Ne\0ws", 5);
+    fields.event_description = "After";
+    std::optional<RecordingHeader> header = parse(build_recording(fields));
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->event_name(), "Ne");
+    EXPECT_EQ(header->event_description(), "After");
+}
+
+TEST(RecordingHeader, EventNameTakesOnlyLBytes)
+{
+    RecordingFields fields;
+    fields.event_name = "Headlines";
+    fields.event_name_length = 4;
+    fields.event_description = "lines";
+    std::optional<RecordingHeader> header = parse(build_recording(fields));
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->event_name(), "Head");
+    EXPECT_EQ(header->event_description(), "lines");
+}
+
+TEST(RecordingHeader, UnterminatedTextsEndAtTheBlock)
+{
+    std::vector<std::uint8_t> bytes = build_recording({}, 1000);
+    std::fill(bytes.begin() + 28, bytes.begin() + 64, 'c');  // channel name runs into the next fields
+    std::fill(bytes.begin() + 91 + 4, bytes.end(), 'd');     // description runs over the sync byte
+    bytes[3760] = 0x47;
+    std::optional<RecordingHeader> header = parse(bytes);
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->event_description().size(), header_block_size - 95);
+    EXPECT_EQ(header->event_description().front(), 'd');
+    EXPECT_EQ(header->channel_name().substr(0, 36), std::string(36, 'c'));
+}
+
+TEST(RecordingHeader, TextsEndWhereTheFileEnds)
+{
+    std::vector<std::uint8_t> bytes = build_recording({}, 200);
+    std::fill(bytes.begin() + 95, bytes.end(), 'd');
+    bytes[3760] = 0x47;
+    std::optional<RecordingHeader> header = parse(bytes);
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->event_description().size(), bytes.size() - 95);
+}
+
+TEST(RecordingHeader, ReadsFromOpenFileWhateverItsSize)
+{
+    ScratchFolder folder;
+    for (std::size_t stream_length : { std::size_t { 1 }, std::size_t { 400 }, std::size_t { 10000 } }) {
+        write_file(folder / "a.rec", build_recording({}, stream_length));
+        FileDescriptor input = open_file((folder / "a.rec").string(), O_RDONLY);
+        ASSERT_TRUE(input.is_open());
+        std::optional<RecordingHeader> header = read_recording_header(input.get());
+        ASSERT_TRUE(header.has_value()) << stream_length;
+        EXPECT_EQ(header->event_name(), "News");
+    }
+}
+
+TEST(RecordingHeader, UnreadableInputIsRejected)
+{
+    ScratchFolder folder;
+    FileDescriptor directory = open_file(folder.path().string(), O_RDONLY);
+    ASSERT_TRUE(directory.is_open());
+    EXPECT_FALSE(read_recording_header(directory.get()).has_value());
+}
+
+}
