@@ -27,7 +27,7 @@ int convert_recording(const RunOptions& options, Console& console)
         return exit_status_failure;
     }
 
-    if (!options.skip_extraction && !extract_transport_stream(input.get(), options.output_path, console))
+    if (!options.skip_extraction && !extract_transport_stream(input.get(), options.input_path, options.output_path, console))
         return exit_status_failure;
     // Nothing was written through the input, so its close has nothing to report.
     static_cast<void>(input.close());

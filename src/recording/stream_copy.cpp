@@ -1,0 +1,253 @@
+#include "recording/stream_copy.h"
+
+#include "io/file_descriptor.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+StreamCopyCalls StreamCopyCalls::system()
+{
+    return { ::pread, ::write, ::splice };
+}
+
+namespace {
+
+// Progress through the stream, shared by both copy methods so that a fallback continues the same count.
+class ChunkCounter {
+public:
+    ChunkCounter(std::uint64_t chunk_size, const std::function<void()>& chunk_done)
+        : chunk_size_(std::max<std::uint64_t>(chunk_size, 1)), chunk_done_(chunk_done)
+    {
+    }
+
+    std::uint64_t room_in_chunk() const { return chunk_size_ - filled_; }
+
+    void add(std::uint64_t bytes)
+    {
+        filled_ += bytes;
+        if (filled_ == chunk_size_) {
+            filled_ = 0;
+            chunk_done_();
+        }
+    }
+
+    void finish()
+    {
+        if (filled_ > 0)
+            chunk_done_();
+        // The pass that finds nothing more to read is reported too.
+        chunk_done_();
+    }
+
+private:
+    std::uint64_t chunk_size_;
+    std::uint64_t filled_ = 0;
+    const std::function<void()>& chunk_done_;
+};
+
+// Where the copy stands; both methods advance it only by bytes that reached the output.
+struct CopyPosition {
+    std::uint64_t input_offset;
+    ChunkCounter counter;
+    CopyResult result;
+
+    void advance(std::uint64_t length)
+    {
+        input_offset += length;
+        result.bytes_copied += length;
+        counter.add(length);
+    }
+
+    void fail(CopyOutcome outcome, int error_number)
+    {
+        result.outcome = outcome;
+        result.error_number = error_number;
+    }
+};
+
+std::size_t clamp_to_chunk(std::size_t wanted, const ChunkCounter& counter)
+{
+    return static_cast<std::size_t>(std::min<std::uint64_t>(wanted, counter.room_in_chunk()));
+}
+
+bool write_piece(int output, const std::byte* data, std::size_t length, const StreamCopyCalls& calls, int& error_number)
+{
+    while (length > 0) {
+        ssize_t written = calls.write(output, data, length);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            error_number = errno;
+            return false;
+        }
+        if (written == 0) {
+            // A write that moves nothing would loop for ever; no file or device does it honestly.
+            error_number = EIO;
+            return false;
+        }
+        data += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+void copy_buffered(int input, int output, std::span<std::byte> buffer, std::size_t piece_size,
+    const StreamCopyCalls& calls, CopyPosition& position)
+{
+    std::size_t piece = std::min(piece_size, buffer.size());
+    if (piece == 0) {
+        position.fail(CopyOutcome::read_failed, EINVAL);
+        return;
+    }
+    for (;;) {
+        std::size_t wanted = clamp_to_chunk(piece, position.counter);
+        ssize_t delivered = calls.read_at(input, buffer.data(), wanted, static_cast<off_t>(position.input_offset));
+        if (delivered < 0) {
+            if (errno == EINTR)
+                continue;
+            position.fail(CopyOutcome::read_failed, errno);
+            return;
+        }
+        if (delivered == 0) {
+            position.counter.finish();
+            return;
+        }
+        std::size_t length = static_cast<std::size_t>(delivered);
+        int error_number = 0;
+        if (!write_piece(output, buffer.data(), length, calls, error_number)) {
+            position.fail(CopyOutcome::write_failed, error_number);
+            return;
+        }
+        position.advance(length);
+    }
+}
+
+bool is_regular_file(int descriptor, std::uint64_t* size = nullptr)
+{
+    struct stat status { };
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    if (size)
+        *size = static_cast<std::uint64_t>(status.st_size);
+    return true;
+}
+
+bool kernel_copy_applies(int input, int output, std::uint64_t& input_size)
+{
+    int output_flags = ::fcntl(output, F_GETFL);
+    return output_flags >= 0 && !(output_flags & O_APPEND) && is_regular_file(input, &input_size)
+        && is_regular_file(output);
+}
+
+// The errors with which the kernel declines to move data between these two files at all; the buffered
+// copy can still do it. Any other error is a real failure to read or to write.
+bool is_refusal(int error_number)
+{
+    switch (error_number) {
+    case EXDEV:
+    case EINVAL:
+    case EOPNOTSUPP:
+    case ENOSYS:
+    case EBADF:
+    case EPERM:
+    case EACCES:
+    case ETXTBSY:
+        return true;
+    default:
+        return false;
+    }
+}
+
+struct Pipe {
+    FileDescriptor read_end;
+    FileDescriptor write_end;
+    std::size_t capacity = 0;
+};
+
+bool make_pipe(std::size_t wanted_capacity, Pipe& pipe)
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return false;
+    pipe.read_end = FileDescriptor { ends[0] };
+    pipe.write_end = FileDescriptor { ends[1] };
+    // With the default 64 KiB pipe the kernel path is slower than the buffered copy, so a pipe that
+    // cannot be enlarged is not used at all.
+    int capacity = ::fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(std::min<std::size_t>(wanted_capacity, 1 << 30)));
+    if (capacity <= 0 || static_cast<std::size_t>(capacity) < wanted_capacity)
+        return false;
+    pipe.capacity = static_cast<std::size_t>(capacity);
+    return true;
+}
+
+enum class KernelCopy { finished, fall_back };
+
+// Moves the data input -> pipe -> output inside the kernel. Stops with `fall_back` when the kernel
+// declines; `position` then holds the exact offset of the first byte that did not reach the output, and
+// whatever is left in the pipe is dropped with it.
+KernelCopy copy_in_kernel(int input, std::uint64_t input_size, int output, std::size_t pipe_size,
+    const StreamCopyCalls& calls, CopyPosition& position)
+{
+    Pipe pipe;
+    if (!make_pipe(pipe_size, pipe))
+        return KernelCopy::fall_back;
+
+    for (;;) {
+        off_t input_position = static_cast<off_t>(position.input_offset);
+        std::size_t wanted = clamp_to_chunk(pipe.capacity, position.counter);
+        ssize_t filled = calls.splice(input, &input_position, pipe.write_end.get(), nullptr, wanted, 0);
+        if (filled < 0) {
+            if (errno == EINTR)
+                continue;
+            if (is_refusal(errno))
+                return KernelCopy::fall_back;
+            position.fail(CopyOutcome::read_failed, errno);
+            return KernelCopy::finished;
+        }
+        if (filled == 0) {
+            // Some file systems hand over nothing while data remains; the buffered copy finds the real end.
+            if (position.input_offset < input_size)
+                return KernelCopy::fall_back;
+            position.counter.finish();
+            return KernelCopy::finished;
+        }
+
+        std::size_t in_pipe = static_cast<std::size_t>(filled);
+        while (in_pipe > 0) {
+            ssize_t drained = calls.splice(pipe.read_end.get(), nullptr, output, nullptr, in_pipe, 0);
+            if (drained < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (is_refusal(errno))
+                    return KernelCopy::fall_back;
+                position.fail(CopyOutcome::write_failed, errno);
+                return KernelCopy::finished;
+            }
+            if (drained == 0) {
+                position.fail(CopyOutcome::write_failed, EIO);
+                return KernelCopy::finished;
+            }
+            in_pipe -= static_cast<std::size_t>(drained);
+            position.advance(static_cast<std::uint64_t>(drained));
+        }
+    }
+}
+
+}
+
+CopyResult copy_stream(int input, std::uint64_t input_offset, int output, std::span<std::byte> buffer,
+    const StreamCopySettings& settings, const StreamCopyCalls& calls, const std::function<void()>& chunk_done)
+{
+    CopyPosition position { input_offset, ChunkCounter(settings.chunk_size, chunk_done), {} };
+
+    std::uint64_t input_size = 0;
+    if (settings.method == CopyMethod::kernel_first && kernel_copy_applies(input, output, input_size)
+        && copy_in_kernel(input, input_size, output, settings.pipe_size, calls, position) == KernelCopy::finished)
+        return position.result;
+
+    copy_buffered(input, output, buffer, settings.piece_size, calls, position);
+    return position.result;
+}

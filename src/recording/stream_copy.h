@@ -1,0 +1,51 @@
+// Copies a byte range from one descriptor to another in fixed chunks, reporting each chunk as it completes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <sys/types.h>
+
+// The system calls the copy makes. Tests put their own here to inject short transfers and failures.
+struct StreamCopyCalls {
+    std::function<ssize_t(int, void*, std::size_t, off_t)> read_at;
+    std::function<ssize_t(int, const void*, std::size_t)> write;
+    std::function<ssize_t(int, off_t*, int, off_t*, std::size_t, unsigned)> splice;
+
+    static StreamCopyCalls system();
+};
+
+enum class CopyMethod {
+    // Read a piece at an explicit offset into the buffer, write it, repeat.
+    buffered,
+    // Between regular files, let the kernel move the data through a pipe (splice), so that the bytes
+    // never pass through this process; fall back to `buffered`, from the exact offset reached, where
+    // the kernel will not do it.
+    kernel_first,
+};
+
+inline constexpr std::uint64_t default_chunk_size = 16 * 1024 * 1024;
+
+struct StreamCopySettings {
+    std::uint64_t chunk_size = default_chunk_size;  // one progress report per chunk
+    std::size_t piece_size = 512 * 1024;            // bytes per read and write; small enough to stay in cache
+    std::size_t pipe_size = 1024 * 1024;            // the kernel path's pipe; the most a user may ask for
+    CopyMethod method = CopyMethod::kernel_first;
+};
+
+enum class CopyOutcome { complete, read_failed, write_failed };
+
+struct CopyResult {
+    CopyOutcome outcome = CopyOutcome::complete;
+    std::uint64_t bytes_copied = 0;
+    int error_number = 0;
+};
+
+// Copies from `input_offset` in the input to the end of the input, writing at the output's current
+// position. `chunk_done` runs once for each chunk that carried data and once more when the input is
+// exhausted, so a complete copy of n bytes reports ceil(n / chunk_size) + 1 times. Only the first
+// piece_size bytes of `buffer` are ever touched. Short reads and writes are continued and interrupted
+// calls retried; a read or write error ends the copy and is returned.
+CopyResult copy_stream(int input, std::uint64_t input_offset, int output, std::span<std::byte> buffer,
+    const StreamCopySettings& settings, const StreamCopyCalls& calls, const std::function<void()>& chunk_done);

@@ -1,0 +1,384 @@
+#include "recording/stream_copy.h"
+
+#include "io/file_descriptor.h"
+#include "support/scratch_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <numeric>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint64_t chunk = 8;
+constexpr std::size_t lead_in = 5;  // bytes before the stream that must not be copied
+
+std::vector<std::uint8_t> stream_of(std::size_t length)
+{
+    std::vector<std::uint8_t> bytes(length);
+    std::iota(bytes.begin(), bytes.end(), std::uint8_t { 1 });
+    return bytes;
+}
+
+std::uint64_t expected_reports(std::uint64_t length)
+{
+    return (length + chunk - 1) / chunk + 1;
+}
+
+// One copy between two real files in a scratch folder, with calls a test may replace.
+class CopyFixture {
+public:
+    explicit CopyFixture(std::size_t stream_length, int output_flags = 0)
+        : stream_(stream_of(stream_length))
+    {
+        std::vector<std::uint8_t> input_bytes(lead_in + stream_.size(), 0xEE);
+        std::copy(stream_.begin(), stream_.end(), input_bytes.begin() + lead_in);
+        write_file(folder_ / "input", input_bytes);
+        input_ = open_file((folder_ / "input").string(), O_RDONLY);
+        output_ = open_file((folder_ / "output").string(), O_WRONLY | O_CREAT | O_TRUNC | output_flags);
+        settings.chunk_size = chunk;
+        settings.piece_size = 3;
+    }
+
+    CopyResult copy()
+    {
+        std::vector<std::byte> buffer(chunk);
+        return copy(buffer);
+    }
+
+    CopyResult copy(std::span<std::byte> buffer)
+    {
+        return copy_stream(input_.get(), lead_in, output_.get(), buffer, settings, calls, [this] { ++reports; });
+    }
+
+    std::vector<std::uint8_t> output() const { return read_file_bytes(folder_ / "output"); }
+    const std::vector<std::uint8_t>& stream() const { return stream_; }
+    int input_descriptor() const { return input_.get(); }
+
+    StreamCopySettings settings;
+    StreamCopyCalls calls = StreamCopyCalls::system();
+    std::uint64_t reports = 0;
+
+private:
+    ScratchFolder folder_;
+    std::vector<std::uint8_t> stream_;
+    FileDescriptor input_;
+    FileDescriptor output_;
+};
+
+struct LengthCase {
+    std::size_t length;
+    CopyMethod method;
+};
+
+void PrintTo(const LengthCase& length_case, std::ostream* stream)
+{
+    *stream << length_case.length << (length_case.method == CopyMethod::buffered ? " buffered" : " kernel first");
+}
+
+class CopyLength : public testing::TestWithParam<LengthCase> { };
+
+TEST_P(CopyLength, CopiesEveryByteAndReportsEachChunkAndTheEnd)
+{
+    CopyFixture fixture(GetParam().length);
+    fixture.settings.method = GetParam().method;
+    CopyResult result = fixture.copy();
+    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(result.bytes_copied, GetParam().length);
+    EXPECT_EQ(fixture.output(), fixture.stream());
+    EXPECT_EQ(fixture.reports, expected_reports(GetParam().length));
+}
+
+std::vector<LengthCase> length_cases()
+{
+    std::vector<LengthCase> cases;
+    for (CopyMethod method : { CopyMethod::buffered, CopyMethod::kernel_first })
+        for (std::size_t length : std::vector<std::size_t> { 0, 1, 2, 7, 8, 9, 16, 26 })
+            cases.push_back({ length, method });
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(StreamCopy, CopyLength, testing::ValuesIn(length_cases()));
+
+TEST(StreamCopy, ExactlyOneFullChunkIsReportedTwice)
+{
+    for (CopyMethod method : { CopyMethod::buffered, CopyMethod::kernel_first }) {
+        CopyFixture fixture(default_chunk_size);
+        fixture.settings = StreamCopySettings {};
+        fixture.settings.method = method;
+        std::vector<std::byte> buffer(fixture.settings.piece_size);
+        CopyResult result = fixture.copy(buffer);
+        EXPECT_EQ(result.bytes_copied, default_chunk_size);
+        EXPECT_EQ(fixture.reports, 2u);
+        EXPECT_EQ(fixture.output(), fixture.stream());
+    }
+}
+
+// Buffered copy under the system's usual behaviour and under failures.
+
+TEST(StreamCopy, ContinuesShortReadsAndShortWrites)
+{
+    CopyFixture fixture(26);
+    fixture.settings.method = CopyMethod::buffered;
+    fixture.calls.read_at = [](int descriptor, void* buffer, std::size_t, off_t offset) {
+        return ::pread(descriptor, buffer, 1, offset);
+    };
+    int writes = 0;
+    fixture.calls.write = [&writes](int descriptor, const void* data, std::size_t length) {
+        ++writes;
+        return ::write(descriptor, data, (length + 1) / 2);
+    };
+    CopyResult result = fixture.copy();
+    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(fixture.output(), fixture.stream());
+    EXPECT_EQ(fixture.reports, expected_reports(26));
+    EXPECT_EQ(writes, 26);
+}
+
+TEST(StreamCopy, RetriesInterruptedReadsAndWrites)
+{
+    CopyFixture fixture(20);
+    fixture.settings.method = CopyMethod::buffered;
+    int reads = 0;
+    int writes = 0;
+    fixture.calls.read_at = [&reads](int descriptor, void* buffer, std::size_t length, off_t offset) -> ssize_t {
+        if (++reads % 2 == 1) {
+            errno = EINTR;
+            return -1;
+        }
+        return ::pread(descriptor, buffer, length, offset);
+    };
+    fixture.calls.write = [&writes](int descriptor, const void* data, std::size_t length) -> ssize_t {
+        if (++writes == 2) {
+            errno = EINTR;
+            return -1;
+        }
+        return ::write(descriptor, data, length);
+    };
+    CopyResult result = fixture.copy();
+    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(fixture.output(), fixture.stream());
+    EXPECT_EQ(fixture.reports, expected_reports(20));
+}
+
+struct FailureCase {
+    const char* name;
+    bool fail_read;  // else the write fails
+    int call_number;
+    int error_number;
+};
+
+void PrintTo(const FailureCase& failure_case, std::ostream* stream) { *stream << failure_case.name; }
+
+class BufferedCopyFailure : public testing::TestWithParam<FailureCase> { };
+
+TEST_P(BufferedCopyFailure, StopsAndSaysWhichSideFailed)
+{
+    const FailureCase& failure = GetParam();
+    CopyFixture fixture(20);
+    fixture.settings.method = CopyMethod::buffered;
+    int reads = 0;
+    int writes = 0;
+    fixture.calls.read_at = [&](int descriptor, void* buffer, std::size_t length, off_t offset) -> ssize_t {
+        if (failure.fail_read && ++reads == failure.call_number) {
+            errno = failure.error_number;
+            return -1;
+        }
+        return ::pread(descriptor, buffer, length, offset);
+    };
+    fixture.calls.write = [&](int descriptor, const void* data, std::size_t length) -> ssize_t {
+        if (!failure.fail_read && ++writes == failure.call_number) {
+            errno = failure.error_number;
+            return failure.error_number == 0 ? 0 : -1;
+        }
+        return ::write(descriptor, data, length);
+    };
+    CopyResult result = fixture.copy();
+    EXPECT_EQ(result.outcome, failure.fail_read ? CopyOutcome::read_failed : CopyOutcome::write_failed);
+    EXPECT_EQ(result.error_number, failure.error_number == 0 ? EIO : failure.error_number);
+    // What was reported copied is exactly what the output holds, and it is the start of the stream.
+    std::vector<std::uint8_t> output = fixture.output();
+    EXPECT_EQ(result.bytes_copied, output.size());
+    EXPECT_EQ(output, std::vector<std::uint8_t>(fixture.stream().begin(), fixture.stream().begin() + static_cast<std::ptrdiff_t>(output.size())));
+    EXPECT_LT(output.size(), fixture.stream().size());
+}
+
+INSTANTIATE_TEST_SUITE_P(StreamCopy, BufferedCopyFailure,
+    testing::Values(FailureCase { "FirstReadFails", true, 1, EIO }, FailureCase { "LaterReadFails", true, 4, EIO },
+        FailureCase { "FirstWriteFindsDiskFull", false, 1, ENOSPC }, FailureCase { "LaterWriteFails", false, 3, EIO },
+        FailureCase { "WriteMovesNothing", false, 2, 0 }),
+    [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST(StreamCopy, EmptyBufferIsAnErrorNotAnEmptyStream)
+{
+    CopyFixture fixture(10);
+    fixture.settings.method = CopyMethod::buffered;
+    fixture.settings.piece_size = 0;
+    EXPECT_EQ(fixture.copy().outcome, CopyOutcome::read_failed);
+}
+
+// The kernel path: used only where it applies, and handing over to the buffered copy where the kernel
+// declines, from the exact offset reached.
+
+struct KernelCalls {
+    int input_splices = 0;
+    int output_splices = 0;
+    int buffered_reads = 0;
+};
+
+void count_calls(CopyFixture& fixture, KernelCalls& counts,
+    std::function<ssize_t(bool from_input, int call_number, int in, off_t* in_offset, int out, std::size_t length)> splice)
+{
+    int input = fixture.input_descriptor();
+    fixture.calls.splice = [&counts, input, splice](int in, off_t* in_offset, int out, off_t* out_offset, std::size_t length, unsigned flags) {
+        bool from_input = in == input;
+        int call_number = from_input ? ++counts.input_splices : ++counts.output_splices;
+        ssize_t result = splice(from_input, call_number, in, in_offset, out, length);
+        if (result == -2)
+            return ::splice(in, in_offset, out, out_offset, length, flags);
+        return result;
+    };
+    fixture.calls.read_at = [&counts](int descriptor, void* buffer, std::size_t length, off_t offset) {
+        ++counts.buffered_reads;
+        return ::pread(descriptor, buffer, length, offset);
+    };
+}
+
+ssize_t fail_with(int error_number)
+{
+    errno = error_number;
+    return -1;
+}
+
+constexpr ssize_t pass_through = -2;
+
+TEST(StreamCopy, KernelPathDoesTheWholeCopyWhenAllowed)
+{
+    CopyFixture fixture(26);
+    KernelCalls counts;
+    count_calls(fixture, counts, [](bool, int, int, off_t*, int, std::size_t) { return pass_through; });
+    CopyResult result = fixture.copy();
+    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(fixture.output(), fixture.stream());
+    EXPECT_EQ(fixture.reports, expected_reports(26));
+    EXPECT_GT(counts.input_splices, 0);
+    EXPECT_EQ(counts.buffered_reads, 0);
+}
+
+struct RefusalCase {
+    const char* name;
+    bool on_input;
+    int call_number;
+    int error_number;
+};
+
+void PrintTo(const RefusalCase& refusal, std::ostream* stream) { *stream << refusal.name; }
+
+class KernelRefusal : public testing::TestWithParam<RefusalCase> { };
+
+TEST_P(KernelRefusal, BufferedCopyContinuesFromTheExactOffset)
+{
+    const RefusalCase& refusal = GetParam();
+    CopyFixture fixture(26);
+    KernelCalls counts;
+    count_calls(fixture, counts, [&refusal](bool from_input, int call_number, int, off_t*, int, std::size_t) {
+        if (from_input == refusal.on_input && call_number == refusal.call_number)
+            return fail_with(refusal.error_number);
+        return pass_through;
+    });
+    CopyResult result = fixture.copy();
+    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(result.bytes_copied, 26u);
+    EXPECT_EQ(fixture.output(), fixture.stream());
+    EXPECT_EQ(fixture.reports, expected_reports(26));
+    EXPECT_GT(counts.buffered_reads, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(StreamCopy, KernelRefusal,
+    testing::Values(RefusalCase { "RefusedAtTheStart", true, 1, EINVAL }, RefusalCase { "CrossDeviceAtTheStart", true, 1, EXDEV },
+        RefusalCase { "RefusedInTheMiddle", true, 3, EOPNOTSUPP }, RefusalCase { "OutputRefusedAtTheStart", false, 1, EINVAL },
+        RefusalCase { "OutputRefusedInTheMiddle", false, 2, EPERM }),
+    [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+TEST(StreamCopy, KernelPathContinuesPartialDrainsAndInterruptions)
+{
+    CopyFixture fixture(26);
+    KernelCalls counts;
+    count_calls(fixture, counts, [](bool from_input, int call_number, int in, off_t*, int out, std::size_t) -> ssize_t {
+        if (call_number == 2)
+            return fail_with(EINTR);
+        if (!from_input)
+            return ::splice(in, nullptr, out, nullptr, 1, 0);
+        return pass_through;
+    });
+    CopyResult result = fixture.copy();
+    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(fixture.output(), fixture.stream());
+    EXPECT_EQ(fixture.reports, expected_reports(26));
+    EXPECT_EQ(counts.buffered_reads, 0);
+}
+
+TEST(StreamCopy, KernelHandingOverNothingEarlyFallsBack)
+{
+    CopyFixture fixture(26);
+    KernelCalls counts;
+    count_calls(fixture, counts, [](bool from_input, int call_number, int, off_t*, int, std::size_t) -> ssize_t {
+        return from_input && call_number == 2 ? 0 : pass_through;
+    });
+    CopyResult result = fixture.copy();
+    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(fixture.output(), fixture.stream());
+    EXPECT_EQ(fixture.reports, expected_reports(26));
+    EXPECT_GT(counts.buffered_reads, 0);
+}
+
+TEST(StreamCopy, KernelPathReportsRealErrorsWithoutFallingBack)
+{
+    for (bool on_input : { true, false }) {
+        CopyFixture fixture(26);
+        KernelCalls counts;
+        count_calls(fixture, counts, [on_input](bool from_input, int call_number, int, off_t*, int, std::size_t) {
+            if (from_input == on_input && call_number == 2)
+                return fail_with(on_input ? EIO : ENOSPC);
+            return pass_through;
+        });
+        CopyResult result = fixture.copy();
+        EXPECT_EQ(result.outcome, on_input ? CopyOutcome::read_failed : CopyOutcome::write_failed);
+        EXPECT_EQ(result.error_number, on_input ? EIO : ENOSPC);
+        EXPECT_EQ(counts.buffered_reads, 0);
+        EXPECT_EQ(fixture.output().size(), result.bytes_copied);
+    }
+}
+
+TEST(StreamCopy, KernelPathIsNotUsedForAppendModeOrNonRegularOutput)
+{
+    CopyFixture append_fixture(10, O_APPEND);
+    KernelCalls append_counts;
+    count_calls(append_fixture, append_counts, [](bool, int, int, off_t*, int, std::size_t) { return pass_through; });
+    EXPECT_EQ(append_fixture.copy().outcome, CopyOutcome::complete);
+    EXPECT_EQ(append_fixture.output(), append_fixture.stream());
+    EXPECT_EQ(append_counts.input_splices, 0);
+
+    ScratchFolder folder;
+    write_file(folder / "input", stream_of(10));
+    FileDescriptor input = open_file((folder / "input").string(), O_RDONLY);
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    FileDescriptor read_end { pipe_ends[0] };
+    FileDescriptor write_end { pipe_ends[1] };
+    StreamCopyCalls calls = StreamCopyCalls::system();
+    int splices = 0;
+    calls.splice = [&splices](int, off_t*, int, off_t*, std::size_t, unsigned) { return ++splices, fail_with(EINVAL); };
+    std::vector<std::byte> buffer(16);
+    StreamCopySettings settings;
+    CopyResult result = copy_stream(input.get(), 0, write_end.get(), buffer, settings, calls, [] { });
+    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(splices, 0);
+    std::uint8_t received[10];
+    EXPECT_EQ(::read(read_end.get(), received, sizeof received), 10);
+    EXPECT_EQ(std::vector<std::uint8_t>(received, received + 10), stream_of(10));
+}
+
+}
