@@ -1,0 +1,281 @@
+#include "catalogue/catalogue.h"
+
+#include "cli/command_line.h"
+#include "recording/recording_header.h"
+#include "support/captured_console.h"
+#include "support/csv_reader.h"
+#include "support/recording_builder.h"
+#include "support/scratch_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <set>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+RecordingHeader header_of(const RecordingFields& fields)
+{
+    std::optional<RecordingHeader> header = RecordingHeader::parse(build_recording(fields));
+    if (!header)
+        throw std::logic_error("fixture header rejected");
+    return *header;
+}
+
+const std::string example_line =
+    "test.rec,12,ABC,TV,12:45,13/10/1993,14:00,13/10/1993,01:15,\"News\",2174,0003,0102,1234,00a0,00a1,00a0,0064,\"Local news\",\n";
+
+TEST(CatalogueLine, HeaderLineHasNineteenLabels)
+{
+    EXPECT_EQ(catalogue_header_line(),
+        "Filename,Service No.,Channel,Type,Start Time,Start Day,End Time,End Day,Duration,Program,"
+        "Original Network Id,Transport Stream Id,Service Id,Event Id,Video pid,Audio pid,PCR pid,PMT pid,Description,\n");
+    std::vector<std::string> fields = parse_csv_record(std::string(catalogue_header_line()));
+    EXPECT_EQ(fields.size(), 20u);
+}
+
+TEST(CatalogueLine, ExampleRecordingGivesTheDocumentedLine)
+{
+    // The builder's defaults are the documented example recording.
+    EXPECT_EQ(catalogue_row("test.rec", header_of({})), example_line);
+}
+
+TEST(CatalogueLine, EmptyEventNameGivesEmptyQuotedProgram)
+{
+    RecordingFields fields;
+    fields.event_name = "";
+    std::string line = catalogue_row("a.rec", header_of(fields));
+    EXPECT_NE(line.find(",01:15,\"\",2174,"), std::string::npos) << line;
+}
+
+TEST(CatalogueLine, EventNameStopsAtItsZeroByte)
+{
+    RecordingFields fields;
+    fields.event_name = std::string("Ne\0ws", 5);
+    std::string line = catalogue_row("a.rec", header_of(fields));
+    EXPECT_NE(line.find(",\"Ne\",2174,"), std::string::npos) << line;
+    EXPECT_NE(line.find(",\"Local news\",\n"), std::string::npos) << line;
+}
+
+TEST(CatalogueLine, ServiceTypeNames)
+{
+    for (auto [type, name] : std::vector<std::pair<std::uint16_t, std::string>> { { 0, "TV" }, { 1, "Radio" }, { 2, "???" }, { 7, "???" }, { 0x100, "???" } }) {
+        RecordingFields fields;
+        fields.service_type = type;
+        EXPECT_EQ(parse_csv_record(catalogue_row("a.rec", header_of(fields)))[3], name) << type;
+    }
+}
+
+TEST(CatalogueLine, NumbersKeepTheirWidthsAndCase)
+{
+    RecordingFields fields;
+    fields.video_pid = 0xE100;
+    fields.audio_pid = 0x1FFF;
+    fields.service_id = 0xABCD;
+    fields.service_number = 0;
+    fields.duration_hours = 0;
+    fields.duration_minutes = 200;
+    std::vector<std::string> columns = parse_csv_record(catalogue_row("a.rec", header_of(fields)));
+    EXPECT_EQ(columns[1], "0");
+    EXPECT_EQ(columns[8], "00:200");
+    EXPECT_EQ(columns[12], "abcd");
+    EXPECT_EQ(columns[14], "0100");
+    EXPECT_EQ(columns[15], "1fff");
+}
+
+struct QuotingCase {
+    const char* name;
+    std::string input_path;
+    std::string channel;
+    std::string title;
+    std::string description;
+};
+
+void PrintTo(const QuotingCase& quoting, std::ostream* stream) { *stream << quoting.name; }
+
+class CatalogueQuoting : public testing::TestWithParam<QuotingCase> { };
+
+TEST_P(CatalogueQuoting, EveryTextSurvivesAsOneField)
+{
+    const QuotingCase& quoting = GetParam();
+    RecordingFields fields;
+    fields.channel_name = quoting.channel;
+    fields.event_name = quoting.title;
+    fields.event_description = quoting.description;
+    std::string line = catalogue_row(quoting.input_path, header_of(fields));
+
+    std::vector<std::string> columns = parse_csv_record(line);
+    ASSERT_EQ(columns.size(), 20u) << line;
+    EXPECT_EQ(columns[0], quoting.input_path);
+    EXPECT_EQ(columns[2], quoting.channel);
+    EXPECT_EQ(columns[9], quoting.title);
+    EXPECT_EQ(columns[18], quoting.description);
+    EXPECT_EQ(columns[19], "");
+    EXPECT_EQ(line.back(), '\n');
+}
+
+INSTANTIATE_TEST_SUITE_P(CatalogueLine, CatalogueQuoting,
+    testing::Values(
+        QuotingCase { "ChannelWithComma", "a.rec", "News, Sport", "Title", "Text" },
+        QuotingCase { "TitleWithQuotes", "a.rec", "ABC", "The \"Big\" Match", "Text" },
+        QuotingCase { "DescriptionWithLineBreaks", "a.rec", "ABC", "Title", "Line one\nLine two\r\nthree" },
+        QuotingCase { "FileNameWithComma", "News, late.rec", "ABC", "Title", "Text" },
+        QuotingCase { "FileNameWithQuoteAndBrackets", "The \"Best\" [HD].rec", "ABC", "Title", "Text" },
+        QuotingCase { "ChannelWithQuoteOnly", "a.rec", "Channel \"4\"", "Title", "Text" },
+        QuotingCase { "RawBytesAsStored", "\xE9t\xE9.rec", "Ch\xE2\x80\x99s", "\x86Title\x87", "\xFF\xFE" }),
+    [](const testing::TestParamInfo<QuotingCase>& info) { return std::string(info.param.name); });
+
+TEST(CatalogueLine, PlainTextsAreNotQuoted)
+{
+    std::string line = catalogue_row("dir/a b.rec", header_of({}));
+    EXPECT_EQ(line.substr(0, 21), "dir/a b.rec,12,ABC,TV");
+}
+
+// The catalogue file.
+
+struct CatalogueRun {
+    ScratchFolder folder;
+    RunOptions options;
+    CapturedConsole console;
+
+    CatalogueRun() { options.catalogue_path = (folder / "list.csv").string(); }
+
+    bool write_row(const RecordingFields& fields = {})
+    {
+        RecordingHeader header = header_of(fields);
+        return ensure_catalogue_header(options, console.console()) && append_catalogue_row(options, header, console.console());
+    }
+
+    std::string contents() const { return read_file_text(options.catalogue_path); }
+};
+
+TEST(CatalogueFile, NewCatalogueGetsHeaderAndLine)
+{
+    CatalogueRun run;
+    ASSERT_TRUE(run.write_row());
+    const std::string& path = run.options.catalogue_path;
+    EXPECT_EQ(run.console.text(), "\ncreating " + path + "\nappending " + path);
+    EXPECT_EQ(run.contents(), std::string(catalogue_header_line()) + example_line);
+}
+
+TEST(CatalogueFile, ExistingCatalogueGainsOneLineAtTheEnd)
+{
+    CatalogueRun run;
+    std::string existing = std::string(catalogue_header_line()) + "older line,\n";
+    write_file(run.options.catalogue_path, existing);
+    ASSERT_TRUE(run.write_row());
+    EXPECT_EQ(run.console.text(), "\nappending " + run.options.catalogue_path);
+    EXPECT_EQ(run.contents(), existing + example_line);
+}
+
+TEST(CatalogueFile, AppendFlagClearedStartsAfresh)
+{
+    CatalogueRun run;
+    write_file(run.options.catalogue_path, std::string(catalogue_header_line()) + "older line,\nanother,\n");
+    run.options.append = false;
+    ASSERT_TRUE(run.write_row());
+    const std::string& path = run.options.catalogue_path;
+    EXPECT_EQ(run.console.text(), "\ncreating " + path + "\nappending " + path);
+    EXPECT_EQ(run.contents(), std::string(catalogue_header_line()) + example_line);
+}
+
+TEST(CatalogueFile, EmptyExistingFileGetsTheHeaderFirst)
+{
+    CatalogueRun run;
+    write_file(run.options.catalogue_path, std::string());
+    ASSERT_TRUE(run.write_row());
+    EXPECT_EQ(run.contents(), std::string(catalogue_header_line()) + example_line);
+}
+
+TEST(CatalogueFile, LineForAFileAnotherRunJustCreatedComesAfterTheHeader)
+{
+    // Another run has created the catalogue but not yet taken the lock to write its header.
+    CatalogueRun run;
+    write_file(run.options.catalogue_path, std::string());
+    ASSERT_TRUE(append_catalogue_row(run.options, header_of({}), run.console.console()));
+    EXPECT_EQ(run.contents(), std::string(catalogue_header_line()) + example_line);
+}
+
+TEST(CatalogueFile, UnreadableCatalogueIsStillAppendedToNotTruncated)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads any file, so an unreadable catalogue cannot be made here";
+    CatalogueRun run;
+    std::string existing = std::string(catalogue_header_line()) + "older line,\n";
+    write_file(run.options.catalogue_path, existing);
+    ASSERT_EQ(::chmod(run.options.catalogue_path.c_str(), 0200), 0);
+    ASSERT_TRUE(run.write_row());
+    ASSERT_EQ(::chmod(run.options.catalogue_path.c_str(), 0600), 0);
+    EXPECT_EQ(run.contents(), existing + example_line);
+}
+
+TEST(CatalogueFile, DirectoryCannotBeOpened)
+{
+    CatalogueRun run;
+    run.options.catalogue_path = run.folder.path().string();
+    EXPECT_FALSE(run.write_row());
+    const std::string& path = run.options.catalogue_path;
+    EXPECT_EQ(run.console.text(), "\nappending " + path + "\nerror: cannot open " + path);
+}
+
+TEST(CatalogueFile, FullDeviceIsAWriteError)
+{
+    for (bool append : { true, false }) {
+        CatalogueRun run;
+        run.options.catalogue_path = "/dev/full";
+        run.options.append = append;
+        EXPECT_FALSE(run.write_row());
+        EXPECT_EQ(run.console.text(), (append ? "\nappending /dev/full" : "\ncreating /dev/full") + std::string("\nerror: cannot write /dev/full"));
+    }
+}
+
+TEST(CatalogueFile, RunsSideBySideKeepOneHeaderAndEveryLineWhole)
+{
+    constexpr int writers = 8;
+    constexpr int rows_each = 25;
+    for (int round = 0; round < 10; ++round) {
+        ScratchFolder folder;
+        std::string path = (folder / "list.csv").string();
+        std::vector<std::thread> threads;
+        for (int writer = 0; writer < writers; ++writer) {
+            threads.emplace_back([&path, writer] {
+                RunOptions options;
+                options.catalogue_path = path;
+                CapturedConsole console;
+                RecordingFields fields;
+                fields.event_description = std::string(3000, static_cast<char>('a' + writer));
+                RecordingHeader header = header_of(fields);
+                for (int row = 0; row < rows_each; ++row) {
+                    options.input_path = "writer" + std::to_string(writer) + "-" + std::to_string(row) + ".rec";
+                    ASSERT_TRUE(ensure_catalogue_header(options, console.console()));
+                    ASSERT_TRUE(append_catalogue_row(options, header, console.console()));
+                }
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+
+        std::string contents = read_file_text(path);
+        ASSERT_EQ(contents.substr(0, catalogue_header_line().size()), catalogue_header_line());
+        std::vector<std::string> lines;
+        for (std::size_t start = 0, end; start < contents.size(); start = end + 1) {
+            end = contents.find('\n', start);
+            lines.push_back(contents.substr(start, end - start));
+        }
+        ASSERT_EQ(lines.size(), 1u + writers * rows_each);
+        std::set<std::string> names;
+        for (std::size_t index = 1; index < lines.size(); ++index) {
+            std::vector<std::string> columns = parse_csv_record(lines[index] + "\n");
+            ASSERT_EQ(columns.size(), 20u);
+            std::string name = columns[0];
+            char letter = static_cast<char>('a' + (name[6] - '0'));
+            ASSERT_EQ(columns[18], std::string(3000, letter)) << "line " << index << " is not whole";
+            names.insert(name);
+        }
+        EXPECT_EQ(names.size(), static_cast<std::size_t>(writers * rows_each));
+    }
+}
+
+}
