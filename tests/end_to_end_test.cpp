@@ -1,0 +1,366 @@
+// Runs the built program on recordings in a scratch folder and checks its whole output, its exit status
+// and the files it leaves.
+
+#include "catalogue/catalogue.h"
+#include "support/process_runner.h"
+#include "support/recording_builder.h"
+#include "support/scratch_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int failure_status = 255;
+
+const std::string usage_text =
+    "\npelorus v0.02"
+    "\n============"
+    "\n"
+    "\nusage: pelorus <options> <input file> <output file> <.csv file> "
+    "\n         -i    input filename"
+    "\n         -o    output filename"
+    "\n         -c    .csv filename"
+    "\n         -a    overwrite output header info (normally appends)"
+    "\n         -k    delete .rec file (normally keeps)"
+    "\n         -t    no .ts file generation";
+
+const std::string example_line =
+    "a.rec,12,ABC,TV,12:45,13/10/1993,14:00,13/10/1993,01:15,\"News\",2174,0003,0102,1234,00a0,00a1,00a0,0064,\"Local news\",\n";
+
+// The example line for a recording given under another name.
+std::string example_line_for(const std::string& input_path)
+{
+    std::string line = input_path;
+    line.append(example_line, 5);
+    return line;
+}
+
+std::set<std::string> listing(const std::filesystem::path& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+std::vector<std::uint8_t> stream_part(const std::vector<std::uint8_t>& recording)
+{
+    return { recording.begin() + 3760, recording.end() };
+}
+
+std::string header_and(const std::string& lines)
+{
+    return std::string(catalogue_header_line()) + lines;
+}
+
+TEST(EndToEnd, NoArgumentsConvertsTheDefaultFiles)
+{
+    ScratchFolder folder;
+    std::vector<std::uint8_t> recording = build_recording({}, 1000);
+    write_file(folder / "test.rec", recording);
+
+    ProcessResult result = run_pelorus({}, folder.path());
+    EXPECT_EQ(result.output,
+        "\nReading test.rec\nreading header ...\nWriting test.ts\nprocessing file ..... done"
+        "\ncreating rec.csv\nappending rec.csv\nall done");
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(read_file_bytes(folder / "test.ts"), stream_part(recording));
+    EXPECT_EQ(read_file_text(folder / "rec.csv"), header_and(example_line_for("test.rec")));
+    EXPECT_EQ(read_file_bytes(folder / "test.rec"), recording);
+}
+
+TEST(EndToEnd, BundledSampleConverts)
+{
+    ScratchFolder folder;
+    std::filesystem::copy_file(PELORUS_SAMPLE_RECORDING, folder / "test.rec");
+    ProcessResult result = run_pelorus({}, folder.path());
+    EXPECT_EQ(result.output,
+        "\nReading test.rec\nreading header ...\nWriting test.ts\nprocessing file ..... done"
+        "\ncreating rec.csv\nappending rec.csv\nall done");
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(read_file_bytes(folder / "test.ts"), stream_part(read_file_bytes(folder / "test.rec")));
+    EXPECT_EQ(read_file_text(folder / "rec.csv"),
+        header_and("test.rec,801,Harbour Light TV,TV,05:55,14/03/2026,06:00,14/03/2026,00:05,\"Test Card and Tone\","
+                   "ff01,0007,0c81,5a3c,0101,0102,0101,0100,"
+                   "\"Colour bars with a 1 kHz line-up tone, shown before the morning programmes begin.\",\n"));
+}
+
+TEST(EndToEnd, UsageTextOpensNothing)
+{
+    for (std::vector<std::string> arguments : { std::vector<std::string> { "a.rec", "-x", "b.ts" },
+             { "/data/a.rec" }, { "a.rec", "-o" }, { "-T" } }) {
+        ScratchFolder folder;
+        write_file(folder / "a.rec", build_recording({}, 100));
+        ProcessResult result = run_pelorus(arguments, folder.path());
+        EXPECT_EQ(result.output, usage_text);
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(listing(folder.path()), std::set<std::string> { "a.rec" });
+    }
+}
+
+TEST(EndToEnd, MissingInputIsReported)
+{
+    ScratchFolder folder;
+    ProcessResult result = run_pelorus({ "missing.rec", "out.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(result.output, "\nReading missing.rec\nerror: cannot open missing.rec");
+    EXPECT_EQ(result.exit_status, failure_status);
+    EXPECT_TRUE(listing(folder.path()).empty());
+}
+
+TEST(EndToEnd, EmptyPathIsAMissingFileNotTheDefault)
+{
+    ScratchFolder folder;
+    write_file(folder / "test.rec", build_recording({}, 100));
+    ProcessResult result = run_pelorus({ "" }, folder.path());
+    EXPECT_EQ(result.output, "\nReading \nerror: cannot open ");
+    EXPECT_EQ(result.exit_status, failure_status);
+    EXPECT_EQ(listing(folder.path()), std::set<std::string> { "test.rec" });
+}
+
+TEST(EndToEnd, RejectedHeadersLeaveNoOutput)
+{
+    struct Spoil {
+        const char* name;
+        void (*apply)(std::vector<std::uint8_t>&);
+    };
+    for (Spoil spoil : { Spoil { "magic", [](auto& bytes) { bytes[0] = 't'; } },
+             Spoil { "version least significant byte first", [](auto& bytes) { put_u16(bytes, 4, 0x0050); } },
+             Spoil { "sync byte", [](auto& bytes) { bytes[3760] = 0; } },
+             Spoil { "3760 bytes", [](auto& bytes) { bytes.resize(3760); } } }) {
+        ScratchFolder folder;
+        std::vector<std::uint8_t> recording = build_recording({}, 1000);
+        spoil.apply(recording);
+        write_file(folder / "a.rec", recording);
+        ProcessResult result = run_pelorus({ "a.rec", "a.ts", "list.csv" }, folder.path());
+        EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nerror: bad .rec file") << spoil.name;
+        EXPECT_EQ(result.exit_status, failure_status) << spoil.name;
+        EXPECT_EQ(listing(folder.path()), std::set<std::string> { "a.rec" }) << spoil.name;
+    }
+}
+
+TEST(EndToEnd, SmallestRecordingGivesOneByteStream)
+{
+    ScratchFolder folder;
+    write_file(folder / "a.rec", build_recording());
+    ProcessResult result = run_pelorus({ "a.rec", "a.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(result.output,
+        "\nReading a.rec\nreading header ...\nWriting a.ts\nprocessing file ..... done"
+        "\ncreating list.csv\nappending list.csv\nall done");
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(read_file_bytes(folder / "a.ts"), std::vector<std::uint8_t> { 0x47 });
+}
+
+TEST(EndToEnd, PathsWithBracketsAndSpacesAreUsedWhole)
+{
+    ScratchFolder folder;
+    write_file(folder / "News [HD].rec", build_recording({}, 10));
+    ProcessResult result = run_pelorus({ "News [HD].rec", "rec]1.ts", "a, b.csv" }, folder.path());
+    EXPECT_EQ(result.exit_status, 0) << result.output;
+    EXPECT_EQ(listing(folder.path()), (std::set<std::string> { "News [HD].rec", "rec]1.ts", "a, b.csv" }));
+    EXPECT_EQ(read_file_text(folder / "a, b.csv"), header_and(example_line_for("News [HD].rec")));
+}
+
+TEST(EndToEnd, TwentyMebibyteStreamPrintsThreeDots)
+{
+    ScratchFolder folder;
+    std::vector<std::uint8_t> recording = build_recording({}, 20 << 20);
+    write_file(folder / "a.rec", recording);
+    ProcessResult result = run_pelorus({ "a.rec", "a.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(result.output,
+        "\nReading a.rec\nreading header ...\nWriting a.ts\nprocessing file ...... done"
+        "\ncreating list.csv\nappending list.csv\nall done");
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_TRUE(read_file_bytes(folder / "a.ts") == stream_part(recording));
+    EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(example_line));
+}
+
+TEST(EndToEnd, ExactlySixteenMebibytesPrintsTwoDots)
+{
+    ScratchFolder folder;
+    std::vector<std::uint8_t> recording = build_recording({}, 16 << 20);
+    write_file(folder / "a.rec", recording);
+    ProcessResult result = run_pelorus({ "a.rec", "a.ts", "list.csv" }, folder.path());
+    EXPECT_NE(result.output.find("\nprocessing file ..... done\n"), std::string::npos) << result.output;
+    EXPECT_TRUE(read_file_bytes(folder / "a.ts") == stream_part(recording));
+}
+
+TEST(EndToEnd, LongerExistingOutputIsTruncated)
+{
+    ScratchFolder folder;
+    std::vector<std::uint8_t> recording = build_recording({}, 500);
+    write_file(folder / "a.rec", recording);
+    write_file(folder / "a.ts", std::vector<std::uint8_t>(100000, 0xAB));
+    ProcessResult result = run_pelorus({ "a.rec", "a.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(read_file_bytes(folder / "a.ts"), stream_part(recording));
+}
+
+TEST(EndToEnd, SkipExtractionLeavesOutputAloneAndStillCatalogues)
+{
+    ScratchFolder folder;
+    write_file(folder / "a.rec", build_recording({}, 500));
+    write_file(folder / "a.ts", std::string("an older stream"));
+    struct stat before { };
+    ASSERT_EQ(::stat((folder / "a.ts").c_str(), &before), 0);
+
+    ProcessResult result = run_pelorus({ "a.rec", "a.ts", "list.csv", "-t" }, folder.path());
+    EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\ncreating list.csv\nappending list.csv\nall done");
+    EXPECT_EQ(result.exit_status, 0);
+    struct stat after { };
+    ASSERT_EQ(::stat((folder / "a.ts").c_str(), &after), 0);
+    EXPECT_EQ(read_file_text(folder / "a.ts"), "an older stream");
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(example_line));
+
+    ScratchFolder empty;
+    write_file(empty / "a.rec", build_recording({}, 500));
+    EXPECT_EQ(run_pelorus({ "-t", "a.rec", "a.ts", "list.csv" }, empty.path()).exit_status, 0);
+    EXPECT_EQ(listing(empty.path()), (std::set<std::string> { "a.rec", "list.csv" }));
+}
+
+TEST(EndToEnd, OutputThatCannotBeOpenedLeavesCatalogueAlone)
+{
+    ScratchFolder folder;
+    write_file(folder / "a.rec", build_recording({}, 500));
+    std::filesystem::create_directory(folder / "a.ts");
+    ProcessResult result = run_pelorus({ "a.rec", "a.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nWriting a.ts\nerror: cannot open a.ts");
+    EXPECT_EQ(result.exit_status, failure_status);
+    EXPECT_EQ(listing(folder.path()), (std::set<std::string> { "a.rec", "a.ts" }));
+}
+
+TEST(EndToEnd, FullDiskForOutputIsAnErrorAndCatalogueIsUntouched)
+{
+    ScratchFolder folder;
+    write_file(folder / "a.rec", build_recording({}, 500));
+    write_file(folder / "list.csv", header_and("older,\n"));
+    ProcessResult result = run_pelorus({ "a.rec", "-o", "/dev/full", "-c", "list.csv" }, folder.path());
+    EXPECT_EQ(result.output,
+        "\nReading a.rec\nreading header ...\nWriting /dev/full\nprocessing file ...\nerror: cannot write /dev/full");
+    EXPECT_EQ(result.exit_status, failure_status);
+    EXPECT_EQ(read_file_text(folder / "list.csv"), header_and("older,\n"));
+}
+
+TEST(EndToEnd, ExistingCatalogueGainsALineOrStartsAfreshWithDashA)
+{
+    ScratchFolder folder;
+    write_file(folder / "a.rec", build_recording({}, 500));
+    write_file(folder / "list.csv", header_and("older,\n"));
+
+    ProcessResult appended = run_pelorus({ "-t", "a.rec", "a.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(appended.output, "\nReading a.rec\nreading header ...\nappending list.csv\nall done");
+    EXPECT_EQ(appended.exit_status, 0);
+    EXPECT_EQ(read_file_text(folder / "list.csv"), header_and("older,\n" + example_line));
+
+    ProcessResult afresh = run_pelorus({ "-t", "-a", "a.rec", "a.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(afresh.output, "\nReading a.rec\nreading header ...\ncreating list.csv\nappending list.csv\nall done");
+    EXPECT_EQ(afresh.exit_status, 0);
+    EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(example_line));
+}
+
+TEST(EndToEnd, CatalogueThatIsAFolderFailsAfterACompleteStream)
+{
+    ScratchFolder folder;
+    std::vector<std::uint8_t> recording = build_recording({}, 500);
+    write_file(folder / "a.rec", recording);
+    std::filesystem::create_directory(folder / "list.csv");
+    ProcessResult result = run_pelorus({ "a.rec", "a.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(result.output,
+        "\nReading a.rec\nreading header ...\nWriting a.ts\nprocessing file ..... done"
+        "\nappending list.csv\nerror: cannot open list.csv");
+    EXPECT_EQ(result.exit_status, failure_status);
+    EXPECT_EQ(read_file_bytes(folder / "a.ts"), stream_part(recording));
+}
+
+std::string numbered_recording(int index)
+{
+    std::string name = "r";
+    name += std::to_string(index);
+    name += ".rec";
+    return name;
+}
+
+TEST(EndToEnd, ManyRunsAtOnceOnOneCatalogueLoseNoLine)
+{
+    constexpr int runs = 24;
+    ScratchFolder folder;
+    for (int index = 0; index < runs; ++index)
+        write_file(folder / numbered_recording(index), build_recording({}, 1 << 20));
+    // Started together, the way users convert a folder; xargs fails if any run fails.
+    std::string script = "seq 0 " + std::to_string(runs - 1) + " | xargs -P " + std::to_string(runs) + " -I N \"" PELORUS_BINARY "\" rN.rec rN.ts list.csv > /dev/null";
+    ProcessResult result = run_process({ "/bin/sh", "-c", script }, folder.path());
+    ASSERT_EQ(result.exit_status, 0);
+
+    std::string catalogue = read_file_text(folder / "list.csv");
+    ASSERT_EQ(catalogue.substr(0, catalogue_header_line().size()), catalogue_header_line());
+    std::multiset<std::string> lines;
+    std::size_t start = catalogue_header_line().size();
+    while (start < catalogue.size()) {
+        std::size_t end = catalogue.find('\n', start);
+        ASSERT_NE(end, std::string::npos);
+        lines.insert(catalogue.substr(start, end + 1 - start));
+        start = end + 1;
+    }
+    std::multiset<std::string> expected;
+    for (int index = 0; index < runs; ++index)
+        expected.insert(example_line_for(numbered_recording(index)));
+    EXPECT_EQ(lines, expected);
+}
+
+// Opt-in: it writes a 4.5 GiB output. Run with PELORUS_LARGE_FILE_TESTS=1.
+TEST(EndToEnd, RecordingLargerThanFourGibibytesIsCopiedWhole)
+{
+    if (std::getenv("PELORUS_LARGE_FILE_TESTS") == nullptr)
+        GTEST_SKIP() << "set PELORUS_LARGE_FILE_TESTS=1 to copy a 4.5 GiB sparse recording";
+    ScratchFolder folder;
+    constexpr off_t recording_size = (off_t { 9 } << 29);  // 4.5 GiB
+    struct statvfs space { };
+    ASSERT_EQ(::statvfs(folder.path().c_str(), &space), 0);
+    if (static_cast<off_t>(space.f_bavail * space.f_frsize) < recording_size + (off_t { 1 } << 30))
+        GTEST_SKIP() << "not enough free space for a 4.5 GiB output";
+
+    // Sparse apart from the header and markers that straddle the 4 GiB boundaries of input and output.
+    write_file(folder / "big.rec", build_recording());
+    {
+        int descriptor = ::open((folder / "big.rec").c_str(), O_WRONLY);
+        ASSERT_GE(descriptor, 0);
+        for (off_t offset : { (off_t { 1 } << 32) - 3, (off_t { 1 } << 32) + 3760 - 3, recording_size - 6 })
+            ASSERT_EQ(::pwrite(descriptor, "MARKER", 6, offset), 6);
+        ASSERT_EQ(::ftruncate(descriptor, recording_size), 0);
+        ASSERT_EQ(::close(descriptor), 0);
+    }
+
+    ProcessResult result = run_pelorus({ "big.rec", "big.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(result.exit_status, 0) << result.output;
+    // 4.5 GiB less the header area is 288 chunks, the last of them short, then the final pass.
+    EXPECT_EQ(result.output, "\nReading big.rec\nreading header ...\nWriting big.ts\nprocessing file ..."
+            + std::string(289, '.') + " done\ncreating list.csv\nappending list.csv\nall done");
+
+    struct stat output_status { };
+    ASSERT_EQ(::stat((folder / "big.ts").c_str(), &output_status), 0);
+    ASSERT_EQ(output_status.st_size, recording_size - 3760);
+    int input = ::open((folder / "big.rec").c_str(), O_RDONLY);
+    int output = ::open((folder / "big.ts").c_str(), O_RDONLY);
+    ASSERT_GE(input, 0);
+    ASSERT_GE(output, 0);
+    std::vector<char> expected(1 << 20);
+    std::vector<char> actual(1 << 20);
+    for (off_t offset = 0; offset < output_status.st_size; offset += static_cast<off_t>(expected.size())) {
+        ssize_t wanted = ::pread(input, expected.data(), expected.size(), offset + 3760);
+        ASSERT_GT(wanted, 0);
+        ASSERT_EQ(::pread(output, actual.data(), static_cast<std::size_t>(wanted), offset), wanted);
+        ASSERT_TRUE(std::equal(expected.begin(), expected.begin() + wanted, actual.begin())) << "differs near " << offset;
+    }
+    ::close(input);
+    ::close(output);
+}
+
+}
