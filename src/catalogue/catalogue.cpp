@@ -179,7 +179,12 @@ bool append_catalogue_row(const RunOptions& options, const RecordingHeader& head
     if (is_empty_regular_file(catalogue.get()))
         text = catalogue_header_line();
     text += catalogue_row(options.input_path, header);
-    if (!write_all(catalogue.get(), text) || !catalogue.close())
+    if (!write_all(catalogue.get(), text))
+        return fail_to_write(path, console);
+    // The line is the archive's only record of a recording that is about to be deleted.
+    if (removes_input(options) && ::fsync(catalogue.get()) != 0 && errno != EINVAL)
+        return fail_to_write(path, console);
+    if (!catalogue.close())
         return fail_to_write(path, console);
     return true;
 }

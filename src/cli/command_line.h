@@ -15,6 +15,13 @@ struct RunOptions {
     bool skip_extraction = false;  // -t sets it: no .ts file is written
 };
 
+// A run with -k removes the recording once its stream is safely written; with -t no stream is written,
+// so the recording is kept.
+inline bool removes_input(const RunOptions& options)
+{
+    return !options.keep_input && !options.skip_extraction;
+}
+
 // Scans the arguments after the program name. An empty result means the usage text is due: an unknown
 // option, or an option that takes a value given as the last argument.
 std::optional<RunOptions> parse_command_line(int argument_count, const char* const* arguments);

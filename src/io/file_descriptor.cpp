@@ -61,3 +61,21 @@ bool write_all(int descriptor, std::string_view bytes)
     }
     return true;
 }
+
+std::string parent_folder(const std::string& path)
+{
+    std::string::size_type slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool sync_parent_folder(const std::string& path)
+{
+    FileDescriptor folder = open_file(parent_folder(path), O_RDONLY | O_DIRECTORY);
+    if (!folder.is_open())
+        return false;
+    if (::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS)
+        return false;
+    return folder.close();
+}

@@ -29,5 +29,12 @@ private:
 // Opens with O_CLOEXEC added; the handle is not open when the call failed (errno says why).
 FileDescriptor open_file(const std::string& path, int flags, mode_t mode = 0666);
 
+// The folder a path's last part lives in: "." for a bare name, "/" for a name at the root.
+std::string parent_folder(const std::string& path);
+
+// Makes a file's directory entry durable, for a new file that must survive a crash. File systems that
+// cannot sync a folder are not counted as failing.
+[[nodiscard]] bool sync_parent_folder(const std::string& path);
+
 // Writes every byte, continuing short writes and interrupted calls; false on the first real error.
 [[nodiscard]] bool write_all(int descriptor, std::string_view bytes);

@@ -70,10 +70,17 @@ std::string_view RecordingHeader::event_description() const
 
 std::optional<RecordingHeader> read_recording_header(int input_descriptor)
 {
+    // One request for the whole block. The system may deliver less than asked without being at the end,
+    // so a short read is continued; the block is never read past, and an error ends the reading.
     std::array<std::uint8_t, header_block_size> bytes {};
-    ssize_t delivered;
-    do
-        delivered = ::pread(input_descriptor, bytes.data(), bytes.size(), 0);
-    while (delivered < 0 && errno == EINTR);
-    return RecordingHeader::parse(std::span(bytes).first(static_cast<std::size_t>(std::max<ssize_t>(delivered, 0))));
+    std::size_t delivered = 0;
+    while (delivered < bytes.size()) {
+        ssize_t length = ::pread(input_descriptor, bytes.data() + delivered, bytes.size() - delivered, static_cast<off_t>(delivered));
+        if (length < 0 && errno == EINTR)
+            continue;
+        if (length <= 0)
+            break;
+        delivered += static_cast<std::size_t>(length);
+    }
+    return RecordingHeader::parse(std::span(bytes).first(delivered));
 }

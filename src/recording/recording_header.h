@@ -54,6 +54,6 @@ private:
     std::array<std::uint8_t, header_block_size> block_ {};
 };
 
-// Reads the block from the start of the open recording with one read. A read error is not reported
-// apart: the check simply runs on what was delivered. Prints nothing.
+// Reads the block from the start of the open recording. A read error is not reported apart: the check
+// simply runs on what was delivered. Prints nothing.
 std::optional<RecordingHeader> read_recording_header(int input_descriptor);

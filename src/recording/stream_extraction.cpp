@@ -9,11 +9,11 @@
 
 namespace {
 
-bool finish_output(FileDescriptor& output, bool sync_to_disk)
+bool finish_output(FileDescriptor& output, const std::string& output_path, bool sync_to_disk)
 {
     bool synced = !sync_to_disk || ::fsync(output.get()) == 0;
     bool closed = output.close();
-    return synced && closed;
+    return synced && closed && (!sync_to_disk || sync_parent_folder(output_path));
 }
 
 }
@@ -45,7 +45,7 @@ bool extract_transport_stream(int input_descriptor, const std::string& input_pat
         return false;
     }
     // A full disk may only show when the data is flushed or the file closed, so " done" waits for both.
-    if (result.outcome == CopyOutcome::write_failed || !finish_output(output, settings.sync_to_disk)) {
+    if (result.outcome == CopyOutcome::write_failed || !finish_output(output, output_path, settings.sync_to_disk)) {
         console.print("\nerror: cannot write ", output_path);
         return false;
     }

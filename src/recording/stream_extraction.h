@@ -20,7 +20,8 @@ struct ExtractionSettings {
         // Left uninitialised on purpose: pages the copy never touches cost no memory.
         return std::unique_ptr<std::byte[]>(new (std::nothrow) std::byte[size]);
     };
-    // Flushes the .ts file to the disk before reporting success, for runs that then delete the recording.
+    // Flushes the .ts file and its folder entry to the disk before reporting success, for runs that then
+    // delete the recording.
     bool sync_to_disk = false;
 };
 

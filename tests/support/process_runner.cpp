@@ -22,7 +22,7 @@ ProcessResult run_process(const std::vector<std::string>& command, const std::fi
         ::close(pipe_ends[0]);
         if (::dup2(pipe_ends[1], STDOUT_FILENO) < 0 || ::chdir(working_folder.c_str()) != 0)
             ::_exit(126);
-        ::execv(arguments[0], const_cast<char* const*>(arguments.data()));
+        ::execvp(arguments[0], const_cast<char* const*>(arguments.data()));
         ::_exit(127);
     }
     ::close(pipe_ends[1]);

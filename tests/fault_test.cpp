@@ -1,0 +1,417 @@
+// Runs the built program under injected faults and checks that nothing is lost: the exit status, the
+// message naming the file, the recording untouched, and no catalogue line for a copy that failed.
+
+#include "catalogue/catalogue.h"
+#include "support/process_runner.h"
+#include "support/recording_builder.h"
+#include "support/scratch_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int failure_status = 255;
+const std::string older_catalogue = std::string(catalogue_header_line()) + "older.rec,line,\n";
+
+bool can_run(const std::vector<std::string>& probe)
+{
+    ScratchFolder folder;
+    return run_process(probe, folder.path()).exit_status == 0;
+}
+
+bool strace_works()
+{
+    static const bool works = can_run({ "/bin/sh", "-c", "strace -f -qq -o /dev/null true" });
+    return works;
+}
+
+bool private_mounts_work()
+{
+    static const bool works = can_run({ "/bin/sh", "-c", "unshare -m sh -c 'mount -t tmpfs -o size=1m tmpfs /mnt'" });
+    return works;
+}
+
+#define REQUIRE_STRACE()                                                                                   \
+    if (!strace_works())                                                                                   \
+    GTEST_SKIP() << "strace cannot trace here (not installed, or ptrace is not permitted)"
+
+struct FileState {
+    std::string contents;
+    std::int64_t modified_ns;
+};
+
+// One recording in a scratch folder, with a catalogue that already holds a line; the recording and the
+// catalogue are checked against what they held before the run.
+class FaultRun {
+public:
+    explicit FaultRun(std::size_t stream_length = 3 << 20)
+        : recording_(build_recording({}, stream_length))
+    {
+        write_file(folder_ / "a.rec", recording_);
+        write_file(folder_ / "list.csv", older_catalogue);
+    }
+
+    std::string path(const std::string& name) const { return (folder_ / name).string(); }
+    const std::filesystem::path& folder() const { return folder_.path(); }
+
+    ProcessResult run(const std::vector<std::string>& arguments) { return run_pelorus(arguments, folder_.path()); }
+
+    // strace rewrites the named system calls; -P counts only the calls on the given files. What strace
+    // saw is kept in trace(), so a test can tell that its fault was really injected.
+    ProcessResult run_traced(const std::vector<std::string>& strace_options, const std::vector<std::string>& arguments)
+    {
+        std::vector<std::string> command { PELORUS_BINARY };
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return run_command_traced(strace_options, command);
+    }
+
+    ProcessResult run_command_traced(const std::vector<std::string>& strace_options, const std::vector<std::string>& traced)
+    {
+        std::string log = (trace_folder_ / "strace.log").string();
+        std::vector<std::string> command { "strace", "-f", "-qq", "-o", log,
+            // A leak check cannot run under a tracer; the sanitizer build would report that instead.
+            "-E", "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0" };
+        command.insert(command.end(), strace_options.begin(), strace_options.end());
+        command.insert(command.end(), traced.begin(), traced.end());
+        ProcessResult result = run_process(command, folder_.path());
+        trace_ = read_file_text(log);
+        return result;
+    }
+
+    int injected_calls() const { return count_in_trace("(INJECTED)"); }
+
+    int count_in_trace(const std::string& text) const
+    {
+        int count = 0;
+        for (std::size_t at = trace_.find(text); at != std::string::npos; at = trace_.find(text, at + 1))
+            ++count;
+        return count;
+    }
+
+    void expect_recording_intact() const
+    {
+        ASSERT_TRUE(std::filesystem::exists(folder_ / "a.rec")) << "the recording was removed";
+        EXPECT_TRUE(read_file_bytes(folder_ / "a.rec") == recording_) << "the recording changed";
+    }
+
+    void expect_catalogue_unchanged() const { EXPECT_EQ(read_file_text(folder_ / "list.csv"), older_catalogue); }
+
+    void expect_complete_output(const std::string& name) const
+    {
+        EXPECT_TRUE(read_file_bytes(folder_ / name) == std::vector<std::uint8_t>(recording_.begin() + 3760, recording_.end()))
+            << name << " is not the whole stream";
+    }
+
+    void expect_catalogue_gained_line() const
+    {
+        std::string catalogue = read_file_text(folder_ / "list.csv");
+        EXPECT_EQ(catalogue.substr(0, older_catalogue.size()), older_catalogue);
+        EXPECT_EQ(std::count(catalogue.begin(), catalogue.end(), '\n'), 3);
+    }
+
+private:
+    ScratchFolder folder_;
+    ScratchFolder trace_folder_;
+    std::vector<std::uint8_t> recording_;
+    std::string trace_;
+};
+
+std::string messages_before_copy(const std::string& input, const std::string& output)
+{
+    return "\nReading " + input + "\nreading header ...\nWriting " + output + "\nprocessing file ...";
+}
+
+// Every failure keeps the recording, with or without -k.
+const std::vector<std::vector<std::string>> with_and_without_k { {}, { "-k" } };
+
+std::vector<std::string> operator+(std::vector<std::string> first, const std::vector<std::string>& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+TEST(Faults, OutputOnFullDevice)
+{
+    for (const auto& extra : with_and_without_k) {
+        FaultRun run;
+        ProcessResult result = run.run(std::vector<std::string> { "-i", "a.rec", "-o", "/dev/full", "-c", "list.csv" } + extra);
+        EXPECT_EQ(result.output, messages_before_copy("a.rec", "/dev/full") + "\nerror: cannot write /dev/full");
+        EXPECT_EQ(result.exit_status, failure_status);
+        run.expect_recording_intact();
+        run.expect_catalogue_unchanged();
+    }
+}
+
+TEST(Faults, CatalogueOnFullDevice)
+{
+    for (const auto& extra : with_and_without_k) {
+        FaultRun run;
+        ProcessResult result = run.run(std::vector<std::string> { "a.rec", "a.ts", "-c", "/dev/full" } + extra);
+        EXPECT_EQ(result.output, messages_before_copy("a.rec", "a.ts") + ".. done\nappending /dev/full\nerror: cannot write /dev/full");
+        EXPECT_EQ(result.exit_status, failure_status);
+        run.expect_recording_intact();
+        run.expect_complete_output("a.ts");
+    }
+}
+
+TEST(Faults, ReadErrorDuringTheCopy)
+{
+    REQUIRE_STRACE();
+    // The recording's splice calls are the copy's reads; the header is read with pread64 and is not hit.
+    for (const char* call : { "1", "2", "3" }) {
+        for (const auto& extra : with_and_without_k) {
+            FaultRun run;
+            std::string recording = run.path("a.rec");
+            ProcessResult result = run.run_traced({ "-P", recording, "-e", "trace=splice", "-e", std::string("inject=splice:error=EIO:when=") + call },
+                std::vector<std::string> { "-i", recording, "-o", "a.ts", "-c", "list.csv" } + extra);
+            EXPECT_EQ(run.injected_calls(), 1);
+            EXPECT_EQ(result.output.substr(result.output.rfind('\n')), "\nerror: cannot read " + recording) << "splice " << call;
+            EXPECT_EQ(result.output.substr(0, messages_before_copy(recording, "a.ts").size()), messages_before_copy(recording, "a.ts"));
+            EXPECT_EQ(result.exit_status, failure_status);
+            run.expect_recording_intact();
+            run.expect_catalogue_unchanged();
+        }
+    }
+}
+
+TEST(Faults, ReadErrorInTheBufferedCopy)
+{
+    REQUIRE_STRACE();
+    // The kernel declines the first splice, so the copy reads with pread64; its second pread64 (the
+    // first is the header) fails.
+    for (const auto& extra : with_and_without_k) {
+        FaultRun run;
+        std::string recording = run.path("a.rec");
+        ProcessResult result = run.run_traced({ "-P", recording, "-e", "trace=splice,pread64", "-e", "inject=splice:error=EINVAL:when=1",
+                                                  "-e", "inject=pread64:error=EIO:when=3" },
+            std::vector<std::string> { "-i", recording, "-o", "a.ts", "-c", "list.csv" } + extra);
+        EXPECT_EQ(run.injected_calls(), 2);
+        EXPECT_EQ(result.output, messages_before_copy(recording, "a.ts") + "\nerror: cannot read " + recording);
+        EXPECT_EQ(result.exit_status, failure_status);
+        run.expect_recording_intact();
+        run.expect_catalogue_unchanged();
+    }
+}
+
+TEST(Faults, DiskFullDuringTheCopy)
+{
+    REQUIRE_STRACE();
+    struct Injection {
+        const char* name;
+        std::vector<std::string> options;  // applied with -P on the recording and the output
+    };
+    for (const Injection& injection : { Injection { "first write", { "-e", "trace=splice", "-e", "inject=splice:error=ENOSPC:when=2" } },
+             Injection { "later write", { "-e", "trace=splice", "-e", "inject=splice:error=ENOSPC:when=4" } },
+             Injection { "buffered write", { "-e", "trace=splice,write", "-e", "inject=splice:error=EINVAL:when=1", "-e", "inject=write:error=ENOSPC:when=3" } } }) {
+        for (const auto& extra : with_and_without_k) {
+            FaultRun run;
+            std::string recording = run.path("a.rec");
+            std::string output = run.path("a.ts");
+            ProcessResult result = run.run_traced(std::vector<std::string> { "-P", recording, "-P", output } + injection.options,
+                std::vector<std::string> { "-i", recording, "-o", output, "-c", "list.csv" } + extra);
+            EXPECT_EQ(result.output.substr(0, messages_before_copy(recording, output).size()), messages_before_copy(recording, output)) << injection.name;
+            EXPECT_GE(run.injected_calls(), 1) << injection.name;
+            EXPECT_EQ(result.output.substr(result.output.rfind('\n')), "\nerror: cannot write " + output) << injection.name;
+            EXPECT_EQ(result.exit_status, failure_status) << injection.name;
+            run.expect_recording_intact();
+            run.expect_catalogue_unchanged();
+        }
+    }
+}
+
+TEST(Faults, ShortTransfersAreContinued)
+{
+    REQUIRE_STRACE();
+    // Every read and write moves at most 1000 bytes: through the kernel path into a regular file, and
+    // through the buffered copy into a pipe. strace only watches, to show the transfers were short.
+    for (bool through_pipe : { false, true }) {
+        FaultRun run;
+        std::string output = through_pipe ? "pipe" : "a.ts";
+        std::string script = PELORUS_BINARY " a.rec " + output + " list.csv; echo \" [$?]\"";
+        if (through_pipe)
+            script = "mkfifo pipe && { cat pipe > b.ts & } && " + script + "; wait";
+        ProcessResult result = run.run_command_traced({ "-e", "trace=pread64,write,splice", "-E", "LD_PRELOAD=" PELORUS_SHORT_TRANSFER_LIBRARY },
+            { "/bin/sh", "-c", script });
+        EXPECT_GT(run.count_in_trace(") = 1000\n"), 3000) << "the transfers were not made short";
+        EXPECT_EQ(result.output, messages_before_copy("a.rec", output) + ".. done\nappending list.csv\nall done [0]\n");
+        run.expect_complete_output(through_pipe ? "b.ts" : "a.ts");
+        run.expect_catalogue_gained_line();
+        run.expect_recording_intact();
+    }
+}
+
+TEST(Faults, InterruptedCallsAreRetried)
+{
+    REQUIRE_STRACE();
+    for (const char* call : { "splice", "pread64" }) {
+        FaultRun run;
+        std::string recording = run.path("a.rec");
+        std::vector<std::string> options { "-P", recording, "-P", run.path("a.ts"), "-e", "trace=splice,pread64",
+            "-e", std::string("inject=") + call + ":error=EINTR:when=2+2" };
+        // For the buffered copy's reads the kernel first declines the copy.
+        if (std::string(call) == "pread64")
+            options = options + std::vector<std::string> { "-e", "inject=splice:error=EINVAL:when=1" };
+        ProcessResult result = run.run_traced(options, { "-i", recording, "-o", "a.ts", "-c", "list.csv" });
+        EXPECT_GE(run.injected_calls(), 2) << call;
+        EXPECT_EQ(result.output, messages_before_copy(recording, "a.ts") + ".. done\nappending list.csv\nall done") << call;
+        EXPECT_EQ(result.exit_status, 0);
+        run.expect_complete_output("a.ts");
+        run.expect_catalogue_gained_line();
+    }
+}
+
+struct SameFileCase {
+    const char* name;
+    void (*prepare)(const std::filesystem::path& folder);
+    std::vector<std::string> arguments;
+    std::string message;
+};
+
+void PrintTo(const SameFileCase& same_file, std::ostream* stream) { *stream << same_file.name; }
+
+void nothing(const std::filesystem::path&) { }
+
+std::map<std::string, FileState> snapshot(const std::filesystem::path& folder)
+{
+    std::map<std::string, FileState> state;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        struct stat status { };
+        ::lstat(entry.path().c_str(), &status);
+        std::string contents = entry.is_symlink() ? std::filesystem::read_symlink(entry.path()).string() : read_file_text(entry.path());
+        state[entry.path().filename().string()] = { contents, status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec };
+    }
+    return state;
+}
+
+class SameFile : public testing::TestWithParam<SameFileCase> { };
+
+TEST_P(SameFile, IsRefusedBeforeAnythingIsWritten)
+{
+    const SameFileCase& same_file = GetParam();
+    for (const auto& extra : with_and_without_k) {
+        FaultRun run;
+        same_file.prepare(run.folder());
+        std::map<std::string, FileState> before = snapshot(run.folder());
+        ProcessResult result = run.run(same_file.arguments + extra);
+        EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nerror: cannot write " + same_file.message);
+        EXPECT_EQ(result.exit_status, failure_status);
+        std::map<std::string, FileState> after = snapshot(run.folder());
+        EXPECT_EQ(after.size(), before.size()) << "a file was created";
+        for (const auto& [name, state] : before) {
+            EXPECT_EQ(after[name].contents, state.contents) << name;
+            EXPECT_EQ(after[name].modified_ns, state.modified_ns) << name;
+        }
+        run.expect_recording_intact();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, SameFile,
+    testing::Values(
+        SameFileCase { "OutputIsInputSamePath", nothing, { "a.rec", "a.rec", "list.csv" }, "a.rec: it is the input file" },
+        SameFileCase { "OutputIsInputOtherSpelling", nothing, { "a.rec", "./a.rec", "list.csv" }, "./a.rec: it is the input file" },
+        SameFileCase { "OutputIsInputHardLink", [](const auto& folder) { std::filesystem::create_hard_link(folder / "a.rec", folder / "hard.ts"); },
+            { "a.rec", "hard.ts", "list.csv" }, "hard.ts: it is the input file" },
+        SameFileCase { "OutputIsInputSymlink", [](const auto& folder) { std::filesystem::create_symlink("a.rec", folder / "soft.ts"); },
+            { "a.rec", "soft.ts", "list.csv" }, "soft.ts: it is the input file" },
+        SameFileCase { "CatalogueIsInputSamePath", nothing, { "a.rec", "a.ts", "a.rec" }, "a.rec: it is the input file" },
+        SameFileCase { "CatalogueIsInputOtherSpelling", nothing, { "-t", "a.rec", "a.ts", "./a.rec" }, "./a.rec: it is the input file" },
+        SameFileCase { "CatalogueIsInputHardLink", [](const auto& folder) { std::filesystem::create_hard_link(folder / "a.rec", folder / "hard.csv"); },
+            { "a.rec", "a.ts", "hard.csv" }, "hard.csv: it is the input file" },
+        SameFileCase { "CatalogueIsInputSymlink", [](const auto& folder) { std::filesystem::create_symlink("a.rec", folder / "soft.csv"); },
+            { "-t", "a.rec", "a.ts", "soft.csv" }, "soft.csv: it is the input file" },
+        SameFileCase { "CatalogueIsOutputSamePath", nothing, { "a.rec", "new.ts", "new.ts" }, "new.ts: it is the output file" },
+        SameFileCase { "CatalogueIsOutputOtherSpelling", nothing, { "a.rec", "new.ts", "./new.ts" }, "./new.ts: it is the output file" },
+        SameFileCase { "CatalogueIsOutputHardLink",
+            [](const auto& folder) {
+                write_file(folder / "old.ts", std::string("older stream"));
+                std::filesystem::create_hard_link(folder / "old.ts", folder / "hard.csv");
+            },
+            { "a.rec", "old.ts", "hard.csv" }, "hard.csv: it is the output file" },
+        SameFileCase { "CatalogueIsOutputSymlinkNotYetCreated", [](const auto& folder) { std::filesystem::create_symlink("new.ts", folder / "soft.csv"); },
+            { "a.rec", "new.ts", "soft.csv" }, "soft.csv: it is the output file" }),
+    [](const testing::TestParamInfo<SameFileCase>& info) { return std::string(info.param.name); });
+
+TEST(SafeRemoval, CompleteRunRemovesTheRecordingLast)
+{
+    FaultRun run;
+    ProcessResult result = run.run({ "-k", "a.rec", "a.ts", "list.csv" });
+    EXPECT_EQ(result.output, messages_before_copy("a.rec", "a.ts") + ".. done\nappending list.csv\ndeleting a.rec\nall done");
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_FALSE(std::filesystem::exists(run.folder() / "a.rec"));
+    run.expect_complete_output("a.ts");
+    run.expect_catalogue_gained_line();
+}
+
+TEST(SafeRemoval, WithoutStreamTheRecordingIsKept)
+{
+    FaultRun run;
+    ProcessResult result = run.run({ "-k", "-t", "a.rec", "a.ts", "list.csv" });
+    EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nappending list.csv\nkeeping a.rec: no .ts file written\nall done");
+    EXPECT_EQ(result.exit_status, 0);
+    run.expect_recording_intact();
+    run.expect_catalogue_gained_line();
+}
+
+TEST(SafeRemoval, FailedRemovalIsAnError)
+{
+    REQUIRE_STRACE();
+    FaultRun run;
+    std::string recording = run.path("a.rec");
+    ProcessResult result = run.run_traced({ "-P", recording, "-e", "trace=unlink,unlinkat", "-e", "inject=unlink,unlinkat:error=EACCES" },
+        { "-k", "-i", recording, "-o", "a.ts", "-c", "list.csv" });
+    EXPECT_EQ(run.injected_calls(), 1);
+    EXPECT_EQ(result.output, messages_before_copy(recording, "a.ts") + ".. done\nappending list.csv\ndeleting " + recording + "\nerror: cannot delete " + recording);
+    EXPECT_EQ(result.exit_status, failure_status);
+    run.expect_recording_intact();
+}
+
+TEST(SafeRemoval, EarlierFailuresKeepTheRecording)
+{
+    struct Failure {
+        const char* name;
+        std::vector<std::string> arguments;
+        void (*prepare)(const std::filesystem::path& folder);
+    };
+    for (const Failure& failure : { Failure { "output cannot be opened", { "a.rec", "dir", "list.csv" }, [](const auto& folder) { std::filesystem::create_directory(folder / "dir"); } },
+             Failure { "catalogue cannot be opened", { "a.rec", "a.ts", "dir" }, [](const auto& folder) { std::filesystem::create_directory(folder / "dir"); } } }) {
+        FaultRun run;
+        failure.prepare(run.folder());
+        ProcessResult result = run.run(failure.arguments + std::vector<std::string> { "-k" });
+        EXPECT_EQ(result.exit_status, failure_status) << failure.name;
+        EXPECT_NE(result.output.find("\nerror: cannot open dir"), std::string::npos) << failure.name;
+        run.expect_recording_intact();
+    }
+}
+
+TEST(Faults, SmallFileSystemFillsUp)
+{
+    if (!private_mounts_work())
+        GTEST_SKIP() << "no private mount namespace here (unshare -m and mount need privileges)";
+    struct Case {
+        const char* name;
+        std::string arguments;
+        std::string failing_path;
+    };
+    for (const Case& full : { Case { "stream", "-i a.rec -o small/a.ts -c list.csv", "small/a.ts" },
+             Case { "catalogue", "-i a.rec -o a.ts -c small/list.csv", "small/list.csv" } }) {
+        for (const auto& extra : with_and_without_k) {
+            FaultRun run;
+            std::filesystem::create_directory(run.folder() / "small");
+            std::string options = full.arguments + (extra.empty() ? "" : " -k");
+            // A 1 MiB tmpfs seen by this run alone; for the catalogue case it is filled first.
+            std::string script = "mount -t tmpfs -o size=1m tmpfs small && "
+                                 "{ [ \"$0\" = stream ] || head -c 2M /dev/zero > small/filler 2>/dev/null; true; } && "
+                                 "ASAN_OPTIONS=detect_leaks=0 " PELORUS_BINARY " " + options;
+            ProcessResult result = run_process({ "unshare", "-m", "sh", "-c", script, full.name }, run.folder());
+            EXPECT_EQ(result.output.substr(result.output.rfind('\n')), "\nerror: cannot write " + full.failing_path) << full.name << ": " << result.output;
+            EXPECT_EQ(result.exit_status, failure_status) << full.name;
+            run.expect_recording_intact();
+            run.expect_catalogue_unchanged();
+        }
+    }
+}
+
+}
