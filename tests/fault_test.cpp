@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <sys/stat.h>
 
@@ -37,6 +38,17 @@ bool private_mounts_work()
 #define REQUIRE_STRACE()                                                                                   \
     if (!strace_works())                                                                                   \
     GTEST_SKIP() << "strace cannot trace here (not installed, or ptrace is not permitted)"
+
+// A leak check cannot run under a tracer, and a preloaded library must not upset the address
+// sanitizer's check of the load order; the sanitizer build's other options still apply.
+std::string sanitizer_options_under_trace()
+{
+    const char* inherited = std::getenv("ASAN_OPTIONS");
+    std::string options = "ASAN_OPTIONS=";
+    if (inherited != nullptr && *inherited != '\0')
+        options += std::string(inherited) + ":";
+    return options + "detect_leaks=0:verify_asan_link_order=0";
+}
 
 struct FileState {
     std::string contents;
@@ -71,9 +83,7 @@ public:
     ProcessResult run_command_traced(const std::vector<std::string>& strace_options, const std::vector<std::string>& traced)
     {
         std::string log = (trace_folder_ / "strace.log").string();
-        std::vector<std::string> command { "strace", "-f", "-qq", "-o", log,
-            // A leak check cannot run under a tracer; the sanitizer build would report that instead.
-            "-E", "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0" };
+        std::vector<std::string> command { "strace", "-f", "-qq", "-o", log, "-E", sanitizer_options_under_trace() };
         command.insert(command.end(), strace_options.begin(), strace_options.end());
         command.insert(command.end(), traced.begin(), traced.end());
         ProcessResult result = run_process(command, folder_.path());
@@ -404,7 +414,7 @@ TEST(Faults, SmallFileSystemFillsUp)
             // A 1 MiB tmpfs seen by this run alone; for the catalogue case it is filled first.
             std::string script = "mount -t tmpfs -o size=1m tmpfs small && "
                                  "{ [ \"$0\" = stream ] || head -c 2M /dev/zero > small/filler 2>/dev/null; true; } && "
-                                 "ASAN_OPTIONS=detect_leaks=0 " PELORUS_BINARY " " + options;
+                                 PELORUS_BINARY " " + options;
             ProcessResult result = run_process({ "unshare", "-m", "sh", "-c", script, full.name }, run.folder());
             EXPECT_EQ(result.output.substr(result.output.rfind('\n')), "\nerror: cannot write " + full.failing_path) << full.name << ": " << result.output;
             EXPECT_EQ(result.exit_status, failure_status) << full.name;

@@ -7,8 +7,10 @@ Console::Console(std::FILE* stream, bool write_out_each_message)
 
 void Console::print(std::string_view text, std::string_view argument)
 {
-    std::fwrite(text.data(), 1, text.size(), stream_);
-    std::fwrite(argument.data(), 1, argument.size(), stream_);
+    // An empty view may carry no address at all, which fwrite must not be given.
+    for (std::string_view part : { text, argument })
+        if (!part.empty())
+            std::fwrite(part.data(), 1, part.size(), stream_);
     if (write_out_each_message_)
         std::fflush(stream_);
 }

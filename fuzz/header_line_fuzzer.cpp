@@ -1,0 +1,78 @@
+// Fuzzes header reading and the catalogue line built from it, over any 0 to 8192 bytes: the bytes are
+// a recording's start, and whatever lies past the header block also serves as the recording's name.
+
+#include "catalogue/broadcast_time.h"
+#include "catalogue/catalogue.h"
+#include "recording/recording_header.h"
+#include "support/csv_reader.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+void require(bool condition, const char* what)
+{
+    if (!condition) {
+        std::fprintf(stderr, "broken: %s\n", what);
+        std::abort();
+    }
+}
+
+std::optional<RecordingHeader> read_through_file(const std::uint8_t* data, std::size_t size)
+{
+    int descriptor = ::memfd_create("recording", MFD_CLOEXEC);
+    require(descriptor >= 0, "memfd_create");
+    require(size == 0 || ::write(descriptor, data, size) == static_cast<ssize_t>(size), "memfd write");
+    std::optional<RecordingHeader> header = read_recording_header(descriptor);
+    ::close(descriptor);
+    return header;
+}
+
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size > 8192)
+        return 0;
+    std::optional<RecordingHeader> parsed = RecordingHeader::parse({ data, size });
+    std::optional<RecordingHeader> read = read_through_file(data, size);
+    require(parsed.has_value() == read.has_value(), "reading from a file and from memory disagree");
+    if (!parsed)
+        return 0;
+    const RecordingHeader& header = *parsed;
+    require(header.channel_name() == read->channel_name() && header.event_description() == read->event_description(),
+        "texts differ between file and memory");
+
+    std::size_t name_length = header_block_size < size ? size - header_block_size : 0;
+    std::string input_path(reinterpret_cast<const char*>(data) + (size - name_length), name_length);
+
+    require(header.channel_name().size() <= header_block_size - 28, "channel name runs past the block");
+    require(header.event_name().size() <= 255, "event name longer than its length byte");
+    require(header.event_description().size() <= header_block_size - 91, "description runs past the block");
+    for (unsigned pid : { header.pmt_pid(), header.pcr_pid(), header.video_pid(), header.audio_pid() })
+        require(pid <= 0x1FFF, "PID wider than 13 bits");
+    for (BroadcastTime time : { header.start_time(), header.end_time() })
+        require(format_broadcast_time(time).size() <= 20, "time text longer than 20 characters");
+
+    std::string line = catalogue_row(input_path, header);
+    require(line.size() >= 2 && line.compare(line.size() - 2, 2, ",\n") == 0, "line does not end with a comma and LF");
+    std::vector<std::string> fields;
+    try {
+        fields = parse_csv_record(line);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "not valid CSV: %s\n", error.what());
+        std::abort();
+    }
+    require(fields.size() == 20, "not 19 fields and the empty one");
+    require(fields[0] == input_path, "file name changed");
+    require(fields[2] == header.channel_name(), "channel changed");
+    require(fields[9] == header.event_name(), "program changed");
+    require(fields[18] == header.event_description(), "description changed");
+    require(fields[19].empty(), "text after the last comma");
+    return 0;
+}
