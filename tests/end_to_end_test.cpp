@@ -5,6 +5,7 @@
 #include "support/process_runner.h"
 #include "support/recording_builder.h"
 #include "support/scratch_folder.h"
+#include "support/usage_text.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +20,7 @@ namespace {
 
 constexpr int failure_status = 255;
 
-const std::string usage_text =
-    "\npelorus v0.02"
-    "\n============"
-    "\n"
-    "\nusage: pelorus <options> <input file> <output file> <.csv file> "
-    "\n         -i    input filename"
-    "\n         -o    output filename"
-    "\n         -c    .csv filename"
-    "\n         -a    overwrite output header info (normally appends)"
-    "\n         -k    delete .rec file (normally keeps)"
-    "\n         -t    no .ts file generation";
+const std::string usage_text = expected_usage_text;
 
 const std::string example_line =
     "a.rec,12,ABC,TV,12:45,13/10/1993,14:00,13/10/1993,01:15,\"News\",2174,0003,0102,1234,00a0,00a1,00a0,0064,\"Local news\",\n";
