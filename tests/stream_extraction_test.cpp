@@ -1,0 +1,80 @@
+#include "recording/stream_extraction.h"
+
+#include "io/file_descriptor.h"
+#include "support/captured_console.h"
+#include "support/recording_builder.h"
+#include "support/scratch_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+struct Extraction {
+    ScratchFolder folder;
+    CapturedConsole console;
+    ExtractionSettings settings;
+    std::vector<std::uint8_t> recording = build_recording({}, 5000);
+    std::string input_path = (folder / "a.rec").string();
+    std::string output_path = (folder / "a.ts").string();
+
+    bool run()
+    {
+        write_file(input_path, recording);
+        FileDescriptor input = open_file(input_path, O_RDONLY);
+        return extract_transport_stream(input.get(), input_path, output_path, console.console(), settings);
+    }
+};
+
+TEST(StreamExtraction, WritesTheStreamWithItsMessages)
+{
+    for (bool sync_to_disk : { false, true }) {
+        Extraction extraction;
+        extraction.settings.sync_to_disk = sync_to_disk;
+        ASSERT_TRUE(extraction.run());
+        EXPECT_EQ(extraction.console.text(), "\nWriting " + extraction.output_path + "\nprocessing file ..... done");
+        EXPECT_EQ(read_file_bytes(extraction.output_path), std::vector<std::uint8_t>(extraction.recording.begin() + 3760, extraction.recording.end()));
+    }
+}
+
+TEST(StreamExtraction, MissingCopyBufferLeavesAnEmptyOutput)
+{
+    Extraction extraction;
+    write_file(extraction.output_path, std::string("older contents"));
+    extraction.settings.allocate_buffer = [](std::size_t) { return std::unique_ptr<std::byte[]>(); };
+    EXPECT_FALSE(extraction.run());
+    EXPECT_EQ(extraction.console.text(), "\nWriting " + extraction.output_path + "\nerror: ts_buf=0");
+    EXPECT_TRUE(std::filesystem::exists(extraction.output_path));
+    EXPECT_EQ(std::filesystem::file_size(extraction.output_path), 0u);
+}
+
+TEST(StreamExtraction, ReadErrorNamesTheRecording)
+{
+    Extraction extraction;
+    extraction.settings.copy.method = CopyMethod::buffered;
+    extraction.settings.calls.read_at = [](int, void*, std::size_t, off_t) -> ssize_t {
+        errno = EIO;
+        return -1;
+    };
+    EXPECT_FALSE(extraction.run());
+    EXPECT_EQ(extraction.console.text(),
+        "\nWriting " + extraction.output_path + "\nprocessing file ...\nerror: cannot read " + extraction.input_path);
+}
+
+TEST(StreamExtraction, WriteErrorNamesTheOutput)
+{
+    Extraction extraction;
+    extraction.settings.copy.method = CopyMethod::buffered;
+    extraction.settings.calls.write = [](int, const void*, std::size_t) -> ssize_t {
+        errno = EIO;
+        return -1;
+    };
+    EXPECT_FALSE(extraction.run());
+    EXPECT_EQ(extraction.console.text(),
+        "\nWriting " + extraction.output_path + "\nprocessing file ...\nerror: cannot write " + extraction.output_path);
+}
+
+}
