@@ -20,7 +20,7 @@ namespace {
 void append_number(std::string& line, unsigned value, int base, std::size_t min_digits)
 {
     char digits[16];
-    auto [end, error] = std::to_chars(std::begin(digits), std::end(digits), value, base);
+    const char* end = std::to_chars(std::begin(digits), std::end(digits), value, base).ptr;
     std::size_t length = static_cast<std::size_t>(end - digits);
     if (length < min_digits)
         line.append(min_digits - length, '0');
@@ -60,20 +60,16 @@ std::string_view service_type_name(unsigned service_type)
     }
 }
 
-struct CatalogueState {
-    bool exists = false;
-    bool is_regular = false;
-    bool is_empty = false;
-};
-
-CatalogueState inspect_catalogue(const std::string& path)
+// A catalogue is new when it does not exist or is an empty file: either way it still needs its header.
+// Existence is what decides, not whether the file can be read, so an existing catalogue is never taken
+// for a new one and truncated.
+bool is_new_catalogue(const std::string& path)
 {
     struct stat status { };
     if (::stat(path.c_str(), &status) != 0)
-        // Only a file that is surely absent counts as new; anything else is left for the open to judge.
-        return { errno != ENOENT && errno != ENOTDIR, false, false };
-    bool is_regular = S_ISREG(status.st_mode);
-    return { true, is_regular, is_regular && status.st_size == 0 };
+        // Only a file that is surely absent counts; anything else is left for the open to judge.
+        return errno == ENOENT || errno == ENOTDIR;
+    return S_ISREG(status.st_mode) && status.st_size == 0;
 }
 
 // Runs side by side serialise here. A file system without locks still gets the line, as one write.
@@ -140,9 +136,7 @@ std::string catalogue_row(std::string_view input_path, const RecordingHeader& he
 bool ensure_catalogue_header(const RunOptions& options, Console& console)
 {
     const std::string& path = options.catalogue_path;
-    CatalogueState state = inspect_catalogue(path);
-    bool is_new = !state.exists || state.is_empty;
-    if (!is_new && options.append)
+    if (options.append && !is_new_catalogue(path))
         return true;
 
     console.print("\ncreating ", path);
