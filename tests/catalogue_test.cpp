@@ -9,8 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <set>
+#include <chrono>
 #include <thread>
 #include <unistd.h>
 
@@ -145,7 +149,9 @@ struct CatalogueRun {
     bool write_row(const RecordingFields& fields = {})
     {
         RecordingHeader header = header_of(fields);
-        return ensure_catalogue_header(options, console.console()) && append_catalogue_row(options, header, console.console());
+        CatalogueFile catalogue;
+        return ensure_catalogue_header(options, {}, catalogue, console.console())
+            && append_catalogue_row(catalogue, options, header, console.console());
     }
 
     std::string contents() const { return read_file_text(options.catalogue_path); }
@@ -189,24 +195,66 @@ TEST(CatalogueFile, EmptyExistingFileGetsTheHeaderFirst)
     EXPECT_EQ(run.contents(), std::string(catalogue_header_line()) + example_line);
 }
 
-TEST(CatalogueFile, LineForAFileAnotherRunJustCreatedComesAfterTheHeader)
+TEST(CatalogueFile, LockIsHeldFromTheStartAfreshToTheLine)
 {
-    // Another run has created the catalogue but not yet taken the lock to write its header.
-    CatalogueRun run;
-    write_file(run.options.catalogue_path, std::string());
-    ASSERT_TRUE(append_catalogue_row(run.options, header_of({}), run.console.console()));
-    EXPECT_EQ(run.contents(), std::string(catalogue_header_line()) + example_line);
+    // A run with -a has emptied the catalogue and not yet written; another run must wait for its line.
+    CatalogueRun afresh;
+    write_file(afresh.options.catalogue_path, std::string(catalogue_header_line()) + "older line,\n");
+    afresh.options.append = false;
+    afresh.options.input_path = "first.rec";
+    CatalogueFile held;
+    ASSERT_TRUE(ensure_catalogue_header(afresh.options, {}, held, afresh.console.console()));
+
+    std::thread other([&afresh] {
+        CatalogueRun second;
+        second.options.catalogue_path = afresh.options.catalogue_path;
+        second.options.input_path = "second.rec";
+        EXPECT_TRUE(second.write_row());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(afresh.contents(), "") << "the other run wrote while the lock was held";
+    ASSERT_TRUE(append_catalogue_row(held, afresh.options, header_of({}), afresh.console.console()));
+    other.join();
+    std::string first_line = example_line;
+    first_line.replace(0, 8, "first.rec");
+    std::string second_line = example_line;
+    second_line.replace(0, 8, "second.rec");
+    EXPECT_EQ(afresh.contents(), std::string(catalogue_header_line()) + first_line + second_line);
+}
+
+// Runs `work` as an unprivileged user when the tests run as root, who may read any file; true when it
+// returned true.
+bool as_unprivileged_user(const std::filesystem::path& folder, const std::function<bool()>& work)
+{
+    if (::geteuid() != 0)
+        return work();
+    constexpr uid_t nobody = 65534;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (::chown(entry.path().c_str(), nobody, nobody) != 0)
+            return false;
+    if (::chown(folder.c_str(), nobody, nobody) != 0)
+        return false;
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+            ::_exit(2);
+        ::_exit(work() ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 TEST(CatalogueFile, UnreadableCatalogueIsStillAppendedToNotTruncated)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root reads any file, so an unreadable catalogue cannot be made here";
     CatalogueRun run;
     std::string existing = std::string(catalogue_header_line()) + "older line,\n";
     write_file(run.options.catalogue_path, existing);
     ASSERT_EQ(::chmod(run.options.catalogue_path.c_str(), 0200), 0);
-    ASSERT_TRUE(run.write_row());
+    EXPECT_TRUE(as_unprivileged_user(run.folder.path(), [&run] {
+        // The unprivileged user must really be unable to read it, or the test shows nothing.
+        return ::access(run.options.catalogue_path.c_str(), R_OK) != 0 && run.write_row()
+            && run.console.text() == "\nappending " + run.options.catalogue_path;
+    }));
     ASSERT_EQ(::chmod(run.options.catalogue_path.c_str(), 0600), 0);
     EXPECT_EQ(run.contents(), existing + example_line);
 }
@@ -227,7 +275,7 @@ TEST(CatalogueFile, FullDeviceIsAWriteError)
         run.options.catalogue_path = "/dev/full";
         run.options.append = append;
         EXPECT_FALSE(run.write_row());
-        EXPECT_EQ(run.console.text(), (append ? "\nappending /dev/full" : "\ncreating /dev/full") + std::string("\nerror: cannot write /dev/full"));
+        EXPECT_EQ(run.console.text(), (append ? "\nappending /dev/full" : "\ncreating /dev/full\nappending /dev/full") + std::string("\nerror: cannot write /dev/full"));
     }
 }
 
@@ -249,8 +297,9 @@ TEST(CatalogueFile, RunsSideBySideKeepOneHeaderAndEveryLineWhole)
                 RecordingHeader header = header_of(fields);
                 for (int row = 0; row < rows_each; ++row) {
                     options.input_path = "writer" + std::to_string(writer) + "-" + std::to_string(row) + ".rec";
-                    ASSERT_TRUE(ensure_catalogue_header(options, console.console()));
-                    ASSERT_TRUE(append_catalogue_row(options, header, console.console()));
+                    CatalogueFile catalogue;
+                    ASSERT_TRUE(ensure_catalogue_header(options, {}, catalogue, console.console()));
+                    ASSERT_TRUE(append_catalogue_row(catalogue, options, header, console.console()));
                 }
             });
         }

@@ -68,6 +68,12 @@ const std::vector<ScanCase> accepted_cases = {
     { "DashKFlag", { "-k" }, with_flags(true, false, false) },
     { "DashTFlag", { "-t" }, with_flags(true, true, true) },
     { "SlashFormOfFlag", { "/t" }, with_flags(true, true, true) },
+    { "AbsolutePathsArePositional", { "/tmp/x.rec", "/keep/x.ts", "/archive/x.csv" }, with_paths("/tmp/x.rec", "/keep/x.ts", "/archive/x.csv") },
+    { "AbsolutePathIsAnOptionValue", { "-c", "/cache/x.csv", "/t" }, [] {
+         RunOptions options = with_flags(true, true, true);
+         options.catalogue_path = "/cache/x.csv";
+         return options;
+     }() },
     { "AllFlags", { "-a", "-k", "-t" }, with_flags(false, false, true) },
 };
 
@@ -102,7 +108,7 @@ const std::vector<UsageCase> usage_cases = {
     { "UpperCaseSkip", { "-T" } },
     { "DashAlone", { "-" } },
     { "SlashAlone", { "/" } },
-    { "AbsolutePathIsOptionD", { "/data/a.rec" } },
+    { "UnknownSlashLetter", { "/x" } },
     { "InputOptionWithoutValue", { "a.rec", "-i" } },
     { "OutputOptionWithoutValue", { "a.rec", "-o" } },
     { "CatalogueOptionWithoutValue", { "-c" } },

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -20,27 +21,68 @@ std::string available(int read_end)
     return text;
 }
 
+struct Pipe {
+    int read_end = -1;
+    int write_end = -1;
+    Pipe()
+    {
+        int ends[2];
+        if (::pipe(ends) != 0)
+            throw std::runtime_error("pipe");
+        read_end = ends[0];
+        write_end = ends[1];
+        ::fcntl(read_end, F_SETFL, O_NONBLOCK);
+    }
+    ~Pipe()
+    {
+        ::close(read_end);
+        if (write_end >= 0)
+            ::close(write_end);
+    }
+};
+
 TEST(Console, WritesEachMessageOutAtOnceOnlyWhenAskedTo)
 {
     for (bool write_out_each_message : { true, false }) {
-        int ends[2];
-        ASSERT_EQ(::pipe(ends), 0);
-        ASSERT_EQ(::fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
-        std::FILE* stream = ::fdopen(ends[1], "w");
-        ASSERT_NE(stream, nullptr);
-        // A pipe is fully buffered, as redirected output is; a terminal is where messages go out at once.
-        ASSERT_EQ(std::setvbuf(stream, nullptr, _IOFBF, 1 << 16), 0);
-        Console console(stream, write_out_each_message);
-
+        Pipe pipe;
+        Console console(pipe.write_end, write_out_each_message);
         console.print("\nprocessing file ...");
         console.print(".");
         console.print("\nerror: cannot write ", "a.ts");
-        EXPECT_EQ(available(ends[0]), write_out_each_message ? "\nprocessing file ....\nerror: cannot write a.ts" : "");
-
-        std::fclose(stream);
-        EXPECT_EQ(available(ends[0]), write_out_each_message ? "" : "\nprocessing file ....\nerror: cannot write a.ts");
-        ::close(ends[0]);
+        EXPECT_EQ(available(pipe.read_end), write_out_each_message ? "\nprocessing file ....\nerror: cannot write a.ts" : "");
+        EXPECT_TRUE(console.flush());
+        EXPECT_EQ(available(pipe.read_end), write_out_each_message ? "" : "\nprocessing file ....\nerror: cannot write a.ts");
     }
+}
+
+TEST(Console, RedirectTakesTheMessagesNotYetWritten)
+{
+    Pipe first;
+    Pipe second;
+    Console console(first.write_end, false);
+    console.print("\nReading ", "a.rec");
+    console.redirect(second.write_end, false);
+    console.print("\nall done");
+    EXPECT_TRUE(console.flush());
+    EXPECT_EQ(available(first.read_end), "");
+    EXPECT_EQ(available(second.read_end), "\nReading a.rec\nall done");
+}
+
+TEST(Console, FailedWriteIsReportedByFlush)
+{
+    Pipe pipe;
+    ::close(pipe.read_end);
+    pipe.read_end = ::open("/dev/null", O_RDONLY);
+    // With the reader gone the write fails with EPIPE; the test runner ignores SIGPIPE for this.
+    struct sigaction ignore { };
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous { };
+    ::sigaction(SIGPIPE, &ignore, &previous);
+    Console console(pipe.write_end, false);
+    console.print("\nall done");
+    EXPECT_FALSE(console.flush());
+    EXPECT_EQ(console.error_number(), EPIPE);
+    ::sigaction(SIGPIPE, &previous, nullptr);
 }
 
 }

@@ -86,7 +86,7 @@ TEST(EndToEnd, BundledSampleConverts)
 TEST(EndToEnd, UsageTextOpensNothing)
 {
     for (std::vector<std::string> arguments : { std::vector<std::string> { "a.rec", "-x", "b.ts" },
-             { "/data/a.rec" }, { "a.rec", "-o" }, { "-T" } }) {
+             { "/x" }, { "a.rec", "-o" }, { "-T" } }) {
         ScratchFolder folder;
         write_file(folder / "a.rec", build_recording({}, 100));
         ProcessResult result = run_pelorus(arguments, folder.path());
@@ -94,6 +94,65 @@ TEST(EndToEnd, UsageTextOpensNothing)
         EXPECT_EQ(result.exit_status, 1);
         EXPECT_EQ(listing(folder.path()), std::set<std::string> { "a.rec" });
     }
+}
+
+TEST(EndToEnd, AbsolutePathsArePaths)
+{
+    ScratchFolder folder;
+    std::vector<std::uint8_t> recording = build_recording({}, 1000);
+    write_file(folder / "x.rec", recording);
+    write_file(folder / "test.rec", recording);
+    std::string base = folder.path().string() + "/";
+    ProcessResult result = run_pelorus({ base + "x.rec", base + "x.ts", base + "x.csv" }, folder.path());
+    EXPECT_EQ(result.output, "\nReading " + base + "x.rec\nreading header ...\nWriting " + base + "x.ts\nprocessing file ..... done"
+            + "\ncreating " + base + "x.csv\nappending " + base + "x.csv\nall done");
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(read_file_bytes(folder / "x.ts"), stream_part(recording));
+    EXPECT_EQ(read_file_text(folder / "x.csv"), header_and(example_line_for(base + "x.rec")));
+
+    // Once read as /k, this deleted the default recording.
+    ProcessResult missing = run_pelorus({ "/keep/a.rec" }, folder.path());
+    EXPECT_EQ(missing.output, "\nReading /keep/a.rec\nerror: cannot open /keep/a.rec");
+    EXPECT_EQ(missing.exit_status, failure_status);
+    EXPECT_EQ(read_file_bytes(folder / "test.rec"), recording);
+    EXPECT_EQ(listing(folder.path()), (std::set<std::string> { "test.rec", "x.rec", "x.ts", "x.csv" }));
+}
+
+TEST(EndToEnd, StreamOrCatalogueOnStandardOutputGetsItAlone)
+{
+    ScratchFolder folder;
+    std::vector<std::uint8_t> recording = build_recording({}, 3 << 20);
+    write_file(folder / "a.rec", recording);
+    const std::string messages = "\nReading a.rec\nreading header ...\nWriting /dev/stdout\nprocessing file ..... done"
+                                 "\ncreating list.csv\nappending list.csv\nall done";
+
+    // Into a file that standard output is redirected to, and into a pipe.
+    ProcessResult into_file = run_process({ "/bin/sh", "-c", "\"" PELORUS_BINARY "\" -i a.rec -o /dev/stdout -c list.csv > out.ts 2> messages" }, folder.path());
+    EXPECT_EQ(into_file.exit_status, 0);
+    EXPECT_TRUE(read_file_bytes(folder / "out.ts") == stream_part(recording));
+    EXPECT_EQ(read_file_text(folder / "messages"), messages);
+
+    ProcessResult into_pipe = run_process({ "/bin/sh", "-c", "\"" PELORUS_BINARY "\" -a -i a.rec -o /dev/stdout -c list.csv 2> messages" }, folder.path());
+    EXPECT_EQ(into_pipe.exit_status, 0);
+    EXPECT_TRUE(std::vector<std::uint8_t>(into_pipe.output.begin(), into_pipe.output.end()) == stream_part(recording));
+    EXPECT_EQ(read_file_text(folder / "messages"), messages);
+
+    ProcessResult line = run_process({ "/bin/sh", "-c", "\"" PELORUS_BINARY "\" -t -i a.rec -c /dev/stdout 2> messages" }, folder.path());
+    EXPECT_EQ(line.exit_status, 0);
+    EXPECT_EQ(line.output, example_line);
+    EXPECT_EQ(read_file_text(folder / "messages"), "\nReading a.rec\nreading header ...\nappending /dev/stdout\nall done");
+}
+
+TEST(EndToEnd, ReaderThatQuitsIsAWriteError)
+{
+    ScratchFolder folder;
+    write_file(folder / "a.rec", build_recording({}, 3 << 20));
+    ProcessResult result = run_process({ "/bin/bash", "-c",
+        "\"" PELORUS_BINARY "\" -i a.rec -o /dev/stdout -c list.csv 2> messages | head -c 1 > /dev/null; echo ${PIPESTATUS[0]}" }, folder.path());
+    EXPECT_EQ(result.output, "255\n");
+    EXPECT_EQ(read_file_text(folder / "messages"),
+        "\nReading a.rec\nreading header ...\nWriting /dev/stdout\nprocessing file ...\nerror: cannot write /dev/stdout");
+    EXPECT_FALSE(std::filesystem::exists(folder / "list.csv"));
 }
 
 TEST(EndToEnd, MissingInputIsReported)
@@ -257,18 +316,17 @@ TEST(EndToEnd, ExistingCatalogueGainsALineOrStartsAfreshWithDashA)
     EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(example_line));
 }
 
-TEST(EndToEnd, CatalogueThatIsAFolderFailsAfterACompleteStream)
+TEST(EndToEnd, CatalogueThatCannotBeOpenedIsRefusedBeforeTheCopy)
 {
     ScratchFolder folder;
-    std::vector<std::uint8_t> recording = build_recording({}, 500);
-    write_file(folder / "a.rec", recording);
+    write_file(folder / "a.rec", build_recording({}, 500));
     std::filesystem::create_directory(folder / "list.csv");
-    ProcessResult result = run_pelorus({ "a.rec", "a.ts", "list.csv" }, folder.path());
-    EXPECT_EQ(result.output,
-        "\nReading a.rec\nreading header ...\nWriting a.ts\nprocessing file ..... done"
-        "\nappending list.csv\nerror: cannot open list.csv");
-    EXPECT_EQ(result.exit_status, failure_status);
-    EXPECT_EQ(read_file_bytes(folder / "a.ts"), stream_part(recording));
+    for (const char* catalogue : { "list.csv", "missing/list.csv" }) {
+        ProcessResult result = run_pelorus({ "a.rec", "a.ts", catalogue }, folder.path());
+        EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nerror: cannot open " + std::string(catalogue));
+        EXPECT_EQ(result.exit_status, failure_status);
+        EXPECT_EQ(listing(folder.path()), (std::set<std::string> { "a.rec", "list.csv" }));
+    }
 }
 
 std::string numbered_recording(int index)

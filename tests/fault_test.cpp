@@ -92,6 +92,7 @@ public:
     }
 
     int injected_calls() const { return count_in_trace("(INJECTED)"); }
+    const std::string& trace() const { return trace_; }
 
     int count_in_trace(const std::string& text) const
     {
@@ -296,9 +297,9 @@ std::map<std::string, FileState> snapshot(const std::filesystem::path& folder)
     return state;
 }
 
-class SameFile : public testing::TestWithParam<SameFileCase> { };
+class Refusal : public testing::TestWithParam<SameFileCase> { };
 
-TEST_P(SameFile, IsRefusedBeforeAnythingIsWritten)
+TEST_P(Refusal, IsMadeBeforeAnythingIsWritten)
 {
     const SameFileCase& same_file = GetParam();
     for (const auto& extra : with_and_without_k) {
@@ -318,8 +319,22 @@ TEST_P(SameFile, IsRefusedBeforeAnythingIsWritten)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, SameFile,
+void other_recordings(const std::filesystem::path& folder)
+{
+    write_file(folder / "b.rec", build_recording({}, 1000));
+    write_file(folder / "c.rec", build_recording({}, 1000));
+}
+
+void notes(const std::filesystem::path& folder) { write_file(folder / "notes.txt", std::string("call the plumber\n")); }
+
+INSTANTIATE_TEST_SUITE_P(Faults, Refusal,
     testing::Values(
+        // Slips at the command line: a glob over recordings, a forgotten .ts, a catalogue mistyped.
+        SameFileCase { "GlobOfRecordings", other_recordings, { "a.rec", "b.rec", "c.rec" }, "b.rec: it is a recording" },
+        SameFileCase { "GlobOfRecordingsCatalogueOnly", other_recordings, { "-t", "a.rec", "b.rec", "c.rec" }, "c.rec: it is not a catalogue" },
+        SameFileCase { "ForgottenOutputNamesTheCatalogue", nothing, { "a.rec", "list.csv" }, "list.csv: it is a catalogue" },
+        SameFileCase { "CatalogueIsNotACatalogue", notes, { "a.rec", "a.ts", "notes.txt" }, "notes.txt: it is not a catalogue" },
+        SameFileCase { "StartingAfreshEmptiesOnlyACatalogue", notes, { "-a", "a.rec", "a.ts", "notes.txt" }, "notes.txt: it is not a catalogue" },
         SameFileCase { "OutputIsInputSamePath", nothing, { "a.rec", "a.rec", "list.csv" }, "a.rec: it is the input file" },
         SameFileCase { "OutputIsInputOtherSpelling", nothing, { "a.rec", "./a.rec", "list.csv" }, "./a.rec: it is the input file" },
         SameFileCase { "OutputIsInputHardLink", [](const auto& folder) { std::filesystem::create_hard_link(folder / "a.rec", folder / "hard.ts"); },
@@ -344,6 +359,54 @@ INSTANTIATE_TEST_SUITE_P(Faults, SameFile,
             { "a.rec", "new.ts", "soft.csv" }, "soft.csv: it is the output file" }),
     [](const testing::TestParamInfo<SameFileCase>& info) { return std::string(info.param.name); });
 
+TEST(Faults, LinkPutAtTheOutputDuringTheRunIsRefused)
+{
+    REQUIRE_STRACE();
+    // The open of the .ts file is held back while a link to the recording is put in its place, after
+    // the early checks have found no file there.
+    FaultRun run;
+    std::string script = "(sleep 0.5; ln -s a.rec a.ts) & strace -qq -o /dev/null -P a.ts -e trace=openat -e inject=openat:delay_enter=2000000 "
+                         "\"" PELORUS_BINARY "\" a.rec a.ts list.csv; echo \" [$?]\"; wait";
+    ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
+    EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nWriting a.ts\nerror: cannot write a.ts: it is the input file [255]\n");
+    run.expect_recording_intact();
+    run.expect_catalogue_unchanged();
+}
+
+TEST(Faults, RunWaitsForTheCatalogueLock)
+{
+    // This test holds the lock for a second while a run wants the catalogue; the run must not write
+    // until the lock is given up, and then add its line.
+    FaultRun run;
+    std::string script = "exec 9>>list.csv && flock 9 && "
+                         "{ (\"" PELORUS_BINARY "\" -t a.rec a.ts list.csv; echo \" [$?]\") > out 9>&- & } && "
+                         "sleep 1 && cp list.csv during.csv && flock -u 9 && exec 9>&- && wait && cat out";
+    ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
+    EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nappending list.csv\nall done [0]\n");
+    EXPECT_EQ(read_file_text(run.folder() / "during.csv"), older_catalogue) << "the run wrote while the lock was held";
+    run.expect_catalogue_gained_line();
+}
+
+TEST(SafeRemoval, EverythingIsOnTheDiskBeforeTheRecordingGoes)
+{
+    REQUIRE_STRACE();
+    FaultRun run;
+    ProcessResult result = run.run_traced({ "-y", "-e", "trace=fsync,fdatasync,unlink,unlinkat" }, { "-k", "a.rec", "a.ts", "list.csv" });
+    ASSERT_EQ(result.exit_status, 0) << result.output;
+    std::string folder = std::filesystem::canonical(run.folder()).string();
+    std::size_t removal = run.trace().find("unlink");
+    ASSERT_NE(removal, std::string::npos);
+    for (const std::string& synced : { folder + "/a.ts>", folder + ">", folder + "/list.csv>" }) {
+        bool found = false;
+        for (std::size_t at = run.trace().find("sync("); at != std::string::npos && at < removal; at = run.trace().find("sync(", at + 1)) {
+            std::size_t end = run.trace().find(')', at);
+            if (run.trace().substr(at, end - at).ends_with("<" + synced) && run.trace().compare(end, 5, ") = 0") == 0)
+                found = true;
+        }
+        EXPECT_TRUE(found) << synced << " was not synced before the recording was removed:\n" << run.trace();
+    }
+}
+
 TEST(SafeRemoval, CompleteRunRemovesTheRecordingLast)
 {
     FaultRun run;
@@ -363,6 +426,27 @@ TEST(SafeRemoval, WithoutStreamTheRecordingIsKept)
     EXPECT_EQ(result.exit_status, 0);
     run.expect_recording_intact();
     run.expect_catalogue_gained_line();
+}
+
+TEST(SafeRemoval, KeepsWhatItMustNotRemove)
+{
+    struct Case {
+        const char* name;
+        std::string script;  // runs pelorus as $P with -k
+        std::string kept_line;
+    };
+    for (const Case& keep : { Case { "input is a symbolic link", "ln -s a.rec link.rec && $P -k -i link.rec -o a.ts -c list.csv",
+                                  "\nkeeping link.rec: it is not a regular file" },
+             Case { "input is standard input", "$P -k -i /dev/stdin -o a.ts -c list.csv < a.rec", "\nkeeping /dev/stdin: it is not a regular file" },
+             Case { "output is /dev/null", "$P -k a.rec /dev/null list.csv", "\nkeeping a.rec: the .ts file is not a regular file" },
+             Case { "output is a FIFO", "mkfifo pipe && { cat pipe > b.ts & } && $P -k a.rec pipe list.csv",
+                 "\nkeeping a.rec: the .ts file is not a regular file" } }) {
+        FaultRun run;
+        ProcessResult result = run_process({ "/bin/sh", "-c", "P=\"" PELORUS_BINARY "\"; " + keep.script + "; echo \" [$?]\"; wait" }, run.folder());
+        EXPECT_EQ(result.output.substr(result.output.rfind("\nappending")), "\nappending list.csv" + keep.kept_line + "\nall done [0]\n") << keep.name;
+        run.expect_recording_intact();
+        run.expect_catalogue_gained_line();
+    }
 }
 
 TEST(SafeRemoval, FailedRemovalIsAnError)
@@ -411,15 +495,23 @@ TEST(Faults, SmallFileSystemFillsUp)
             FaultRun run;
             std::filesystem::create_directory(run.folder() / "small");
             std::string options = full.arguments + (extra.empty() ? "" : " -k");
-            // A 1 MiB tmpfs seen by this run alone; for the catalogue case it is filled first.
+            // A 1 MiB tmpfs seen by this run alone; for the catalogue case it is filled first. It goes
+            // with the run's mount namespace, so what the run left on it is copied out first.
             std::string script = "mount -t tmpfs -o size=1m tmpfs small && "
                                  "{ [ \"$0\" = stream ] || head -c 2M /dev/zero > small/filler 2>/dev/null; true; } && "
-                                 PELORUS_BINARY " " + options;
+                                 PELORUS_BINARY " " + options + "; status=$?; "
+                                 "for file in small/a.ts small/list.csv; do [ ! -e $file ] || cp $file left-$(basename $file); done; exit $status";
             ProcessResult result = run_process({ "unshare", "-m", "sh", "-c", script, full.name }, run.folder());
             EXPECT_EQ(result.output.substr(result.output.rfind('\n')), "\nerror: cannot write " + full.failing_path) << full.name << ": " << result.output;
             EXPECT_EQ(result.exit_status, failure_status) << full.name;
             run.expect_recording_intact();
+            // The catalogue that holds the older line is untouched when the stream fails; a new catalogue
+            // on the full file system holds no torn line.
             run.expect_catalogue_unchanged();
+            if (std::string(full.name) == "catalogue")
+                EXPECT_EQ(read_file_text(run.folder() / "left-list.csv"), "") << "a torn line stayed";
+            else
+                EXPECT_LT(std::filesystem::file_size(run.folder() / "left-a.ts"), 3u << 20);
         }
     }
 }

@@ -25,7 +25,7 @@ struct Extraction {
     {
         write_file(input_path, recording);
         FileDescriptor input = open_file(input_path, O_RDONLY);
-        return extract_transport_stream(input.get(), input_path, output_path, console.console(), settings);
+        return extract_transport_stream(input.get(), input_path, output_path, console.console(), settings).has_value();
     }
 };
 

@@ -84,12 +84,6 @@ bool is_empty_regular_file(int descriptor)
     return ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0;
 }
 
-bool is_regular_file(int descriptor)
-{
-    struct stat status { };
-    return ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
-}
-
 bool fail_to_write(const std::string& path, Console& console)
 {
     console.print("\nerror: cannot write ", path);
@@ -133,52 +127,59 @@ std::string catalogue_row(std::string_view input_path, const RecordingHeader& he
     return line;
 }
 
-bool ensure_catalogue_header(const RunOptions& options, Console& console)
+bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& files, CatalogueFile& catalogue,
+    Console& console)
 {
     const std::string& path = options.catalogue_path;
-    if (options.append && !is_new_catalogue(path))
-        return true;
-
-    console.print("\ncreating ", path);
+    bool creating = !options.append || is_new_catalogue(path);
+    // An existing catalogue is announced as appended to before it is opened, so that a failure to open
+    // it reads as part of that step, as it does for a new one.
+    console.print(creating ? "\ncreating " : "\nappending ", path);
+    catalogue.appending_announced = !creating;
     // Never truncated on open: with -a the file is emptied only once the lock is held, and without -a a
     // catalogue that appeared meanwhile is kept.
-    FileDescriptor catalogue = open_file(path, O_WRONLY | O_CREAT | O_NOCTTY);
-    if (!catalogue.is_open()) {
+    catalogue.file = open_file(path, O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY);
+    if (!catalogue.file.is_open()) {
         console.print("\nerror: cannot open ", path);
         return false;
     }
-    lock_exclusively(catalogue.get());
-    bool regular = is_regular_file(catalogue.get());
-    if (!options.append && regular && ::ftruncate(catalogue.get(), 0) != 0)
+    catalogue.identity = identify_descriptor(catalogue.file.get());
+    if (is_same_file(catalogue.identity, files.input)) {
+        console.print("\nerror: cannot write ", path + ": it is the input file");
+        return false;
+    }
+    if (is_same_file(catalogue.identity, files.output)) {
+        console.print("\nerror: cannot write ", path + ": it is the output file");
+        return false;
+    }
+    console.keep_away_from(catalogue.identity);
+
+    lock_exclusively(catalogue.file.get());
+    bool regular = catalogue.identity.regular_file;
+    if (!options.append && regular && ::ftruncate(catalogue.file.get(), 0) != 0)
         return fail_to_write(path, console);
-    if ((!regular || is_empty_regular_file(catalogue.get())) && !write_all(catalogue.get(), catalogue_header_line()))
-        return fail_to_write(path, console);
-    if (!catalogue.close())
-        return fail_to_write(path, console);
+    // Another run may have created the file and not yet written its header; whoever writes first does.
+    // A device such as /dev/full is given a header only when the catalogue is started afresh.
+    catalogue.header_due = regular ? is_empty_regular_file(catalogue.file.get()) : !options.append;
     return true;
 }
 
-bool append_catalogue_row(const RunOptions& options, const RecordingHeader& header, Console& console)
+bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, const RecordingHeader& header,
+    Console& console)
 {
     const std::string& path = options.catalogue_path;
-    console.print("\nappending ", path);
-    FileDescriptor catalogue = open_file(path, O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY);
-    if (!catalogue.is_open()) {
-        console.print("\nerror: cannot open ", path);
-        return false;
-    }
-    lock_exclusively(catalogue.get());
+    if (!catalogue.appending_announced)
+        console.print("\nappending ", path);
     std::string text;
-    // Another run may have created the file and not yet written its header; whoever writes first does.
-    if (is_empty_regular_file(catalogue.get()))
+    if (catalogue.header_due)
         text = catalogue_header_line();
     text += catalogue_row(options.input_path, header);
-    if (!write_all(catalogue.get(), text))
+    if (!write_all(catalogue.file.get(), text))
         return fail_to_write(path, console);
     // The line is the archive's only record of a recording that is about to be deleted.
-    if (removes_input(options) && ::fsync(catalogue.get()) != 0 && errno != EINVAL)
+    if (removes_input(options) && ::fsync(catalogue.file.get()) != 0 && errno != EINVAL)
         return fail_to_write(path, console);
-    if (!catalogue.close())
+    if (!catalogue.file.close())
         return fail_to_write(path, console);
     return true;
 }

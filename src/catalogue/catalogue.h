@@ -1,6 +1,9 @@
 // The .csv catalogue: one header line, then one line per converted recording.
 #pragma once
 
+#include "io/file_descriptor.h"
+#include "io/file_identity.h"
+
 #include <string>
 #include <string_view>
 
@@ -16,10 +19,28 @@ std::string_view catalogue_header_line();
 // LF, and a quote inside a quoted field is doubled, so that every line reads as 19 fields.
 std::string catalogue_row(std::string_view input_path, const RecordingHeader& header);
 
-// Creates the catalogue with its header line when it is new or empty, or starts it afresh when
-// `append` is clear. Prints "creating" only when it does so.
-[[nodiscard]] bool ensure_catalogue_header(const RunOptions& options, Console& console);
+// The catalogue as the catalogue step holds it: open, locked, and knowing whether the header is due.
+struct CatalogueFile {
+    FileDescriptor file;
+    FileIdentity identity;
+    bool header_due = false;
+    bool appending_announced = false;
+};
 
-// Appends the recording's line with one write, under an exclusive lock, so that runs side by side on
-// one catalogue neither interleave nor lose lines.
-[[nodiscard]] bool append_catalogue_row(const RunOptions& options, const RecordingHeader& header, Console& console);
+// The files a catalogue must never be: the recording that was read and the .ts file just written.
+struct FilesOfTheRun {
+    FileIdentity input;
+    FileIdentity output;
+};
+
+// Opens the catalogue, creating it if needed, compares what was opened with the run's other files and
+// takes an exclusive lock that is held until the line is written. A new or empty catalogue is due a
+// header line, and with `append` clear the catalogue is emptied under the lock first; either way
+// "creating" is printed. Nothing is written yet.
+[[nodiscard]] bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& files, CatalogueFile& catalogue,
+    Console& console);
+
+// Writes the header line, when due, and the recording's line in one write under the lock taken above,
+// so that runs side by side on one catalogue neither interleave nor lose lines; then closes it.
+[[nodiscard]] bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, const RecordingHeader& header,
+    Console& console);

@@ -28,9 +28,15 @@ constexpr std::size_t slot_of_option(char letter)
     }
 }
 
+// A '/' option is exactly two characters (/t), so that any longer argument starting with '/' is an
+// absolute path; "/" alone is still an option with no letter.
 bool is_option(std::string_view argument)
 {
-    return !argument.empty() && (argument.front() == '-' || argument.front() == '/');
+    if (argument.empty())
+        return false;
+    if (argument.front() == '/')
+        return argument.size() <= 2;
+    return argument.front() == '-';
 }
 
 }

@@ -13,39 +13,88 @@
 
 namespace {
 
-// Refuses a run that would write into the recording it reads, or put the catalogue into the .ts file,
-// before anything is opened for writing.
+constexpr std::string_view recording_magic = "TFrc";
+
+bool refuse_to_write(const std::string& path, std::string_view reason, Console& console)
+{
+    console.print("\nerror: cannot write ", path + ": " + std::string(reason));
+    return false;
+}
+
+// Refuses, before anything is opened for writing, a run that would write into the recording it reads,
+// put the catalogue into the .ts file, overwrite another recording or catalogue with a stream (a
+// forgotten argument, a glob that expanded to several recordings), or append to a file that is not a
+// catalogue; and a run whose catalogue cannot be written at all, before a long copy is wasted on it.
+// The files are compared again as they are opened; these checks only catch the slips early.
 bool writes_only_other_files(const RunOptions& options, const FileIdentity& input, Console& console)
 {
-    auto refuse = [&console](const std::string& path, const char* reason) {
-        console.print("\nerror: cannot write ", path + reason);
-        return false;
-    };
-    FileIdentity output = options.skip_extraction ? FileIdentity {} : identify_path(options.output_path);
-    FileIdentity catalogue = identify_path(options.catalogue_path);
+    const std::string& output_path = options.output_path;
+    const std::string& catalogue_path = options.catalogue_path;
+    FileIdentity output = options.skip_extraction ? FileIdentity {} : identify_path(output_path);
+    FileIdentity catalogue = identify_path(catalogue_path);
     if (!options.skip_extraction && is_same_file(output, input))
-        return refuse(options.output_path, ": it is the input file");
+        return refuse_to_write(output_path, "it is the input file", console);
     if (is_same_file(catalogue, input))
-        return refuse(options.catalogue_path, ": it is the input file");
+        return refuse_to_write(catalogue_path, "it is the input file", console);
     if (!options.skip_extraction && is_same_file(catalogue, output))
-        return refuse(options.catalogue_path, ": it is the output file");
+        return refuse_to_write(catalogue_path, "it is the output file", console);
+
+    std::string_view header_start = catalogue_header_line().substr(0, catalogue_header_line().find(',') + 1);
+    if (!options.skip_extraction) {
+        std::string start = read_file_start(output_path, header_start.size());
+        if (start.starts_with(recording_magic))
+            return refuse_to_write(output_path, "it is a recording", console);
+        if (start == header_start)
+            return refuse_to_write(output_path, "it is a catalogue", console);
+    }
+    std::string start = read_file_start(catalogue_path, header_start.size());
+    if (!start.empty() && start != header_start)
+        return refuse_to_write(catalogue_path, "it is not a catalogue", console);
+    if (appending_error(catalogue_path) != 0) {
+        console.print("\nerror: cannot open ", catalogue_path);
+        return false;
+    }
     return true;
+}
+
+// -k removes only the plain file that was read: the path itself, not followed through a link, must
+// still be that regular file.
+bool names_the_file_read(const std::string& input_path, const FileIdentity& input)
+{
+    FileIdentity entry = identify_link(input_path);
+    return entry.regular_file && is_same_file(entry, input);
 }
 
 // Called only once the .ts file and the catalogue line are on the disk and closed.
 bool remove_input(const std::string& input_path, const FileIdentity& input, Console& console)
 {
     console.print("\ndeleting ", input_path);
-    // The path must still name the recording that was read, not a file put there since.
-    if (!is_same_file(identify_path(input_path), input) || ::unlink(input_path.c_str()) != 0) {
+    if (!names_the_file_read(input_path, input) || ::unlink(input_path.c_str()) != 0) {
         console.print("\nerror: cannot delete ", input_path);
         return false;
     }
     return true;
 }
 
+// The reason a -k run keeps its recording, or empty when it may go.
+std::string_view reason_to_keep(const RunOptions& options, const FileIdentity& input, const std::optional<WrittenStream>& stream)
+{
+    if (options.skip_extraction)
+        return "no .ts file written";
+    if (!names_the_file_read(options.input_path, input))
+        return "it is not a regular file";
+    if (!stream || !stream->output.regular_file)
+        return "the .ts file is not a regular file";
+    return {};
+}
+
 int convert_recording(const RunOptions& options, Console& console)
 {
+    // Messages must not be mixed into a stream or a catalogue that standard output is.
+    if (!options.skip_extraction)
+        console.keep_away_from(identify_path(options.output_path));
+    console.keep_away_from(identify_path(options.catalogue_path));
+
     console.print("\nReading ", options.input_path);
     FileDescriptor input = open_file(options.input_path, O_RDONLY | O_NOCTTY);
     if (!input.is_open()) {
@@ -64,21 +113,26 @@ int convert_recording(const RunOptions& options, Console& console)
     if (!writes_only_other_files(options, input_identity, console))
         return exit_status_failure;
 
+    std::optional<WrittenStream> stream;
     if (!options.skip_extraction) {
         ExtractionSettings settings;
         settings.sync_to_disk = removes_input(options);
-        if (!extract_transport_stream(input.get(), options.input_path, options.output_path, console, settings))
+        stream = extract_transport_stream(input.get(), options.input_path, options.output_path, console, settings);
+        if (!stream)
             return exit_status_failure;
     }
     // Nothing was written through the input, so its close has nothing to report.
     static_cast<void>(input.close());
 
-    if (!ensure_catalogue_header(options, console) || !append_catalogue_row(options, *header, console))
+    CatalogueFile catalogue;
+    FilesOfTheRun files { input_identity, stream ? stream->output : FileIdentity {} };
+    if (!ensure_catalogue_header(options, files, catalogue, console) || !append_catalogue_row(catalogue, options, *header, console))
         return exit_status_failure;
 
     if (!options.keep_input) {
-        if (options.skip_extraction)
-            console.print("\nkeeping ", options.input_path + ": no .ts file written");
+        std::string_view reason = reason_to_keep(options, input_identity, stream);
+        if (!reason.empty())
+            console.print("\nkeeping ", options.input_path + ": " + std::string(reason));
         else if (!remove_input(options.input_path, input_identity, console))
             return exit_status_failure;
     }
@@ -92,9 +146,11 @@ int convert_recording(const RunOptions& options, Console& console)
 int run(int argument_count, const char* const* arguments, Console& console)
 {
     std::optional<RunOptions> options = parse_command_line(argument_count, arguments);
-    if (!options) {
+    int status = exit_status_usage;
+    if (options)
+        status = convert_recording(*options, console);
+    else
         print_usage(console);
-        return exit_status_usage;
-    }
-    return convert_recording(*options, console);
+    static_cast<void>(console.flush());
+    return status;
 }

@@ -1,16 +1,66 @@
 #include "io/console.h"
 
-Console::Console(std::FILE* stream, bool write_out_each_message)
-    : stream_(stream), write_out_each_message_(write_out_each_message)
+#include "io/file_descriptor.h"
+#include "io/file_identity.h"
+
+#include <cerrno>
+
+namespace {
+
+// Redirected output is written in pieces of about this size, as a stdio stream would.
+constexpr std::size_t hold_limit = 64 * 1024;
+
+}
+
+Console::Console(int descriptor, bool write_out_each_message)
+    : descriptor_(descriptor), write_out_each_message_(write_out_each_message)
 {
 }
 
 void Console::print(std::string_view text, std::string_view argument)
 {
-    // An empty view may carry no address at all, which fwrite must not be given.
-    for (std::string_view part : { text, argument })
-        if (!part.empty())
-            std::fwrite(part.data(), 1, part.size(), stream_);
+    pending_ += text;
+    pending_ += argument;
+    if (write_out_each_message_ || pending_.size() >= hold_limit)
+        write_out();
+}
+
+void Console::redirect(int descriptor, bool write_out_each_message)
+{
+    descriptor_ = descriptor;
+    write_out_each_message_ = write_out_each_message;
     if (write_out_each_message_)
-        std::fflush(stream_);
+        write_out();
+}
+
+void Console::set_alternative(int descriptor, bool write_out_each_message)
+{
+    alternative_descriptor_ = descriptor;
+    alternative_write_out_each_message_ = write_out_each_message;
+}
+
+void Console::keep_away_from(const FileIdentity& file)
+{
+    if (alternative_descriptor_ < 0 || alternative_descriptor_ == descriptor_)
+        return;
+    FileIdentity own = identify_descriptor(descriptor_);
+    if (own.character_device || !file.exists || !is_same_file(own, file))
+        return;
+    redirect(alternative_descriptor_, alternative_write_out_each_message_);
+}
+
+bool Console::flush()
+{
+    write_out();
+    return error_number_ == 0;
+}
+
+void Console::write_out()
+{
+    if (pending_.empty())
+        return;
+    if (!write_all(descriptor_, pending_) && error_number_ == 0)
+        error_number_ = errno != 0 ? errno : EIO;
+    // What could not be written is dropped, not held for ever.
+    pending_.clear();
 }

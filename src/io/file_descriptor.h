@@ -38,3 +38,12 @@ std::string parent_folder(const std::string& path);
 
 // Writes every byte, continuing short writes and interrupted calls; false on the first real error.
 [[nodiscard]] bool write_all(int descriptor, std::string_view bytes);
+
+// The first `length` bytes of an existing regular file, fewer if it is shorter; empty when the path
+// names no regular file or it cannot be read. Never opens anything but a regular file, so a FIFO is
+// not disturbed.
+std::string read_file_start(const std::string& path, std::size_t length);
+
+// Whether `path` could be opened for appending, being created if it is missing, found without
+// creating or changing anything: 0, or the error number the open would fail with.
+int appending_error(const std::string& path);

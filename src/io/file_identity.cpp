@@ -50,7 +50,7 @@ std::string resolve_missing(std::string path)
 
 FileIdentity from_status(const struct stat& status)
 {
-    return { true, status.st_dev, status.st_ino, {} };
+    return { true, status.st_dev, status.st_ino, S_ISREG(status.st_mode), S_ISCHR(status.st_mode), {} };
 }
 
 }
@@ -62,7 +62,15 @@ FileIdentity identify_path(const std::string& path)
         return from_status(status);
     if (path.empty())
         return {};
-    return { false, 0, 0, resolve_missing(path) };
+    return { false, 0, 0, false, false, resolve_missing(path) };
+}
+
+FileIdentity identify_link(const std::string& path)
+{
+    struct stat status { };
+    if (::lstat(path.c_str(), &status) != 0)
+        return {};
+    return from_status(status);
 }
 
 FileIdentity identify_descriptor(int descriptor)

@@ -8,6 +8,8 @@ struct FileIdentity {
     bool exists = false;
     dev_t device = 0;
     ino_t inode = 0;
+    bool regular_file = false;
+    bool character_device = false;
     // For a file that does not exist yet: where creating it would put it, every link resolved.
     std::string resolved_path;
 };
@@ -15,6 +17,8 @@ struct FileIdentity {
 // Follows symbolic links, dangling ones included, so that a link names what it would create.
 FileIdentity identify_path(const std::string& path);
 FileIdentity identify_descriptor(int descriptor);
+// The path's own entry: a symbolic link is identified as the link, not as what it names.
+FileIdentity identify_link(const std::string& path);
 
 // Existing files are the same when device and inode match, which catches other spellings, hard links
 // and symbolic links; two files that do not exist yet are the same when they would be created at the

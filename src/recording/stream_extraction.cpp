@@ -18,21 +18,32 @@ bool finish_output(FileDescriptor& output, const std::string& output_path, bool 
 
 }
 
-bool extract_transport_stream(int input_descriptor, const std::string& input_path, const std::string& output_path,
-    Console& console, const ExtractionSettings& settings)
+std::optional<WrittenStream> extract_transport_stream(int input_descriptor, const std::string& input_path,
+    const std::string& output_path, Console& console, const ExtractionSettings& settings)
 {
     console.print("\nWriting ", output_path);
-    FileDescriptor output = open_file(output_path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY);
+    // Not truncated on open: what was opened is first compared with the recording.
+    FileDescriptor output = open_file(output_path, O_WRONLY | O_CREAT | O_NOCTTY);
     if (!output.is_open()) {
         console.print("\nerror: cannot open ", output_path);
-        return false;
+        return std::nullopt;
+    }
+    WrittenStream written { identify_descriptor(output.get()), 0 };
+    if (is_same_file(written.output, identify_descriptor(input_descriptor))) {
+        console.print("\nerror: cannot write ", output_path + ": it is the input file");
+        return std::nullopt;
+    }
+    console.keep_away_from(written.output);
+    if (written.output.regular_file && ::ftruncate(output.get(), 0) != 0) {
+        console.print("\nerror: cannot write ", output_path);
+        return std::nullopt;
     }
 
     std::unique_ptr<std::byte[]> buffer = settings.allocate_buffer(copy_buffer_size);
     if (!buffer) {
         // The address that could not be had, as the message has always shown it.
         console.print("\nerror: ts_buf=0");
-        return false;
+        return std::nullopt;
     }
 
     console.print("\nprocessing file ...");
@@ -42,13 +53,15 @@ bool extract_transport_stream(int input_descriptor, const std::string& input_pat
 
     if (result.outcome == CopyOutcome::read_failed) {
         console.print("\nerror: cannot read ", input_path);
-        return false;
+        return std::nullopt;
     }
     // A full disk may only show when the data is flushed or the file closed, so " done" waits for both.
-    if (result.outcome == CopyOutcome::write_failed || !finish_output(output, output_path, settings.sync_to_disk)) {
+    bool sync_to_disk = settings.sync_to_disk && written.output.regular_file;
+    if (result.outcome == CopyOutcome::write_failed || !finish_output(output, output_path, sync_to_disk)) {
         console.print("\nerror: cannot write ", output_path);
-        return false;
+        return std::nullopt;
     }
     console.print(" done");
-    return true;
+    written.bytes_copied = result.bytes_copied;
+    return written;
 }

@@ -1,11 +1,13 @@
 // Writes the recording's transport stream, every byte from the end of the header area on, to the .ts file.
 #pragma once
 
+#include "io/file_identity.h"
 #include "recording/stream_copy.h"
 
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class Console;
@@ -20,13 +22,21 @@ struct ExtractionSettings {
         // Left uninitialised on purpose: pages the copy never touches cost no memory.
         return std::unique_ptr<std::byte[]>(new (std::nothrow) std::byte[size]);
     };
-    // Flushes the .ts file and its folder entry to the disk before reporting success, for runs that then
-    // delete the recording.
+    // Flushes a .ts file and its folder entry to the disk before reporting success, for runs that then
+    // delete the recording. Anything but a regular file has nothing to flush.
     bool sync_to_disk = false;
 };
 
-// Creates or truncates `output_path` and copies the stream into it, printing the stage's messages and a
-// dot per 16 MiB chunk. Fails, after printing why, when the output cannot be opened, written or closed,
-// when the copy buffer cannot be had, or when the recording cannot be read to its end.
-[[nodiscard]] bool extract_transport_stream(int input_descriptor, const std::string& input_path,
+// What a complete extraction wrote.
+struct WrittenStream {
+    FileIdentity output;
+    std::uint64_t bytes_copied = 0;
+};
+
+// Opens `output_path` and checks that it is not the recording itself (compared as opened, so a link
+// put in place meanwhile cannot redirect the write), then truncates it and copies the stream into it,
+// printing the stage's messages and a dot per 16 MiB chunk. Fails, after printing why, when the output
+// cannot be opened, written or closed, when the copy buffer cannot be had, or when the recording
+// cannot be read to its end.
+[[nodiscard]] std::optional<WrittenStream> extract_transport_stream(int input_descriptor, const std::string& input_path,
     const std::string& output_path, Console& console, const ExtractionSettings& settings = {});

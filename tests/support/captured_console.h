@@ -1,9 +1,8 @@
-// A console whose messages are kept in memory, so a test can compare them whole.
+// A console whose messages are kept in a scratch file, so a test can compare them whole.
 #pragma once
 
 #include "io/console.h"
 
-#include <cstdio>
 #include <string>
 
 class CapturedConsole {
@@ -17,8 +16,6 @@ public:
     std::string text();
 
 private:
-    char* buffer_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* stream_;
+    int descriptor_;
     Console console_;
 };
