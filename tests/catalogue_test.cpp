@@ -176,6 +176,16 @@ TEST(CatalogueFile, ExistingCatalogueGainsOneLineAtTheEnd)
     EXPECT_EQ(run.contents(), existing + example_line);
 }
 
+TEST(CatalogueFile, LineCutShortEarlierIsEndedFirst)
+{
+    // A crash or another program left the last line without its line feed.
+    CatalogueRun run;
+    std::string existing = std::string(catalogue_header_line()) + "older li";
+    write_file(run.options.catalogue_path, existing);
+    ASSERT_TRUE(run.write_row());
+    EXPECT_EQ(run.contents(), existing + "\n" + example_line);
+}
+
 TEST(CatalogueFile, AppendFlagClearedStartsAfresh)
 {
     CatalogueRun run;

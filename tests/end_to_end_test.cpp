@@ -155,6 +155,38 @@ TEST(EndToEnd, ReaderThatQuitsIsAWriteError)
     EXPECT_FALSE(std::filesystem::exists(folder / "list.csv"));
 }
 
+TEST(EndToEnd, ClosedStandardDescriptorsTakeNoFile)
+{
+    // Started with the standard descriptors closed, the recording and the .ts file would get
+    // descriptors 0 and 1, and the messages would go into the stream or nowhere.
+    ScratchFolder folder;
+    std::string name(200, 'r');
+    std::vector<std::uint8_t> recording = build_recording({}, 1 << 20);
+    write_file(folder / (name + ".rec"), recording);
+    ProcessResult result = run_process({ "/bin/sh", "-c", "\"" PELORUS_BINARY "\" " + name + ".rec " + name + ".ts list.csv <&- >&- 2>&-; echo \" [$?]\"" },
+        folder.path());
+    EXPECT_EQ(result.output, " [0]\n");
+    EXPECT_TRUE(read_file_bytes(folder / (name + ".ts")) == stream_part(recording));
+    EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(example_line_for(name + ".rec")));
+}
+
+TEST(EndToEnd, MessagesThatCannotBeWrittenFailTheRunAfterTheWork)
+{
+    ScratchFolder folder;
+    std::vector<std::uint8_t> recording = build_recording({}, 1000);
+    write_file(folder / "a.rec", recording);
+    // Standard output on a full device, and on a pipe whose reader has already gone.
+    for (const std::string& redirect : { std::string("> /dev/full"), std::string("| true") }) {
+        std::string script = "{ sleep 0.2; \"" PELORUS_BINARY "\" -a a.rec a.ts list.csv 2> errors; echo $? > status; } " + redirect;
+        run_process({ "/bin/sh", "-c", script }, folder.path());
+        EXPECT_EQ(read_file_text(folder / "status"), "255\n") << redirect;
+        EXPECT_EQ(read_file_text(folder / "errors"), "pelorus: cannot write messages: "
+                + std::string(redirect[0] == '>' ? "No space left on device" : "Broken pipe") + "\n") << redirect;
+        EXPECT_EQ(read_file_bytes(folder / "a.ts"), stream_part(recording)) << redirect;
+        EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(example_line)) << redirect;
+    }
+}
+
 TEST(EndToEnd, MissingInputIsReported)
 {
     ScratchFolder folder;

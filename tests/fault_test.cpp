@@ -373,6 +373,35 @@ TEST(Faults, LinkPutAtTheOutputDuringTheRunIsRefused)
     run.expect_catalogue_unchanged();
 }
 
+TEST(Faults, RecordingCutShortDuringTheCopyIsAReadError)
+{
+    REQUIRE_STRACE();
+    // The open of the .ts file is held back while another program cuts the recording short; the copy
+    // then ends early, which is not the end of the recording it was asked to copy.
+    FaultRun run;
+    std::string script = "(sleep 0.5; truncate -s 100000 a.rec) & strace -qq -o /dev/null -P a.ts -e trace=openat "
+                         "-e inject=openat:delay_enter=1500000 \"" PELORUS_BINARY "\" a.rec a.ts list.csv; echo \" [$?]\"; wait";
+    ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
+    EXPECT_EQ(result.output, messages_before_copy("a.rec", "a.ts") + "..\nerror: cannot read a.rec: the file shrank during the copy [255]\n");
+    run.expect_catalogue_unchanged();
+}
+
+TEST(SafeRemoval, RecordingChangedDuringTheRunIsKept)
+{
+    REQUIRE_STRACE();
+    // The .ts file's flush is held back while a writer adds to the recording or rewrites it in place.
+    for (const char* change : { "head -c 100000 /dev/urandom >> a.rec", "touch -d '2030-01-01' a.rec" }) {
+        FaultRun run;
+        std::string script = std::string("(sleep 0.5; ") + change + ") & strace -qq -o /dev/null -e trace=fsync "
+                             "-e inject=fsync:delay_enter=1500000:when=1 \"" PELORUS_BINARY "\" -k a.rec a.ts list.csv; echo \" [$?]\"; wait";
+        ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
+        EXPECT_EQ(result.output, messages_before_copy("a.rec", "a.ts") + ".. done\nappending list.csv\nkeeping a.rec: it changed during the run\nall done [0]\n")
+            << change;
+        EXPECT_TRUE(std::filesystem::exists(run.folder() / "a.rec")) << change;
+        run.expect_catalogue_gained_line();
+    }
+}
+
 TEST(Faults, RunWaitsForTheCatalogueLock)
 {
     // This test holds the lock for a second while a run wants the catalogue; the run must not write
@@ -390,20 +419,27 @@ TEST(Faults, RunWaitsForTheCatalogueLock)
 TEST(SafeRemoval, EverythingIsOnTheDiskBeforeTheRecordingGoes)
 {
     REQUIRE_STRACE();
-    FaultRun run;
-    ProcessResult result = run.run_traced({ "-y", "-e", "trace=fsync,fdatasync,unlink,unlinkat" }, { "-k", "a.rec", "a.ts", "list.csv" });
-    ASSERT_EQ(result.exit_status, 0) << result.output;
-    std::string folder = std::filesystem::canonical(run.folder()).string();
-    std::size_t removal = run.trace().find("unlink");
-    ASSERT_NE(removal, std::string::npos);
-    for (const std::string& synced : { folder + "/a.ts>", folder + ">", folder + "/list.csv>" }) {
-        bool found = false;
-        for (std::size_t at = run.trace().find("sync("); at != std::string::npos && at < removal; at = run.trace().find("sync(", at + 1)) {
-            std::size_t end = run.trace().find(')', at);
-            if (run.trace().substr(at, end - at).ends_with("<" + synced) && run.trace().compare(end, 5, ") = 0") == 0)
-                found = true;
+    // An existing catalogue, and a new one whose folder entry must be made durable as well.
+    for (std::string catalogue : { "list.csv", "sub/new.csv" }) {
+        FaultRun run;
+        std::filesystem::create_directory(run.folder() / "sub");
+        ProcessResult result = run.run_traced({ "-y", "-e", "trace=fsync,fdatasync,unlink,unlinkat" }, { "-k", "a.rec", "a.ts", catalogue });
+        ASSERT_EQ(result.exit_status, 0) << result.output;
+        std::string folder = std::filesystem::canonical(run.folder()).string();
+        std::size_t removal = run.trace().find("unlink");
+        ASSERT_NE(removal, std::string::npos);
+        std::vector<std::string> must_sync { folder + "/a.ts>", folder + ">", folder + "/" + catalogue + ">" };
+        if (catalogue == "sub/new.csv")
+            must_sync.push_back(folder + "/sub>");
+        for (const std::string& synced : must_sync) {
+            bool found = false;
+            for (std::size_t at = run.trace().find("sync("); at != std::string::npos && at < removal; at = run.trace().find("sync(", at + 1)) {
+                std::size_t end = run.trace().find(')', at);
+                if (run.trace().substr(at, end - at).ends_with("<" + synced) && run.trace().compare(end, 5, ") = 0") == 0)
+                    found = true;
+            }
+            EXPECT_TRUE(found) << synced << " was not synced before the recording was removed:\n" << run.trace();
         }
-        EXPECT_TRUE(found) << synced << " was not synced before the recording was removed:\n" << run.trace();
     }
 }
 
@@ -440,12 +476,15 @@ TEST(SafeRemoval, KeepsWhatItMustNotRemove)
              Case { "input is standard input", "$P -k -i /dev/stdin -o a.ts -c list.csv < a.rec", "\nkeeping /dev/stdin: it is not a regular file" },
              Case { "output is /dev/null", "$P -k a.rec /dev/null list.csv", "\nkeeping a.rec: the .ts file is not a regular file" },
              Case { "output is a FIFO", "mkfifo pipe && { cat pipe > b.ts & } && $P -k a.rec pipe list.csv",
-                 "\nkeeping a.rec: the .ts file is not a regular file" } }) {
+                 "\nkeeping a.rec: the .ts file is not a regular file" },
+             Case { "catalogue is /dev/null", "$P -k a.rec a.ts /dev/null", "\nkeeping a.rec: the catalogue is not a regular file" },
+             Case { "catalogue is a link to /dev/null", "ln -s /dev/null null.csv && $P -k a.rec a.ts null.csv",
+                 "\nkeeping a.rec: the catalogue is not a regular file" } }) {
         FaultRun run;
         ProcessResult result = run_process({ "/bin/sh", "-c", "P=\"" PELORUS_BINARY "\"; " + keep.script + "; echo \" [$?]\"; wait" }, run.folder());
-        EXPECT_EQ(result.output.substr(result.output.rfind("\nappending")), "\nappending list.csv" + keep.kept_line + "\nall done [0]\n") << keep.name;
+        std::string appended = result.output.substr(result.output.rfind("\nappending"));
+        EXPECT_EQ(appended.substr(appended.find(keep.kept_line)), keep.kept_line + "\nall done [0]\n") << keep.name << ": " << result.output;
         run.expect_recording_intact();
-        run.expect_catalogue_gained_line();
     }
 }
 
@@ -490,14 +529,17 @@ TEST(Faults, SmallFileSystemFillsUp)
         std::string failing_path;
     };
     for (const Case& full : { Case { "stream", "-i a.rec -o small/a.ts -c list.csv", "small/a.ts" },
-             Case { "catalogue", "-i a.rec -o a.ts -c small/list.csv", "small/list.csv" } }) {
+             Case { "catalogue", "-i a.rec -o a.ts -c small/list.csv", "small/list.csv" },
+             Case { "catalogue mid-line", "-i a.rec -o a.ts -c small/list.csv", "small/list.csv" } }) {
         for (const auto& extra : with_and_without_k) {
             FaultRun run;
             std::filesystem::create_directory(run.folder() / "small");
             std::string options = full.arguments + (extra.empty() ? "" : " -k");
             // A 1 MiB tmpfs seen by this run alone; for the catalogue case it is filled first. It goes
             // with the run's mount namespace, so what the run left on it is copied out first.
+            // In the mid-line case the catalogue's one page has room for 50 bytes of the line, no more.
             std::string script = "mount -t tmpfs -o size=1m tmpfs small && "
+                                 "{ [ \"$0\" != 'catalogue mid-line' ] || { cat list.csv; head -c $((4096 - 50 - $(wc -c < list.csv))) /dev/zero | tr '\\0' x; echo; } > small/list.csv; } && "
                                  "{ [ \"$0\" = stream ] || head -c 2M /dev/zero > small/filler 2>/dev/null; true; } && "
                                  PELORUS_BINARY " " + options + "; status=$?; "
                                  "for file in small/a.ts small/list.csv; do [ ! -e $file ] || cp $file left-$(basename $file); done; exit $status";
@@ -508,8 +550,12 @@ TEST(Faults, SmallFileSystemFillsUp)
             // The catalogue that holds the older line is untouched when the stream fails; a new catalogue
             // on the full file system holds no torn line.
             run.expect_catalogue_unchanged();
-            if (std::string(full.name) == "catalogue")
+            std::string name = full.name;
+            if (name == "catalogue")
                 EXPECT_EQ(read_file_text(run.folder() / "left-list.csv"), "") << "a torn line stayed";
+            else if (name == "catalogue mid-line")
+                EXPECT_TRUE(read_file_text(run.folder() / "left-list.csv") == older_catalogue + std::string(4096 - 50 - older_catalogue.size(), 'x') + "\n")
+                    << "a torn line stayed";
             else
                 EXPECT_LT(std::filesystem::file_size(run.folder() / "left-a.ts"), 3u << 20);
         }

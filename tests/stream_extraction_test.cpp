@@ -25,7 +25,8 @@ struct Extraction {
     {
         write_file(input_path, recording);
         FileDescriptor input = open_file(input_path, O_RDONLY);
-        return extract_transport_stream(input.get(), input_path, output_path, console.console(), settings).has_value();
+        OpenRecording recording_read { input.get(), input_path, identify_descriptor(input.get()) };
+        return extract_transport_stream(recording_read, output_path, console.console(), settings).has_value();
     }
 };
 

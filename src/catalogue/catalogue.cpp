@@ -78,10 +78,34 @@ void lock_exclusively(int descriptor)
     while (::flock(descriptor, LOCK_EX) != 0 && errno == EINTR) { }
 }
 
-bool is_empty_regular_file(int descriptor)
+// Opens for appending, creating the file if needed, and says whether this open created it.
+FileDescriptor open_catalogue(const std::string& path, bool& created)
 {
-    struct stat status { };
-    return ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0;
+    for (;;) {
+        FileDescriptor file = open_file(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOCTTY);
+        created = file.is_open();
+        if (created || errno != EEXIST)
+            return file;
+        file = open_file(path, O_WRONLY | O_APPEND | O_NOCTTY);
+        // Removed between the two opens: try again to create it.
+        if (file.is_open() || errno != ENOENT)
+            return file;
+    }
+}
+
+// The descriptor the catalogue is written through cannot read, so the last byte is read through a
+// second one, which must be the same file. A catalogue that cannot be read is taken as whole.
+bool ends_with_line_feed(const std::string& path, const CatalogueFile& catalogue)
+{
+    FileDescriptor reader = open_file(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (!reader.is_open() || !is_same_file(identify_descriptor(reader.get()), catalogue.identity))
+        return true;
+    char last = '\n';
+    ssize_t got;
+    do
+        got = ::pread(reader.get(), &last, 1, static_cast<off_t>(catalogue.size_before - 1));
+    while (got < 0 && errno == EINTR);
+    return got != 1 || last == '\n';
 }
 
 bool fail_to_write(const std::string& path, Console& console)
@@ -138,7 +162,7 @@ bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& fil
     catalogue.appending_announced = !creating;
     // Never truncated on open: with -a the file is emptied only once the lock is held, and without -a a
     // catalogue that appeared meanwhile is kept.
-    catalogue.file = open_file(path, O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY);
+    catalogue.file = open_catalogue(path, catalogue.created);
     if (!catalogue.file.is_open()) {
         console.print("\nerror: cannot open ", path);
         return false;
@@ -160,7 +184,16 @@ bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& fil
         return fail_to_write(path, console);
     // Another run may have created the file and not yet written its header; whoever writes first does.
     // A device such as /dev/full is given a header only when the catalogue is started afresh.
-    catalogue.header_due = regular ? is_empty_regular_file(catalogue.file.get()) : !options.append;
+    // Everything is measured under the lock, after any emptying.
+    catalogue.header_due = !options.append;
+    if (regular) {
+        struct stat status { };
+        if (::fstat(catalogue.file.get(), &status) != 0)
+            return fail_to_write(path, console);
+        catalogue.size_before = static_cast<std::uint64_t>(status.st_size);
+        catalogue.header_due = catalogue.size_before == 0;
+        catalogue.needs_line_feed = catalogue.size_before > 0 && !ends_with_line_feed(path, catalogue);
+    }
     return true;
 }
 
@@ -171,15 +204,24 @@ bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, c
     if (!catalogue.appending_announced)
         console.print("\nappending ", path);
     std::string text;
+    if (catalogue.needs_line_feed)
+        text = "\n";
     if (catalogue.header_due)
-        text = catalogue_header_line();
+        text += catalogue_header_line();
     text += catalogue_row(options.input_path, header);
-    if (!write_all(catalogue.file.get(), text))
+    bool regular = catalogue.identity.regular_file;
+    if (!write_all(catalogue.file.get(), text)) {
+        // Still under the lock, so nobody has written after the part that went in.
+        if (regular)
+            static_cast<void>(::ftruncate(catalogue.file.get(), static_cast<off_t>(catalogue.size_before)));
         return fail_to_write(path, console);
+    }
     // The line is the archive's only record of a recording that is about to be deleted.
-    if (removes_input(options) && ::fsync(catalogue.file.get()) != 0 && errno != EINVAL)
+    if (removes_input(options) && regular && ::fsync(catalogue.file.get()) != 0 && errno != EINVAL)
         return fail_to_write(path, console);
     if (!catalogue.file.close())
+        return fail_to_write(path, console);
+    if (removes_input(options) && regular && catalogue.created && !sync_parent_folder(path))
         return fail_to_write(path, console);
     return true;
 }

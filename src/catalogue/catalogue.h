@@ -25,6 +25,9 @@ struct CatalogueFile {
     FileIdentity identity;
     bool header_due = false;
     bool appending_announced = false;
+    bool created = false;             // this run made the file, so its folder entry is new too
+    bool needs_line_feed = false;     // the last line was cut short; the new one must start afresh
+    std::uint64_t size_before = 0;    // what a failed write is cut back to
 };
 
 // The files a catalogue must never be: the recording that was read and the .ts file just written.
@@ -41,6 +44,7 @@ struct FilesOfTheRun {
     Console& console);
 
 // Writes the header line, when due, and the recording's line in one write under the lock taken above,
-// so that runs side by side on one catalogue neither interleave nor lose lines; then closes it.
+// so that runs side by side on one catalogue neither interleave nor lose lines; then closes it. A line
+// is written whole or not at all: a failed write is cut back off a regular file.
 [[nodiscard]] bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, const RecordingHeader& header,
     Console& console);

@@ -5,6 +5,7 @@
 #include "io/console.h"
 #include "io/file_descriptor.h"
 #include "io/file_identity.h"
+#include "io/standard_streams.h"
 #include "recording/recording_header.h"
 #include "recording/stream_extraction.h"
 
@@ -76,15 +77,29 @@ bool remove_input(const std::string& input_path, const FileIdentity& input, Cons
     return true;
 }
 
+// A recording that a writer is still appending to, or that was rewritten in place, holds more than
+// the .ts file does: the size must be the one copied and the modification time the one seen at open.
+bool unchanged_since_copied(const OpenRecording& input, const WrittenStream& stream)
+{
+    FileIdentity now = identify_descriptor(input.descriptor);
+    return now.exists && now.size == transport_stream_offset + stream.bytes_copied && now.modified_ns == input.identity.modified_ns;
+}
+
 // The reason a -k run keeps its recording, or empty when it may go.
-std::string_view reason_to_keep(const RunOptions& options, const FileIdentity& input, const std::optional<WrittenStream>& stream)
+std::string_view reason_to_keep(const RunOptions& options, const OpenRecording& input, const std::optional<WrittenStream>& stream,
+    const CatalogueFile& catalogue)
 {
     if (options.skip_extraction)
         return "no .ts file written";
-    if (!names_the_file_read(options.input_path, input))
+    if (!names_the_file_read(options.input_path, input.identity))
         return "it is not a regular file";
     if (!stream || !stream->output.regular_file)
         return "the .ts file is not a regular file";
+    // Its line must be kept somewhere: /dev/null or a FIFO keeps nothing.
+    if (!catalogue.identity.regular_file)
+        return "the catalogue is not a regular file";
+    if (!unchanged_since_copied(input, *stream))
+        return "it changed during the run";
     return {};
 }
 
@@ -96,44 +111,45 @@ int convert_recording(const RunOptions& options, Console& console)
     console.keep_away_from(identify_path(options.catalogue_path));
 
     console.print("\nReading ", options.input_path);
-    FileDescriptor input = open_file(options.input_path, O_RDONLY | O_NOCTTY);
-    if (!input.is_open()) {
+    FileDescriptor input_file = open_file(options.input_path, O_RDONLY | O_NOCTTY);
+    if (!input_file.is_open()) {
         console.print("\nerror: cannot open ", options.input_path);
         return exit_status_failure;
     }
+    OpenRecording input { input_file.get(), options.input_path, identify_descriptor(input_file.get()) };
 
     console.print("\nreading header ...");
-    std::optional<RecordingHeader> header = read_recording_header(input.get());
+    std::optional<RecordingHeader> header = read_recording_header(input.descriptor);
     if (!header) {
         console.print("\nerror: bad .rec file");
         return exit_status_failure;
     }
 
-    FileIdentity input_identity = identify_descriptor(input.get());
-    if (!writes_only_other_files(options, input_identity, console))
+    if (!writes_only_other_files(options, input.identity, console))
         return exit_status_failure;
 
     std::optional<WrittenStream> stream;
     if (!options.skip_extraction) {
         ExtractionSettings settings;
         settings.sync_to_disk = removes_input(options);
-        stream = extract_transport_stream(input.get(), options.input_path, options.output_path, console, settings);
+        stream = extract_transport_stream(input, options.output_path, console, settings);
         if (!stream)
             return exit_status_failure;
     }
-    // Nothing was written through the input, so its close has nothing to report.
-    static_cast<void>(input.close());
 
     CatalogueFile catalogue;
-    FilesOfTheRun files { input_identity, stream ? stream->output : FileIdentity {} };
+    FilesOfTheRun files { input.identity, stream ? stream->output : FileIdentity {} };
     if (!ensure_catalogue_header(options, files, catalogue, console) || !append_catalogue_row(catalogue, options, *header, console))
         return exit_status_failure;
 
+    // The input stays open until here, so that -k sees what became of the very file that was read.
     if (!options.keep_input) {
-        std::string_view reason = reason_to_keep(options, input_identity, stream);
+        std::string_view reason = reason_to_keep(options, input, stream, catalogue);
+        // Nothing was written through the input, so its close has nothing to report.
+        static_cast<void>(input_file.close());
         if (!reason.empty())
             console.print("\nkeeping ", options.input_path + ": " + std::string(reason));
-        else if (!remove_input(options.input_path, input_identity, console))
+        else if (!remove_input(options.input_path, input.identity, console))
             return exit_status_failure;
     }
 
@@ -151,6 +167,11 @@ int run(int argument_count, const char* const* arguments, Console& console)
         status = convert_recording(*options, console);
     else
         print_usage(console);
-    static_cast<void>(console.flush());
+    // Checked only now, so that a console that fails never stops the work; but a run whose messages
+    // were lost does not pass for a clean one.
+    if (!console.flush()) {
+        report_to_standard_error("pelorus: cannot write messages: " + system_error_text(console.error_number()) + "\n");
+        return exit_status_failure;
+    }
     return status;
 }

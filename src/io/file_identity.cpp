@@ -50,7 +50,8 @@ std::string resolve_missing(std::string path)
 
 FileIdentity from_status(const struct stat& status)
 {
-    return { true, status.st_dev, status.st_ino, S_ISREG(status.st_mode), S_ISCHR(status.st_mode), {} };
+    return { true, status.st_dev, status.st_ino, S_ISREG(status.st_mode), S_ISCHR(status.st_mode),
+        static_cast<std::uint64_t>(status.st_size), status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec, {} };
 }
 
 }
@@ -62,7 +63,7 @@ FileIdentity identify_path(const std::string& path)
         return from_status(status);
     if (path.empty())
         return {};
-    return { false, 0, 0, false, false, resolve_missing(path) };
+    return { false, 0, 0, false, false, 0, 0, resolve_missing(path) };
 }
 
 FileIdentity identify_link(const std::string& path)

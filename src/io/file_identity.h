@@ -1,6 +1,7 @@
 // Telling whether two paths name the same file, so that a run never writes into the file it reads.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 
@@ -10,6 +11,9 @@ struct FileIdentity {
     ino_t inode = 0;
     bool regular_file = false;
     bool character_device = false;
+    // As they were when the identity was taken; not part of what makes two files the same.
+    std::uint64_t size = 0;
+    std::int64_t modified_ns = 0;
     // For a file that does not exist yet: where creating it would put it, every link resolved.
     std::string resolved_path;
 };

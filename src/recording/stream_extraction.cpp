@@ -18,7 +18,7 @@ bool finish_output(FileDescriptor& output, const std::string& output_path, bool 
 
 }
 
-std::optional<WrittenStream> extract_transport_stream(int input_descriptor, const std::string& input_path,
+std::optional<WrittenStream> extract_transport_stream(const OpenRecording& input,
     const std::string& output_path, Console& console, const ExtractionSettings& settings)
 {
     console.print("\nWriting ", output_path);
@@ -29,7 +29,7 @@ std::optional<WrittenStream> extract_transport_stream(int input_descriptor, cons
         return std::nullopt;
     }
     WrittenStream written { identify_descriptor(output.get()), 0 };
-    if (is_same_file(written.output, identify_descriptor(input_descriptor))) {
+    if (is_same_file(written.output, input.identity)) {
         console.print("\nerror: cannot write ", output_path + ": it is the input file");
         return std::nullopt;
     }
@@ -47,18 +47,25 @@ std::optional<WrittenStream> extract_transport_stream(int input_descriptor, cons
     }
 
     console.print("\nprocessing file ...");
-    static_cast<void>(::posix_fadvise(input_descriptor, 0, 0, POSIX_FADV_SEQUENTIAL));
-    CopyResult result = copy_stream(input_descriptor, transport_stream_offset, output.get(),
+    static_cast<void>(::posix_fadvise(input.descriptor, 0, 0, POSIX_FADV_SEQUENTIAL));
+    CopyResult result = copy_stream(input.descriptor, transport_stream_offset, output.get(),
         { buffer.get(), copy_buffer_size }, settings.copy, settings.calls, [&console] { console.print("."); });
 
     if (result.outcome == CopyOutcome::read_failed) {
-        console.print("\nerror: cannot read ", input_path);
+        console.print("\nerror: cannot read ", input.path);
         return std::nullopt;
     }
     // A full disk may only show when the data is flushed or the file closed, so " done" waits for both.
     bool sync_to_disk = settings.sync_to_disk && written.output.regular_file;
     if (result.outcome == CopyOutcome::write_failed || !finish_output(output, output_path, sync_to_disk)) {
         console.print("\nerror: cannot write ", output_path);
+        return std::nullopt;
+    }
+    // Ending early is not the end of the recording: another program cut it short, or the .ts file is
+    // the recording under another device number (an overlay mount) and emptying it emptied both.
+    if (input.identity.regular_file && input.identity.size > transport_stream_offset
+        && result.bytes_copied < input.identity.size - transport_stream_offset) {
+        console.print("\nerror: cannot read ", input.path + ": the file shrank during the copy");
         return std::nullopt;
     }
     console.print(" done");

@@ -27,6 +27,13 @@ struct ExtractionSettings {
     bool sync_to_disk = false;
 };
 
+// The recording as the run opened it.
+struct OpenRecording {
+    int descriptor = -1;
+    std::string path;
+    FileIdentity identity;  // taken when it was opened: its size then is the size to copy
+};
+
 // What a complete extraction wrote.
 struct WrittenStream {
     FileIdentity output;
@@ -37,6 +44,6 @@ struct WrittenStream {
 // put in place meanwhile cannot redirect the write), then truncates it and copies the stream into it,
 // printing the stage's messages and a dot per 16 MiB chunk. Fails, after printing why, when the output
 // cannot be opened, written or closed, when the copy buffer cannot be had, or when the recording
-// cannot be read to its end.
-[[nodiscard]] std::optional<WrittenStream> extract_transport_stream(int input_descriptor, const std::string& input_path,
+// cannot be read to its end, which for a regular file is the size it had when it was opened.
+[[nodiscard]] std::optional<WrittenStream> extract_transport_stream(const OpenRecording& input,
     const std::string& output_path, Console& console, const ExtractionSettings& settings = {});
