@@ -359,31 +359,34 @@ INSTANTIATE_TEST_SUITE_P(Faults, Refusal,
             { "a.rec", "new.ts", "soft.csv" }, "soft.csv: it is the output file" }),
     [](const testing::TestParamInfo<SameFileCase>& info) { return std::string(info.param.name); });
 
-TEST(Faults, LinkPutAtTheOutputDuringTheRunIsRefused)
+// Runs pelorus with one system call held back for 1.5 s while another program changes a file, half a
+// second in; the output ends with the exit status in brackets.
+ProcessResult run_while_changing(const FaultRun& run, const std::string& held_call, const std::string& change, const std::string& arguments)
 {
-    REQUIRE_STRACE();
-    // The open of the .ts file is held back while a link to the recording is put in its place, after
-    // the early checks have found no file there.
-    FaultRun run;
-    std::string script = "(sleep 0.5; ln -s a.rec a.ts) & strace -qq -o /dev/null -P a.ts -e trace=openat -e inject=openat:delay_enter=2000000 "
-                         "\"" PELORUS_BINARY "\" a.rec a.ts list.csv; echo \" [$?]\"; wait";
-    ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
-    EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nWriting a.ts\nerror: cannot write a.ts: it is the input file [255]\n");
-    run.expect_recording_intact();
-    run.expect_catalogue_unchanged();
+    std::string script = "(sleep 0.5; " + change + ") & strace -qq -o /dev/null " + held_call + " \"" PELORUS_BINARY "\" " + arguments
+        + "; echo \" [$?]\"; wait";
+    return run_process({ "/bin/sh", "-c", script }, run.folder());
 }
 
-TEST(Faults, RecordingCutShortDuringTheCopyIsAReadError)
+const std::string hold_output_open = "-P a.ts -e trace=openat -e inject=openat:delay_enter=1500000";
+const std::string hold_first_flush = "-e trace=fsync -e inject=fsync:delay_enter=1500000:when=1";
+
+TEST(Faults, FilesChangedBeforeTheOutputIsOpened)
 {
     REQUIRE_STRACE();
-    // The open of the .ts file is held back while another program cuts the recording short; the copy
-    // then ends early, which is not the end of the recording it was asked to copy.
-    FaultRun run;
-    std::string script = "(sleep 0.5; truncate -s 100000 a.rec) & strace -qq -o /dev/null -P a.ts -e trace=openat "
-                         "-e inject=openat:delay_enter=1500000 \"" PELORUS_BINARY "\" a.rec a.ts list.csv; echo \" [$?]\"; wait";
-    ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
-    EXPECT_EQ(result.output, messages_before_copy("a.rec", "a.ts") + "..\nerror: cannot read a.rec: the file shrank during the copy [255]\n");
-    run.expect_catalogue_unchanged();
+    // A link to the recording put where the .ts file goes, after the early checks found nothing
+    // there: the file is compared as opened. And a recording cut short: the copy ends early, which is
+    // not the end of the recording it was asked to copy.
+    FaultRun linked;
+    ProcessResult link = run_while_changing(linked, hold_output_open, "ln -s a.rec a.ts", "a.rec a.ts list.csv");
+    EXPECT_EQ(link.output, "\nReading a.rec\nreading header ...\nWriting a.ts\nerror: cannot write a.ts: it is the input file [255]\n");
+    linked.expect_recording_intact();
+    linked.expect_catalogue_unchanged();
+
+    FaultRun cut;
+    ProcessResult shrunk = run_while_changing(cut, hold_output_open, "truncate -s 100000 a.rec", "a.rec a.ts list.csv");
+    EXPECT_EQ(shrunk.output, messages_before_copy("a.rec", "a.ts") + "..\nerror: cannot read a.rec: the file shrank during the copy [255]\n");
+    cut.expect_catalogue_unchanged();
 }
 
 TEST(SafeRemoval, RecordingChangedDuringTheRunIsKept)
@@ -392,9 +395,7 @@ TEST(SafeRemoval, RecordingChangedDuringTheRunIsKept)
     // The .ts file's flush is held back while a writer adds to the recording or rewrites it in place.
     for (const char* change : { "head -c 100000 /dev/urandom >> a.rec", "touch -d '2030-01-01' a.rec" }) {
         FaultRun run;
-        std::string script = std::string("(sleep 0.5; ") + change + ") & strace -qq -o /dev/null -e trace=fsync "
-                             "-e inject=fsync:delay_enter=1500000:when=1 \"" PELORUS_BINARY "\" -k a.rec a.ts list.csv; echo \" [$?]\"; wait";
-        ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
+        ProcessResult result = run_while_changing(run, hold_first_flush, change, "-k a.rec a.ts list.csv");
         EXPECT_EQ(result.output, messages_before_copy("a.rec", "a.ts") + ".. done\nappending list.csv\nkeeping a.rec: it changed during the run\nall done [0]\n")
             << change;
         EXPECT_TRUE(std::filesystem::exists(run.folder() / "a.rec")) << change;
