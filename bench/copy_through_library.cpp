@@ -25,7 +25,8 @@ int main(int argc, char** argv)
         std::perror(argv[3]);
         return 1;
     }
-    std::FILE* discard = std::fopen("/dev/null", "w");
-    Console console { discard, false };
-    return extract_transport_stream(input.get(), argv[3], argv[4], console, settings) ? 0 : 1;
+    FileDescriptor discard = open_file("/dev/null", O_WRONLY);
+    Console console { discard.get(), false };
+    OpenRecording recording { input.get(), argv[3], identify_descriptor(input.get()), false, {} };
+    return extract_transport_stream(recording, argv[4], console, settings) ? 0 : 1;
 }

@@ -275,7 +275,7 @@ TEST(CatalogueFile, DirectoryCannotBeOpened)
     run.options.catalogue_path = run.folder.path().string();
     EXPECT_FALSE(run.write_row());
     const std::string& path = run.options.catalogue_path;
-    EXPECT_EQ(run.console.text(), "\nappending " + path + "\nerror: cannot open " + path);
+    EXPECT_EQ(run.console.text(), "\nappending " + path + "\nerror: cannot open " + path + ": Is a directory");
 }
 
 TEST(CatalogueFile, FullDeviceIsAWriteError)
@@ -285,7 +285,7 @@ TEST(CatalogueFile, FullDeviceIsAWriteError)
         run.options.catalogue_path = "/dev/full";
         run.options.append = append;
         EXPECT_FALSE(run.write_row());
-        EXPECT_EQ(run.console.text(), (append ? "\nappending /dev/full" : "\ncreating /dev/full\nappending /dev/full") + std::string("\nerror: cannot write /dev/full"));
+        EXPECT_EQ(run.console.text(), (append ? "\nappending /dev/full" : "\ncreating /dev/full\nappending /dev/full") + std::string("\nerror: cannot write /dev/full: No space left on device"));
     }
 }
 

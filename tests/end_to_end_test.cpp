@@ -112,7 +112,7 @@ TEST(EndToEnd, AbsolutePathsArePaths)
 
     // Once read as /k, this deleted the default recording.
     ProcessResult missing = run_pelorus({ "/keep/a.rec" }, folder.path());
-    EXPECT_EQ(missing.output, "\nReading /keep/a.rec\nerror: cannot open /keep/a.rec");
+    EXPECT_EQ(missing.output, "\nReading /keep/a.rec\nerror: cannot open /keep/a.rec: No such file or directory");
     EXPECT_EQ(missing.exit_status, failure_status);
     EXPECT_EQ(read_file_bytes(folder / "test.rec"), recording);
     EXPECT_EQ(listing(folder.path()), (std::set<std::string> { "test.rec", "x.rec", "x.ts", "x.csv" }));
@@ -151,7 +151,7 @@ TEST(EndToEnd, ReaderThatQuitsIsAWriteError)
         "\"" PELORUS_BINARY "\" -i a.rec -o /dev/stdout -c list.csv 2> messages | head -c 1 > /dev/null; echo ${PIPESTATUS[0]}" }, folder.path());
     EXPECT_EQ(result.output, "255\n");
     EXPECT_EQ(read_file_text(folder / "messages"),
-        "\nReading a.rec\nreading header ...\nWriting /dev/stdout\nprocessing file ...\nerror: cannot write /dev/stdout");
+        "\nReading a.rec\nreading header ...\nWriting /dev/stdout\nprocessing file ...\nerror: cannot write /dev/stdout: Broken pipe");
     EXPECT_FALSE(std::filesystem::exists(folder / "list.csv"));
 }
 
@@ -187,13 +187,44 @@ TEST(EndToEnd, MessagesThatCannotBeWrittenFailTheRunAfterTheWork)
     }
 }
 
-TEST(EndToEnd, MissingInputIsReported)
+TEST(EndToEnd, InputThatCannotBeReadSaysWhy)
 {
     ScratchFolder folder;
-    ProcessResult result = run_pelorus({ "missing.rec", "out.ts", "list.csv" }, folder.path());
-    EXPECT_EQ(result.output, "\nReading missing.rec\nerror: cannot open missing.rec");
-    EXPECT_EQ(result.exit_status, failure_status);
-    EXPECT_TRUE(listing(folder.path()).empty());
+    std::filesystem::create_directory(folder / "adir");
+    ProcessResult missing = run_pelorus({ "missing.rec", "out.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(missing.output, "\nReading missing.rec\nerror: cannot open missing.rec: No such file or directory");
+    EXPECT_EQ(missing.exit_status, failure_status);
+    // A folder opens, but it is no recording that could be judged: its header cannot be read.
+    ProcessResult folder_input = run_pelorus({ "adir", "out.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(folder_input.output, "\nReading adir\nreading header ...\nerror: cannot read adir: Is a directory");
+    EXPECT_EQ(folder_input.exit_status, failure_status);
+    EXPECT_EQ(listing(folder.path()), std::set<std::string> { "adir" });
+}
+
+TEST(EndToEnd, RecordingFromAPipeGivesWhatTheFileGives)
+{
+    // Streams of 0 bytes (no sync byte: not a recording), 1 byte, exactly one chunk, and 20 MiB.
+    for (std::size_t stream_length : { std::size_t { 0 }, std::size_t { 1 }, std::size_t { 16 } << 20, std::size_t { 20 } << 20 }) {
+        ScratchFolder folder;
+        std::vector<std::uint8_t> recording = build_recording({}, stream_length);
+        write_file(folder / "a.rec", recording);
+        ProcessResult from_file = run_pelorus({ "-i", "a.rec", "-o", "file.ts", "-c", "file.csv" }, folder.path());
+        ProcessResult from_pipe = run_process({ "/bin/sh", "-c", "cat a.rec | \"" PELORUS_BINARY "\" -i /dev/stdin -o pipe.ts -c pipe.csv; echo \" [$?]\"" },
+            folder.path());
+
+        std::string expected = from_file.output;
+        for (auto [from, to] : { std::pair<std::string, std::string> { "a.rec", "/dev/stdin" }, { "file.", "pipe." } })
+            for (std::size_t at; (at = expected.find(from)) != std::string::npos;)
+                expected.replace(at, from.size(), to);
+        EXPECT_EQ(from_pipe.output, expected + " [" + std::to_string(from_file.exit_status) + "]\n") << stream_length;
+        if (stream_length == 0) {
+            EXPECT_EQ(from_file.exit_status, failure_status);
+            continue;
+        }
+        EXPECT_EQ(from_file.exit_status, 0);
+        EXPECT_TRUE(read_file_bytes(folder / "pipe.ts") == stream_part(recording)) << stream_length;
+        EXPECT_EQ(read_file_text(folder / "pipe.csv"), header_and(example_line_for("/dev/stdin"))) << stream_length;
+    }
 }
 
 TEST(EndToEnd, EmptyPathIsAMissingFileNotTheDefault)
@@ -201,7 +232,7 @@ TEST(EndToEnd, EmptyPathIsAMissingFileNotTheDefault)
     ScratchFolder folder;
     write_file(folder / "test.rec", build_recording({}, 100));
     ProcessResult result = run_pelorus({ "" }, folder.path());
-    EXPECT_EQ(result.output, "\nReading \nerror: cannot open ");
+    EXPECT_EQ(result.output, "\nReading \nerror: cannot open : No such file or directory");
     EXPECT_EQ(result.exit_status, failure_status);
     EXPECT_EQ(listing(folder.path()), std::set<std::string> { "test.rec" });
 }
@@ -314,7 +345,7 @@ TEST(EndToEnd, OutputThatCannotBeOpenedLeavesCatalogueAlone)
     write_file(folder / "a.rec", build_recording({}, 500));
     std::filesystem::create_directory(folder / "a.ts");
     ProcessResult result = run_pelorus({ "a.rec", "a.ts", "list.csv" }, folder.path());
-    EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nWriting a.ts\nerror: cannot open a.ts");
+    EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nWriting a.ts\nerror: cannot open a.ts: Is a directory");
     EXPECT_EQ(result.exit_status, failure_status);
     EXPECT_EQ(listing(folder.path()), (std::set<std::string> { "a.rec", "a.ts" }));
 }
@@ -326,7 +357,7 @@ TEST(EndToEnd, FullDiskForOutputIsAnErrorAndCatalogueIsUntouched)
     write_file(folder / "list.csv", header_and("older,\n"));
     ProcessResult result = run_pelorus({ "a.rec", "-o", "/dev/full", "-c", "list.csv" }, folder.path());
     EXPECT_EQ(result.output,
-        "\nReading a.rec\nreading header ...\nWriting /dev/full\nprocessing file ...\nerror: cannot write /dev/full");
+        "\nReading a.rec\nreading header ...\nWriting /dev/full\nprocessing file ...\nerror: cannot write /dev/full: No space left on device");
     EXPECT_EQ(result.exit_status, failure_status);
     EXPECT_EQ(read_file_text(folder / "list.csv"), header_and("older,\n"));
 }
@@ -353,9 +384,9 @@ TEST(EndToEnd, CatalogueThatCannotBeOpenedIsRefusedBeforeTheCopy)
     ScratchFolder folder;
     write_file(folder / "a.rec", build_recording({}, 500));
     std::filesystem::create_directory(folder / "list.csv");
-    for (const char* catalogue : { "list.csv", "missing/list.csv" }) {
+    for (auto [catalogue, reason] : { std::pair { "list.csv", "Is a directory" }, std::pair { "missing/list.csv", "No such file or directory" } }) {
         ProcessResult result = run_pelorus({ "a.rec", "a.ts", catalogue }, folder.path());
-        EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nerror: cannot open " + std::string(catalogue));
+        EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nerror: cannot open " + std::string(catalogue) + ": " + reason);
         EXPECT_EQ(result.exit_status, failure_status);
         EXPECT_EQ(listing(folder.path()), (std::set<std::string> { "a.rec", "list.csv" }));
     }

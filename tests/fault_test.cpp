@@ -149,7 +149,7 @@ TEST(Faults, OutputOnFullDevice)
     for (const auto& extra : with_and_without_k) {
         FaultRun run;
         ProcessResult result = run.run(std::vector<std::string> { "-i", "a.rec", "-o", "/dev/full", "-c", "list.csv" } + extra);
-        EXPECT_EQ(result.output, messages_before_copy("a.rec", "/dev/full") + "\nerror: cannot write /dev/full");
+        EXPECT_EQ(result.output, messages_before_copy("a.rec", "/dev/full") + "\nerror: cannot write /dev/full: No space left on device");
         EXPECT_EQ(result.exit_status, failure_status);
         run.expect_recording_intact();
         run.expect_catalogue_unchanged();
@@ -161,7 +161,7 @@ TEST(Faults, CatalogueOnFullDevice)
     for (const auto& extra : with_and_without_k) {
         FaultRun run;
         ProcessResult result = run.run(std::vector<std::string> { "a.rec", "a.ts", "-c", "/dev/full" } + extra);
-        EXPECT_EQ(result.output, messages_before_copy("a.rec", "a.ts") + ".. done\nappending /dev/full\nerror: cannot write /dev/full");
+        EXPECT_EQ(result.output, messages_before_copy("a.rec", "a.ts") + ".. done\nappending /dev/full\nerror: cannot write /dev/full: No space left on device");
         EXPECT_EQ(result.exit_status, failure_status);
         run.expect_recording_intact();
         run.expect_complete_output("a.ts");
@@ -179,13 +179,27 @@ TEST(Faults, ReadErrorDuringTheCopy)
             ProcessResult result = run.run_traced({ "-P", recording, "-e", "trace=splice", "-e", std::string("inject=splice:error=EIO:when=") + call },
                 std::vector<std::string> { "-i", recording, "-o", "a.ts", "-c", "list.csv" } + extra);
             EXPECT_EQ(run.injected_calls(), 1);
-            EXPECT_EQ(result.output.substr(result.output.rfind('\n')), "\nerror: cannot read " + recording) << "splice " << call;
+            EXPECT_EQ(result.output.substr(result.output.rfind('\n')), "\nerror: cannot read " + recording + ": Input/output error") << "splice " << call;
             EXPECT_EQ(result.output.substr(0, messages_before_copy(recording, "a.ts").size()), messages_before_copy(recording, "a.ts"));
             EXPECT_EQ(result.exit_status, failure_status);
             run.expect_recording_intact();
             run.expect_catalogue_unchanged();
         }
     }
+}
+
+TEST(Faults, ReadErrorInTheHeader)
+{
+    REQUIRE_STRACE();
+    FaultRun run;
+    std::string recording = run.path("a.rec");
+    ProcessResult result = run.run_traced({ "-P", recording, "-e", "trace=pread64", "-e", "inject=pread64:error=EIO:when=1" },
+        { "-i", recording, "-o", "a.ts", "-c", "list.csv" });
+    EXPECT_EQ(run.injected_calls(), 1);
+    EXPECT_EQ(result.output, "\nReading " + recording + "\nreading header ...\nerror: cannot read " + recording + ": Input/output error");
+    EXPECT_EQ(result.exit_status, failure_status);
+    EXPECT_FALSE(std::filesystem::exists(run.folder() / "a.ts"));
+    run.expect_catalogue_unchanged();
 }
 
 TEST(Faults, ReadErrorInTheBufferedCopy)
@@ -200,7 +214,7 @@ TEST(Faults, ReadErrorInTheBufferedCopy)
                                                   "-e", "inject=pread64:error=EIO:when=3" },
             std::vector<std::string> { "-i", recording, "-o", "a.ts", "-c", "list.csv" } + extra);
         EXPECT_EQ(run.injected_calls(), 2);
-        EXPECT_EQ(result.output, messages_before_copy(recording, "a.ts") + "\nerror: cannot read " + recording);
+        EXPECT_EQ(result.output, messages_before_copy(recording, "a.ts") + "\nerror: cannot read " + recording + ": Input/output error");
         EXPECT_EQ(result.exit_status, failure_status);
         run.expect_recording_intact();
         run.expect_catalogue_unchanged();
@@ -225,7 +239,7 @@ TEST(Faults, DiskFullDuringTheCopy)
                 std::vector<std::string> { "-i", recording, "-o", output, "-c", "list.csv" } + extra);
             EXPECT_EQ(result.output.substr(0, messages_before_copy(recording, output).size()), messages_before_copy(recording, output)) << injection.name;
             EXPECT_GE(run.injected_calls(), 1) << injection.name;
-            EXPECT_EQ(result.output.substr(result.output.rfind('\n')), "\nerror: cannot write " + output) << injection.name;
+            EXPECT_EQ(result.output.substr(result.output.rfind('\n')), "\nerror: cannot write " + output + ": No space left on device") << injection.name;
             EXPECT_EQ(result.exit_status, failure_status) << injection.name;
             run.expect_recording_intact();
             run.expect_catalogue_unchanged();
@@ -497,7 +511,7 @@ TEST(SafeRemoval, FailedRemovalIsAnError)
     ProcessResult result = run.run_traced({ "-P", recording, "-e", "trace=unlink,unlinkat", "-e", "inject=unlink,unlinkat:error=EACCES" },
         { "-k", "-i", recording, "-o", "a.ts", "-c", "list.csv" });
     EXPECT_EQ(run.injected_calls(), 1);
-    EXPECT_EQ(result.output, messages_before_copy(recording, "a.ts") + ".. done\nappending list.csv\ndeleting " + recording + "\nerror: cannot delete " + recording);
+    EXPECT_EQ(result.output, messages_before_copy(recording, "a.ts") + ".. done\nappending list.csv\ndeleting " + recording + "\nerror: cannot delete " + recording + ": Permission denied");
     EXPECT_EQ(result.exit_status, failure_status);
     run.expect_recording_intact();
 }
@@ -545,7 +559,7 @@ TEST(Faults, SmallFileSystemFillsUp)
                                  PELORUS_BINARY " " + options + "; status=$?; "
                                  "for file in small/a.ts small/list.csv; do [ ! -e $file ] || cp $file left-$(basename $file); done; exit $status";
             ProcessResult result = run_process({ "unshare", "-m", "sh", "-c", script, full.name }, run.folder());
-            EXPECT_EQ(result.output.substr(result.output.rfind('\n')), "\nerror: cannot write " + full.failing_path) << full.name << ": " << result.output;
+            EXPECT_EQ(result.output.substr(result.output.rfind('\n')), "\nerror: cannot write " + full.failing_path + ": No space left on device") << full.name << ": " << result.output;
             EXPECT_EQ(result.exit_status, failure_status) << full.name;
             run.expect_recording_intact();
             // The catalogue that holds the older line is untouched when the stream fails; a new catalogue

@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 namespace {
 
 std::optional<RecordingHeader> parse(const std::vector<std::uint8_t>& bytes)
@@ -185,18 +187,41 @@ TEST(RecordingHeader, ReadsFromOpenFileWhateverItsSize)
         write_file(folder / "a.rec", build_recording({}, stream_length));
         FileDescriptor input = open_file((folder / "a.rec").string(), O_RDONLY);
         ASSERT_TRUE(input.is_open());
-        std::optional<RecordingHeader> header = read_recording_header(input.get());
+        std::optional<RecordingHeader> header = read_recording_header(input.get()).header;
         ASSERT_TRUE(header.has_value()) << stream_length;
         EXPECT_EQ(header->event_name(), "News");
     }
 }
 
-TEST(RecordingHeader, UnreadableInputIsRejected)
+TEST(RecordingHeader, UnreadableInputIsAReadErrorNotABadFile)
 {
     ScratchFolder folder;
     FileDescriptor directory = open_file(folder.path().string(), O_RDONLY);
     ASSERT_TRUE(directory.is_open());
-    EXPECT_FALSE(read_recording_header(directory.get()).has_value());
+    HeaderReading reading = read_recording_header(directory.get());
+    EXPECT_FALSE(reading.header.has_value());
+    EXPECT_EQ(reading.error_number, EISDIR);
+}
+
+TEST(RecordingHeader, PipeIsReadInOrderAndKeepsTheStreamStart)
+{
+    // Written in two parts so that the header needs more than one read.
+    std::vector<std::uint8_t> recording = build_recording({}, 1000);
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    FileDescriptor read_end { ends[0] };
+    ASSERT_EQ(::write(ends[1], recording.data(), 2000), 2000);
+    ASSERT_EQ(::write(ends[1], recording.data() + 2000, recording.size() - 2000), static_cast<ssize_t>(recording.size() - 2000));
+    ::close(ends[1]);
+
+    HeaderReading reading = read_recording_header(read_end.get());
+    ASSERT_TRUE(reading.header.has_value());
+    std::span<const std::uint8_t> start = reading.header->stream_start();
+    EXPECT_TRUE(std::equal(start.begin(), start.end(), recording.begin() + 3760, recording.begin() + 4188));
+    EXPECT_EQ(start.size(), 428u);
+    std::uint8_t next = 0;
+    EXPECT_EQ(::read(read_end.get(), &next, 1), 1);
+    EXPECT_EQ(next, recording[4188]) << "the pipe was not left just past the block";
 }
 
 }

@@ -50,7 +50,7 @@ public:
 
     CopyResult copy(std::span<std::byte> buffer)
     {
-        return copy_stream(input_.get(), lead_in, output_.get(), buffer, settings, calls, [this] { ++reports; });
+        return copy_stream({ input_.get(), lead_in, false, {} }, output_.get(), buffer, settings, calls, [this] { ++reports; });
     }
 
     std::vector<std::uint8_t> output() const { return read_file_bytes(folder_ / "output"); }
@@ -373,12 +373,48 @@ TEST(StreamCopy, KernelPathIsNotUsedForAppendModeOrNonRegularOutput)
     calls.splice = [&splices](int, off_t*, int, off_t*, std::size_t, unsigned) { return ++splices, fail_with(EINVAL); };
     std::vector<std::byte> buffer(16);
     StreamCopySettings settings;
-    CopyResult result = copy_stream(input.get(), 0, write_end.get(), buffer, settings, calls, [] { });
+    CopyResult result = copy_stream({ input.get(), 0, false, {} }, write_end.get(), buffer, settings, calls, [] { });
     EXPECT_EQ(result.outcome, CopyOutcome::complete);
     EXPECT_EQ(splices, 0);
     std::uint8_t received[10];
     EXPECT_EQ(::read(read_end.get(), received, sizeof received), 10);
     EXPECT_EQ(std::vector<std::uint8_t>(received, received + 10), stream_of(10));
+}
+
+TEST(StreamCopy, PipeSourceGoesOnFromWhatWasReadAhead)
+{
+    // A pipe read in order: the bytes read with the header are written first and counted in the first
+    // chunk, then the rest is spliced straight into the file, or read and written by the buffered copy.
+    for (CopyMethod method : { CopyMethod::kernel_first, CopyMethod::buffered }) {
+        ScratchFolder folder;
+        std::vector<std::uint8_t> stream = stream_of(21);
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        FileDescriptor read_end { ends[0] };
+        ASSERT_EQ(::write(ends[1], stream.data() + 5, stream.size() - 5), static_cast<ssize_t>(stream.size() - 5));
+        ::close(ends[1]);
+        FileDescriptor output = open_file((folder / "output").string(), O_WRONLY | O_CREAT | O_TRUNC);
+
+        StreamCopyCalls calls = StreamCopyCalls::system();
+        int splices = 0;
+        calls.splice = [&splices](int in, off_t* in_offset, int out, off_t* out_offset, std::size_t length, unsigned flags) {
+            ++splices;
+            return ::splice(in, in_offset, out, out_offset, length, flags);
+        };
+        StreamCopySettings settings;
+        settings.method = method;
+        settings.chunk_size = chunk;
+        settings.piece_size = 3;
+        std::vector<std::byte> buffer(chunk);
+        std::uint64_t reports = 0;
+        CopySource source { read_end.get(), 0, true, std::as_bytes(std::span(stream).first(5)) };
+        CopyResult result = copy_stream(source, output.get(), buffer, settings, calls, [&reports] { ++reports; });
+        EXPECT_EQ(result.outcome, CopyOutcome::complete);
+        EXPECT_EQ(result.bytes_copied, 21u);
+        EXPECT_EQ(read_file_bytes(folder / "output"), stream);
+        EXPECT_EQ(reports, expected_reports(21));
+        EXPECT_EQ(splices > 0, method == CopyMethod::kernel_first);
+    }
 }
 
 }

@@ -25,7 +25,7 @@ struct Extraction {
     {
         write_file(input_path, recording);
         FileDescriptor input = open_file(input_path, O_RDONLY);
-        OpenRecording recording_read { input.get(), input_path, identify_descriptor(input.get()) };
+        OpenRecording recording_read { input.get(), input_path, identify_descriptor(input.get()), false, {} };
         return extract_transport_stream(recording_read, output_path, console.console(), settings).has_value();
     }
 };
@@ -62,7 +62,7 @@ TEST(StreamExtraction, ReadErrorNamesTheRecording)
     };
     EXPECT_FALSE(extraction.run());
     EXPECT_EQ(extraction.console.text(),
-        "\nWriting " + extraction.output_path + "\nprocessing file ...\nerror: cannot read " + extraction.input_path);
+        "\nWriting " + extraction.output_path + "\nprocessing file ...\nerror: cannot read " + extraction.input_path + ": Input/output error");
 }
 
 TEST(StreamExtraction, WriteErrorNamesTheOutput)
@@ -75,7 +75,7 @@ TEST(StreamExtraction, WriteErrorNamesTheOutput)
     };
     EXPECT_FALSE(extraction.run());
     EXPECT_EQ(extraction.console.text(),
-        "\nWriting " + extraction.output_path + "\nprocessing file ...\nerror: cannot write " + extraction.output_path);
+        "\nWriting " + extraction.output_path + "\nprocessing file ...\nerror: cannot write " + extraction.output_path + ": Input/output error");
 }
 
 }

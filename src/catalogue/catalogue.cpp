@@ -108,9 +108,9 @@ bool ends_with_line_feed(const std::string& path, const CatalogueFile& catalogue
     return got != 1 || last == '\n';
 }
 
-bool fail_to_write(const std::string& path, Console& console)
+bool fail_to_write(const std::string& path, Console& console, int error_number)
 {
-    console.print("\nerror: cannot write ", path);
+    print_failure(console, "cannot write ", path, error_number);
     return false;
 }
 
@@ -164,7 +164,7 @@ bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& fil
     // catalogue that appeared meanwhile is kept.
     catalogue.file = open_catalogue(path, catalogue.created);
     if (!catalogue.file.is_open()) {
-        console.print("\nerror: cannot open ", path);
+        print_failure(console, "cannot open ", path, errno);
         return false;
     }
     catalogue.identity = identify_descriptor(catalogue.file.get());
@@ -181,7 +181,7 @@ bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& fil
     lock_exclusively(catalogue.file.get());
     bool regular = catalogue.identity.regular_file;
     if (!options.append && regular && ::ftruncate(catalogue.file.get(), 0) != 0)
-        return fail_to_write(path, console);
+        return fail_to_write(path, console, errno);
     // Another run may have created the file and not yet written its header; whoever writes first does.
     // A device such as /dev/full is given a header only when the catalogue is started afresh.
     // Everything is measured under the lock, after any emptying.
@@ -189,7 +189,7 @@ bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& fil
     if (regular) {
         struct stat status { };
         if (::fstat(catalogue.file.get(), &status) != 0)
-            return fail_to_write(path, console);
+            return fail_to_write(path, console, errno);
         catalogue.size_before = static_cast<std::uint64_t>(status.st_size);
         catalogue.header_due = catalogue.size_before == 0;
         catalogue.needs_line_feed = catalogue.size_before > 0 && !ends_with_line_feed(path, catalogue);
@@ -211,17 +211,18 @@ bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, c
     text += catalogue_row(options.input_path, header);
     bool regular = catalogue.identity.regular_file;
     if (!write_all(catalogue.file.get(), text)) {
+        int error_number = errno;
         // Still under the lock, so nobody has written after the part that went in.
         if (regular)
             static_cast<void>(::ftruncate(catalogue.file.get(), static_cast<off_t>(catalogue.size_before)));
-        return fail_to_write(path, console);
+        return fail_to_write(path, console, error_number);
     }
     // The line is the archive's only record of a recording that is about to be deleted.
     if (removes_input(options) && regular && ::fsync(catalogue.file.get()) != 0 && errno != EINVAL)
-        return fail_to_write(path, console);
+        return fail_to_write(path, console, errno);
     if (!catalogue.file.close())
-        return fail_to_write(path, console);
+        return fail_to_write(path, console, errno);
     if (removes_input(options) && regular && catalogue.created && !sync_parent_folder(path))
-        return fail_to_write(path, console);
+        return fail_to_write(path, console, errno);
     return true;
 }

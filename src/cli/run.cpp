@@ -9,6 +9,7 @@
 #include "recording/recording_header.h"
 #include "recording/stream_extraction.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -51,8 +52,8 @@ bool writes_only_other_files(const RunOptions& options, const FileIdentity& inpu
     std::string start = read_file_start(catalogue_path, header_start.size());
     if (!start.empty() && start != header_start)
         return refuse_to_write(catalogue_path, "it is not a catalogue", console);
-    if (appending_error(catalogue_path) != 0) {
-        console.print("\nerror: cannot open ", catalogue_path);
+    if (int error_number = appending_error(catalogue_path); error_number != 0) {
+        print_failure(console, "cannot open ", catalogue_path, error_number);
         return false;
     }
     return true;
@@ -70,8 +71,12 @@ bool names_the_file_read(const std::string& input_path, const FileIdentity& inpu
 bool remove_input(const std::string& input_path, const FileIdentity& input, Console& console)
 {
     console.print("\ndeleting ", input_path);
-    if (!names_the_file_read(input_path, input) || ::unlink(input_path.c_str()) != 0) {
-        console.print("\nerror: cannot delete ", input_path);
+    if (!names_the_file_read(input_path, input)) {
+        console.print("\nerror: cannot delete ", input_path + ": it is no longer the file that was read");
+        return false;
+    }
+    if (::unlink(input_path.c_str()) != 0) {
+        print_failure(console, "cannot delete ", input_path, errno);
         return false;
     }
     return true;
@@ -113,17 +118,26 @@ int convert_recording(const RunOptions& options, Console& console)
     console.print("\nReading ", options.input_path);
     FileDescriptor input_file = open_file(options.input_path, O_RDONLY | O_NOCTTY);
     if (!input_file.is_open()) {
-        console.print("\nerror: cannot open ", options.input_path);
+        print_failure(console, "cannot open ", options.input_path, errno);
         return exit_status_failure;
     }
-    OpenRecording input { input_file.get(), options.input_path, identify_descriptor(input_file.get()) };
+    OpenRecording input { input_file.get(), options.input_path, identify_descriptor(input_file.get()), false, {} };
 
     console.print("\nreading header ...");
-    std::optional<RecordingHeader> header = read_recording_header(input.descriptor);
-    if (!header) {
+    HeaderReading reading = read_recording_header(input.descriptor);
+    if (reading.error_number != 0) {
+        print_failure(console, "cannot read ", options.input_path, reading.error_number);
+        return exit_status_failure;
+    }
+    if (!reading.header) {
         console.print("\nerror: bad .rec file");
         return exit_status_failure;
     }
+    const RecordingHeader& header = *reading.header;
+    // What a pipe has given of the stream with the header cannot be read again.
+    input.sequential = !can_be_positioned(input.descriptor);
+    if (input.sequential)
+        input.already_read = std::as_bytes(header.stream_start());
 
     if (!writes_only_other_files(options, input.identity, console))
         return exit_status_failure;
@@ -139,7 +153,7 @@ int convert_recording(const RunOptions& options, Console& console)
 
     CatalogueFile catalogue;
     FilesOfTheRun files { input.identity, stream ? stream->output : FileIdentity {} };
-    if (!ensure_catalogue_header(options, files, catalogue, console) || !append_catalogue_row(catalogue, options, *header, console))
+    if (!ensure_catalogue_header(options, files, catalogue, console) || !append_catalogue_row(catalogue, options, header, console))
         return exit_status_failure;
 
     // The input stays open until here, so that -k sees what became of the very file that was read.

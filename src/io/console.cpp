@@ -4,6 +4,7 @@
 #include "io/file_identity.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -63,4 +64,15 @@ void Console::write_out()
         error_number_ = errno != 0 ? errno : EIO;
     // What could not be written is dropped, not held for ever.
     pending_.clear();
+}
+
+std::string system_error_text(int error_number)
+{
+    // The program never sets a locale, so this is the C locale's text.
+    return std::strerror(error_number);
+}
+
+void print_failure(Console& console, std::string_view action, const std::string& path, int error_number)
+{
+    console.print("\nerror: " + std::string(action), path + ": " + system_error_text(error_number));
 }

@@ -125,3 +125,8 @@ int appending_error(const std::string& path)
         return ENOTDIR;
     return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
+
+bool can_be_positioned(int descriptor)
+{
+    return ::lseek(descriptor, 0, SEEK_CUR) >= 0 || errno != ESPIPE;
+}

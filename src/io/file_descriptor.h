@@ -47,3 +47,6 @@ std::string read_file_start(const std::string& path, std::size_t length);
 // Whether `path` could be opened for appending, being created if it is missing, found without
 // creating or changing anything: 0, or the error number the open would fail with.
 int appending_error(const std::string& path);
+
+// False for a pipe, a FIFO, a socket or a terminal, which can only be read in order.
+bool can_be_positioned(int descriptor);

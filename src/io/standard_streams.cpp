@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,10 +25,6 @@ void report_to_standard_error(std::string_view text)
     static_cast<void>(write_all(STDERR_FILENO, text));
 }
 
-std::string system_error_text(int error_number)
-{
-    return std::strerror(error_number);
-}
 
 bool is_terminal(int descriptor)
 {

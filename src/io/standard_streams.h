@@ -1,7 +1,6 @@
 // Setting up the process's standard descriptors before a run uses them.
 #pragma once
 
-#include <string>
 #include <string_view>
 
 // A write into a pipe whose reader has gone must be an error the run reports, not a signal that ends
@@ -12,7 +11,5 @@ void prepare_standard_streams();
 // A last word on standard error, for when the messages themselves could not be written.
 void report_to_standard_error(std::string_view text);
 
-// The system's description of an error number, as the C locale gives it.
-std::string system_error_text(int error_number);
 
 bool is_terminal(int descriptor);

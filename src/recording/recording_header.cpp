@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -22,7 +23,8 @@ bool is_known_version(unsigned version)
 std::optional<RecordingHeader> RecordingHeader::parse(std::span<const std::uint8_t> delivered)
 {
     RecordingHeader header;
-    std::copy_n(delivered.begin(), std::min(delivered.size(), header_block_size), header.block_.begin());
+    header.delivered_ = std::min(delivered.size(), header_block_size);
+    std::copy_n(delivered.begin(), header.delivered_, header.block_.begin());
 
     if (std::memcmp(header.block_.data(), "TFrc", 4) != 0)
         return std::nullopt;
@@ -52,6 +54,13 @@ std::string_view RecordingHeader::text(std::size_t offset, std::size_t max_lengt
     return { reinterpret_cast<const char*>(block_.data()) + offset, static_cast<std::size_t>(end - begin) };
 }
 
+std::span<const std::uint8_t> RecordingHeader::stream_start() const
+{
+    std::span<const std::uint8_t> block(block_);
+    return delivered_ > transport_stream_offset ? block.subspan(transport_stream_offset, delivered_ - transport_stream_offset)
+                                                : block.first(0);
+}
+
 std::string_view RecordingHeader::channel_name() const
 {
     return text(channel_name_offset, block_.size());
@@ -68,19 +77,32 @@ std::string_view RecordingHeader::event_description() const
     return text(event_name_offset + block_[event_name_length_offset], block_.size());
 }
 
-std::optional<RecordingHeader> read_recording_header(int input_descriptor)
+HeaderReading read_recording_header(int input_descriptor)
 {
     // One request for the whole block. The system may deliver less than asked without being at the end,
-    // so a short read is continued; the block is never read past, and an error ends the reading.
+    // so a short read is continued; the block is never read past.
     std::array<std::uint8_t, header_block_size> bytes {};
     std::size_t delivered = 0;
+    bool in_order = false;
     while (delivered < bytes.size()) {
-        ssize_t length = ::pread(input_descriptor, bytes.data() + delivered, bytes.size() - delivered, static_cast<off_t>(delivered));
+        ssize_t length = in_order ? ::read(input_descriptor, bytes.data() + delivered, bytes.size() - delivered)
+                                  : ::pread(input_descriptor, bytes.data() + delivered, bytes.size() - delivered, static_cast<off_t>(delivered));
         if (length < 0 && errno == EINTR)
             continue;
-        if (length <= 0)
+        if (length < 0 && errno == ESPIPE && !in_order && delivered == 0) {
+            in_order = true;
+            continue;
+        }
+        if (length < 0 && errno == EAGAIN && in_order) {
+            pollfd waiting { input_descriptor, POLLIN, 0 };
+            static_cast<void>(::poll(&waiting, 1, -1));
+            continue;
+        }
+        if (length < 0)
+            return { std::nullopt, errno };
+        if (length == 0)
             break;
         delivered += static_cast<std::size_t>(length);
     }
-    return RecordingHeader::parse(std::span(bytes).first(delivered));
+    return { RecordingHeader::parse(std::span(bytes).first(delivered)), 0 };
 }

@@ -37,6 +37,10 @@ public:
     BroadcastTime start_time() const { return read_u32(80); }
     BroadcastTime end_time() const { return read_u32(84); }
 
+    // The stream's first bytes as far as the file delivered them into the block: what a source that
+    // cannot be read again has already given of the stream.
+    std::span<const std::uint8_t> stream_start() const;
+
     // Texts are the bytes as stored, with no character-set conversion.
     std::string_view channel_name() const;
     std::string_view event_name() const;
@@ -52,8 +56,16 @@ private:
     std::string_view text(std::size_t offset, std::size_t max_length) const;
 
     std::array<std::uint8_t, header_block_size> block_ {};
+    std::size_t delivered_ = 0;
 };
 
-// Reads the block from the start of the open recording. A read error is not reported apart: the check
-// simply runs on what was delivered. Prints nothing.
-std::optional<RecordingHeader> read_recording_header(int input_descriptor);
+struct HeaderReading {
+    std::optional<RecordingHeader> header;  // empty when the block could not be read or is not a recording's
+    int error_number = 0;                   // why it could not be read; 0 when it was read and judged
+};
+
+// Reads the block from the start of the open recording: at offset 0 from a file, or the first bytes in
+// order from a source that cannot be positioned (a pipe, a FIFO, a socket, a terminal), which it
+// leaves just past the block. The end of the file is no error: the check runs on what was delivered.
+// Prints nothing.
+HeaderReading read_recording_header(int input_descriptor);

@@ -5,12 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 StreamCopyCalls StreamCopyCalls::system()
 {
-    return { ::pread, ::write, ::splice };
+    return { ::pread, ::read, ::write, ::splice };
 }
 
 namespace {
@@ -94,9 +95,20 @@ bool write_piece(int output, const std::byte* data, std::size_t length, const St
     return true;
 }
 
-void copy_buffered(int input, int output, std::span<std::byte> buffer, std::size_t piece_size,
+// A source left in non-blocking mode by whoever made it may have nothing yet; wait for it.
+bool wait_until_readable(int descriptor)
+{
+    pollfd waiting { descriptor, POLLIN, 0 };
+    while (::poll(&waiting, 1, -1) < 0)
+        if (errno != EINTR)
+            return false;
+    return true;
+}
+
+void copy_buffered(const CopySource& source, int output, std::span<std::byte> buffer, std::size_t piece_size,
     const StreamCopyCalls& calls, CopyPosition& position)
 {
+    int input = source.descriptor;
     std::size_t piece = std::min(piece_size, buffer.size());
     if (piece == 0) {
         position.fail(CopyOutcome::read_failed, EINVAL);
@@ -104,9 +116,10 @@ void copy_buffered(int input, int output, std::span<std::byte> buffer, std::size
     }
     for (;;) {
         std::size_t wanted = clamp_to_chunk(piece, position.counter);
-        ssize_t delivered = calls.read_at(input, buffer.data(), wanted, static_cast<off_t>(position.input_offset));
+        ssize_t delivered = source.sequential ? calls.read(input, buffer.data(), wanted)
+                                              : calls.read_at(input, buffer.data(), wanted, static_cast<off_t>(position.input_offset));
         if (delivered < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR || (errno == EAGAIN && source.sequential && wait_until_readable(input)))
                 continue;
             position.fail(CopyOutcome::read_failed, errno);
             return;
@@ -135,11 +148,16 @@ bool is_regular_file(int descriptor, std::uint64_t* size = nullptr)
     return true;
 }
 
-bool kernel_copy_applies(int input, int output, std::uint64_t& input_size)
+bool is_pipe(int descriptor)
+{
+    struct stat status { };
+    return ::fstat(descriptor, &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
+bool writes_in_place(int output)
 {
     int output_flags = ::fcntl(output, F_GETFL);
-    return output_flags >= 0 && !(output_flags & O_APPEND) && is_regular_file(input, &input_size)
-        && is_regular_file(output);
+    return output_flags >= 0 && !(output_flags & O_APPEND) && is_regular_file(output);
 }
 
 // The errors with which the kernel declines to move data between these two files at all; the buffered
@@ -236,18 +254,61 @@ KernelCopy copy_in_kernel(int input, std::uint64_t input_size, int output, std::
     }
 }
 
+// A pipe is already the kernel's own buffer, so its data is spliced straight into the file. Nothing is
+// taken from the pipe that did not reach the file, so a refusal loses nothing.
+KernelCopy copy_from_pipe_in_kernel(int input, int output, std::size_t piece_size, const StreamCopyCalls& calls,
+    CopyPosition& position)
+{
+    for (;;) {
+        std::size_t wanted = clamp_to_chunk(piece_size, position.counter);
+        ssize_t moved = calls.splice(input, nullptr, output, nullptr, wanted, SPLICE_F_MOVE);
+        if (moved < 0) {
+            if (errno == EINTR || (errno == EAGAIN && wait_until_readable(input)))
+                continue;
+            if (is_refusal(errno))
+                return KernelCopy::fall_back;
+            // Reading a pipe has no failure of its own to speak of; this is the file refusing the data.
+            position.fail(CopyOutcome::write_failed, errno);
+            return KernelCopy::finished;
+        }
+        if (moved == 0) {
+            position.counter.finish();
+            return KernelCopy::finished;
+        }
+        position.advance(static_cast<std::uint64_t>(moved));
+    }
 }
 
-CopyResult copy_stream(int input, std::uint64_t input_offset, int output, std::span<std::byte> buffer,
+}
+
+CopyResult copy_stream(const CopySource& source, int output, std::span<std::byte> buffer,
     const StreamCopySettings& settings, const StreamCopyCalls& calls, const std::function<void()>& chunk_done)
 {
-    CopyPosition position { input_offset, ChunkCounter(settings.chunk_size, chunk_done), {} };
+    CopyPosition position { source.offset, ChunkCounter(settings.chunk_size, chunk_done), {} };
 
+    for (std::span<const std::byte> rest = source.already_read; !rest.empty();) {
+        std::size_t piece = clamp_to_chunk(rest.size(), position.counter);
+        int error_number = 0;
+        if (!write_piece(output, rest.data(), piece, calls, error_number)) {
+            position.fail(CopyOutcome::write_failed, error_number);
+            return position.result;
+        }
+        position.advance(piece);
+        rest = rest.subspan(piece);
+    }
+
+    int input = source.descriptor;
     std::uint64_t input_size = 0;
-    if (settings.method == CopyMethod::kernel_first && kernel_copy_applies(input, output, input_size)
-        && copy_in_kernel(input, input_size, output, settings.pipe_size, calls, position) == KernelCopy::finished)
-        return position.result;
+    if (settings.method == CopyMethod::kernel_first && writes_in_place(output)) {
+        KernelCopy outcome = KernelCopy::fall_back;
+        if (!source.sequential && is_regular_file(input, &input_size))
+            outcome = copy_in_kernel(input, input_size, output, settings.pipe_size, calls, position);
+        else if (source.sequential && is_pipe(input))
+            outcome = copy_from_pipe_in_kernel(input, output, settings.pipe_size, calls, position);
+        if (outcome == KernelCopy::finished)
+            return position.result;
+    }
 
-    copy_buffered(input, output, buffer, settings.piece_size, calls, position);
+    copy_buffered(source, output, buffer, settings.piece_size, calls, position);
     return position.result;
 }

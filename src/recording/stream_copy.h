@@ -10,6 +10,7 @@
 // The system calls the copy makes. Tests put their own here to inject short transfers and failures.
 struct StreamCopyCalls {
     std::function<ssize_t(int, void*, std::size_t, off_t)> read_at;
+    std::function<ssize_t(int, void*, std::size_t)> read;
     std::function<ssize_t(int, const void*, std::size_t)> write;
     std::function<ssize_t(int, off_t*, int, off_t*, std::size_t, unsigned)> splice;
 
@@ -19,10 +20,23 @@ struct StreamCopyCalls {
 enum class CopyMethod {
     // Read a piece at an explicit offset into the buffer, write it, repeat.
     buffered,
-    // Between regular files, let the kernel move the data through a pipe (splice), so that the bytes
-    // never pass through this process; fall back to `buffered`, from the exact offset reached, where
-    // the kernel will not do it.
+    // Between regular files, let the kernel move the data through a pipe (splice), and from a pipe into
+    // a regular file straight across, so that the bytes never pass through this process; fall back to
+    // `buffered`, from the exact offset reached, where the kernel will not do it.
     kernel_first,
+};
+
+// Where the stream is read from.
+struct CopySource {
+    int descriptor = -1;
+    // For a file that can be positioned: where the stream starts. Reads are made at explicit offsets,
+    // so the descriptor's own position does not matter.
+    std::uint64_t offset = 0;
+    // A pipe, FIFO, socket or terminal: read in order from where it stands; `offset` is not used.
+    bool sequential = false;
+    // The stream's first bytes, already read (with the header, from a sequential source); written and
+    // counted before anything more is read.
+    std::span<const std::byte> already_read;
 };
 
 inline constexpr std::uint64_t default_chunk_size = 16 * 1024 * 1024;
@@ -42,10 +56,9 @@ struct CopyResult {
     int error_number = 0;
 };
 
-// Copies from `input_offset` in the input to the end of the input, writing at the output's current
-// position. `chunk_done` runs once for each chunk that carried data and once more when the input is
+// Copies the source to its end, writing at the output's current position. `chunk_done` runs once for each chunk that carried data and once more when the input is
 // exhausted, so a complete copy of n bytes reports ceil(n / chunk_size) + 1 times. Only the first
 // piece_size bytes of `buffer` are ever touched. Short reads and writes are continued and interrupted
 // calls retried; a read or write error ends the copy and is returned.
-CopyResult copy_stream(int input, std::uint64_t input_offset, int output, std::span<std::byte> buffer,
+CopyResult copy_stream(const CopySource& source, int output, std::span<std::byte> buffer,
     const StreamCopySettings& settings, const StreamCopyCalls& calls, const std::function<void()>& chunk_done);

@@ -4,16 +4,23 @@
 #include "io/file_descriptor.h"
 #include "recording/recording_header.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
-bool finish_output(FileDescriptor& output, const std::string& output_path, bool sync_to_disk)
+// 0, or the error number of the first step that failed.
+int finish_output(FileDescriptor& output, const std::string& output_path, bool sync_to_disk)
 {
-    bool synced = !sync_to_disk || ::fsync(output.get()) == 0;
-    bool closed = output.close();
-    return synced && closed && (!sync_to_disk || sync_parent_folder(output_path));
+    int error_number = 0;
+    if (sync_to_disk && ::fsync(output.get()) != 0)
+        error_number = errno;
+    if (!output.close() && error_number == 0)
+        error_number = errno;
+    if (error_number == 0 && sync_to_disk && !sync_parent_folder(output_path))
+        error_number = errno;
+    return error_number;
 }
 
 }
@@ -25,7 +32,7 @@ std::optional<WrittenStream> extract_transport_stream(const OpenRecording& input
     // Not truncated on open: what was opened is first compared with the recording.
     FileDescriptor output = open_file(output_path, O_WRONLY | O_CREAT | O_NOCTTY);
     if (!output.is_open()) {
-        console.print("\nerror: cannot open ", output_path);
+        print_failure(console, "cannot open ", output_path, errno);
         return std::nullopt;
     }
     WrittenStream written { identify_descriptor(output.get()), 0 };
@@ -35,7 +42,7 @@ std::optional<WrittenStream> extract_transport_stream(const OpenRecording& input
     }
     console.keep_away_from(written.output);
     if (written.output.regular_file && ::ftruncate(output.get(), 0) != 0) {
-        console.print("\nerror: cannot write ", output_path);
+        print_failure(console, "cannot write ", output_path, errno);
         return std::nullopt;
     }
 
@@ -48,17 +55,22 @@ std::optional<WrittenStream> extract_transport_stream(const OpenRecording& input
 
     console.print("\nprocessing file ...");
     static_cast<void>(::posix_fadvise(input.descriptor, 0, 0, POSIX_FADV_SEQUENTIAL));
-    CopyResult result = copy_stream(input.descriptor, transport_stream_offset, output.get(),
+    CopySource source { input.descriptor, transport_stream_offset, input.sequential, input.already_read };
+    CopyResult result = copy_stream(source, output.get(),
         { buffer.get(), copy_buffer_size }, settings.copy, settings.calls, [&console] { console.print("."); });
 
     if (result.outcome == CopyOutcome::read_failed) {
-        console.print("\nerror: cannot read ", input.path);
+        print_failure(console, "cannot read ", input.path, result.error_number);
+        return std::nullopt;
+    }
+    if (result.outcome == CopyOutcome::write_failed) {
+        print_failure(console, "cannot write ", output_path, result.error_number);
         return std::nullopt;
     }
     // A full disk may only show when the data is flushed or the file closed, so " done" waits for both.
     bool sync_to_disk = settings.sync_to_disk && written.output.regular_file;
-    if (result.outcome == CopyOutcome::write_failed || !finish_output(output, output_path, sync_to_disk)) {
-        console.print("\nerror: cannot write ", output_path);
+    if (int error_number = finish_output(output, output_path, sync_to_disk); error_number != 0) {
+        print_failure(console, "cannot write ", output_path, error_number);
         return std::nullopt;
     }
     // Ending early is not the end of the recording: another program cut it short, or the .ts file is

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 class Console;
@@ -32,6 +33,8 @@ struct OpenRecording {
     int descriptor = -1;
     std::string path;
     FileIdentity identity;  // taken when it was opened: its size then is the size to copy
+    bool sequential = false;  // read in order, from just past the header block
+    std::span<const std::byte> already_read;  // of a sequential source: the stream's bytes read with the header
 };
 
 // What a complete extraction wrote.
