@@ -1,6 +1,7 @@
 // Fuzzes header reading and the catalogue line built from it, over any 0 to 8192 bytes: the bytes are
 // a recording's start, and whatever lies past the header block also serves as the recording's name.
 
+#include "catalogue/broadcast_text.h"
 #include "catalogue/broadcast_time.h"
 #include "catalogue/catalogue.h"
 #include "recording/recording_header.h"
@@ -74,5 +75,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(fields[9] == header.event_name(), "program changed");
     require(fields[18] == header.event_description(), "description changed");
     require(fields[19].empty(), "text after the last comma");
+
+    // The same line with its texts decoded is still 19 fields holding the decoded texts.
+    std::string decoded_line = catalogue_row(input_path, header, TextEncoding::utf_8);
+    try {
+        fields = parse_csv_record(decoded_line);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "decoded line not valid CSV: %s\n", error.what());
+        std::abort();
+    }
+    require(fields.size() == 20, "decoded line not 19 fields and the empty one");
+    require(fields[2] == decode_broadcast_text(header.channel_name_to_decode()), "decoded channel changed");
+    require(fields[18] == decode_broadcast_text(header.event_description_to_decode()), "decoded description changed");
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "catalogue/catalogue.h"
 
+#include "catalogue/broadcast_text.h"
 #include "cli/command_line.h"
 #include "recording/recording_header.h"
 #include "support/captured_console.h"
@@ -130,6 +131,48 @@ INSTANTIATE_TEST_SUITE_P(CatalogueLine, CatalogueQuoting,
         QuotingCase { "ChannelWithQuoteOnly", "a.rec", "Channel \"4\"", "Title", "Text" },
         QuotingCase { "RawBytesAsStored", "\xE9t\xE9.rec", "Ch\xE2\x80\x99s", "\x86Title\x87", "\xFF\xFE" }),
     [](const testing::TestParamInfo<QuotingCase>& info) { return std::string(info.param.name); });
+
+struct DecodingCase {
+    const char* name;
+    std::string stored;
+    std::string utf8;
+};
+
+void PrintTo(const DecodingCase& decoding, std::ostream* stream) { *stream << decoding.name; }
+
+class BroadcastText : public testing::TestWithParam<DecodingCase> { };
+
+TEST_P(BroadcastText, DecodesToUtf8)
+{
+    EXPECT_EQ(decode_broadcast_text(GetParam().stored), GetParam().utf8);
+}
+
+// Expected characters from the tables of ISO/IEC 6937, 8859, 10646, KS X 1001, GB2312 and Big5.
+INSTANTIATE_TEST_SUITE_P(CatalogueLine, BroadcastText,
+    testing::Values(
+        DecodingCase { "DefaultTablePlain", "News", "News" },
+        DecodingCase { "DefaultTableDiaeresis", "M\xC8unchen", "M\u00FCnchen" },
+        DecodingCase { "DefaultTableAcuteAndCedilla", "\xC2" "e\xCB" "c", "\u00E9\u00E7" },
+        DecodingCase { "DefaultTableEuroSign", "\xA4" "5", "\u20AC" "5" },
+        DecodingCase { "DefaultTableUndecodable", "\xC8" "1", "\uFFFD" "1" },
+        DecodingCase { "Iso8859Part5", "\x01\xB0\xD1", "\u0410\u0431" },
+        DecodingCase { "Iso8859Part9", "\x05\xFD\xF0", "\u0131\u011F" },
+        DecodingCase { "Iso8859Part15", "\x0B\xA4", "\u20AC" },
+        DecodingCase { "Iso8859ByNumberPart2", std::string("\x10\x00\x02\xB1", 4), "\u0105" },
+        DecodingCase { "Iso8859ByNumberPart12IsReserved", std::string("\x10\x00\x0Cx", 4), std::string("\x10\x00\x0Cx", 4) },
+        DecodingCase { "TwoByteTable", std::string("\x11\x00\x41\x04\x10", 5), "A\u0410" },
+        DecodingCase { "TwoByteControls", std::string("\x11\x00" "a\xE0\x8A\x00" "b\xE0\x86\x00" "c\xE0\x87", 13), "a\nbc" },
+        DecodingCase { "TwoByteCutShort", std::string("\x11\x00\x41\x00", 4), "A\uFFFD" },
+        DecodingCase { "KsX1001", "\x12\xB0\xA1", "\uAC00" },
+        DecodingCase { "Gb2312", "\x13\xD6\xD0", "\u4E2D" },
+        DecodingCase { "Big5", "\x14\xA4\xA4", "\u4E2D" },
+        DecodingCase { "Utf8", "\x15" "Ca\xC3\xB1", "Ca\u00F1" },
+        DecodingCase { "Utf8Undecodable", "\x15" "a\xFF", "a\uFFFD" },
+        DecodingCase { "EmphasisDropped", "\x86News\x87 at six", "News at six" },
+        DecodingCase { "LineBreakCode", "Line\x8Atwo", "Line\ntwo" },
+        DecodingCase { "OtherControlsDropped", "a\x80\x9F" "b", "ab" },
+        DecodingCase { "ReservedSelectorAsStored", "\x1F\x01x", "\x1F\x01x" }),
+    [](const testing::TestParamInfo<DecodingCase>& info) { return std::string(info.param.name); });
 
 TEST(CatalogueLine, PlainTextsAreNotQuoted)
 {

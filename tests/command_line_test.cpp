@@ -75,6 +75,11 @@ const std::vector<ScanCase> accepted_cases = {
          return options;
      }() },
     { "AllFlags", { "-a", "-k", "-t" }, with_flags(false, false, true) },
+    { "DashUAndSlashUDecodeTexts", { "-u", "/u", "a.rec" }, [] {
+         RunOptions options = with_paths("a.rec", "test.ts", "rec.csv");
+         options.utf8_texts = true;
+         return options;
+     }() },
 };
 
 class AcceptedCommandLine : public testing::TestWithParam<ScanCase> { };
@@ -90,6 +95,7 @@ TEST_P(AcceptedCommandLine, FillsRunOptions)
     EXPECT_EQ(options->append, scan_case.expected.append);
     EXPECT_EQ(options->keep_input, scan_case.expected.keep_input);
     EXPECT_EQ(options->skip_extraction, scan_case.expected.skip_extraction);
+    EXPECT_EQ(options->utf8_texts, scan_case.expected.utf8_texts);
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLine, AcceptedCommandLine, testing::ValuesIn(accepted_cases),

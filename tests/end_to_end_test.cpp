@@ -2,6 +2,7 @@
 // and the files it leaves.
 
 #include "catalogue/catalogue.h"
+#include "support/csv_reader.h"
 #include "support/process_runner.h"
 #include "support/recording_builder.h"
 #include "support/scratch_folder.h"
@@ -278,6 +279,27 @@ TEST(EndToEnd, PathsWithBracketsAndSpacesAreUsedWhole)
     EXPECT_EQ(result.exit_status, 0) << result.output;
     EXPECT_EQ(listing(folder.path()), (std::set<std::string> { "News [HD].rec", "rec]1.ts", "a, b.csv" }));
     EXPECT_EQ(read_file_text(folder / "a, b.csv"), header_and(example_line_for("News [HD].rec")));
+}
+
+TEST(EndToEnd, DashUWritesTextsInUtf8)
+{
+    ScratchFolder folder;
+    RecordingFields fields;
+    fields.channel_name = std::string("\x11\x00H\x00\xFC\x04\x10", 7);       // two-byte table: "Hü" and Cyrillic A
+    fields.event_name = "\x05\xC7" "ay saati";                                  // 8859-9: "Çay saati"
+    fields.event_description = "\x86" "Caf\xC2" "e\x87, ends at \xA4" "5\x8Anext line";  // default table
+    write_file(folder / "a.rec", build_recording(fields, 100));
+    ProcessResult result = run_pelorus({ "-u", "-t", "a.rec", "a.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(result.exit_status, 0) << result.output;
+
+    std::string catalogue = read_file_text(folder / "list.csv");
+    ASSERT_EQ(catalogue.substr(0, catalogue_header_line().size()), catalogue_header_line());
+    std::vector<std::string> columns = parse_csv_record(catalogue.substr(catalogue_header_line().size()));
+    ASSERT_EQ(columns.size(), 20u);
+    EXPECT_EQ(columns[0], "a.rec");
+    EXPECT_EQ(columns[2], "H\u00FC\u0410");
+    EXPECT_EQ(columns[9], "\u00C7ay saati");
+    EXPECT_EQ(columns[18], "Caf\u00E9, ends at \u20AC" "5\nnext line");
 }
 
 TEST(EndToEnd, TwentyMebibyteStreamPrintsThreeDots)

@@ -1,5 +1,6 @@
 #include "catalogue/catalogue.h"
 
+#include "catalogue/broadcast_text.h"
 #include "catalogue/broadcast_time.h"
 #include "cli/command_line.h"
 #include "io/console.h"
@@ -123,13 +124,18 @@ std::string_view catalogue_header_line()
            "Description,\n";
 }
 
-std::string catalogue_row(std::string_view input_path, const RecordingHeader& header)
+std::string catalogue_row(std::string_view input_path, const RecordingHeader& header, TextEncoding encoding)
 {
+    bool decode = encoding == TextEncoding::utf_8;
+    std::string channel = decode ? decode_broadcast_text(header.channel_name_to_decode()) : std::string(header.channel_name());
+    std::string title = decode ? decode_broadcast_text(header.event_name_to_decode()) : std::string(header.event_name());
+    std::string description = decode ? decode_broadcast_text(header.event_description_to_decode()) : std::string(header.event_description());
+
     std::string line;
     append_text(line, input_path);
     append_number(line, header.service_number(), 10, 1);
     line += ',';
-    append_text(line, header.channel_name());
+    append_text(line, channel);
     line += service_type_name(header.service_type());
     line += ',';
     line += format_broadcast_time(header.start_time());
@@ -140,13 +146,13 @@ std::string catalogue_row(std::string_view input_path, const RecordingHeader& he
     line += ':';
     append_number(line, header.duration_minutes(), 10, 2);
     line += ',';
-    append_quoted(line, header.event_name());
+    append_quoted(line, title);
     for (unsigned value : { header.original_network_id(), header.transport_stream_id(), header.service_id(),
              header.event_id(), header.video_pid(), header.audio_pid(), header.pcr_pid(), header.pmt_pid() }) {
         append_number(line, value, 16, 4);
         line += ',';
     }
-    append_quoted(line, header.event_description());
+    append_quoted(line, description);
     line += '\n';
     return line;
 }
@@ -208,7 +214,7 @@ bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, c
         text = "\n";
     if (catalogue.header_due)
         text += catalogue_header_line();
-    text += catalogue_row(options.input_path, header);
+    text += catalogue_row(options.input_path, header, options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored);
     bool regular = catalogue.identity.regular_file;
     if (!write_all(catalogue.file.get(), text)) {
         int error_number = errno;

@@ -14,10 +14,17 @@ struct RunOptions;
 // The 19 column labels, each followed by a comma, then a line feed.
 std::string_view catalogue_header_line();
 
-// One recording's line. Texts are written as stored, with no character-set conversion; Program and
-// Description are always quoted, Filename and Channel only when they hold a comma, a quote, a CR or an
-// LF, and a quote inside a quoted field is doubled, so that every line reads as 19 fields.
-std::string catalogue_row(std::string_view input_path, const RecordingHeader& header);
+// How the recording's texts are written into its line.
+enum class TextEncoding {
+    as_stored,  // the bytes as the recorder stored them, which existing catalogues hold
+    utf_8,      // decoded from their broadcast character table (-u)
+};
+
+// One recording's line. Program and Description are always quoted, Filename and Channel only when they
+// hold a comma, a quote, a CR or an LF, and a quote inside a quoted field is doubled, so that every line
+// reads as 19 fields; quoting applies to the texts as written. Filename is written as given.
+std::string catalogue_row(std::string_view input_path, const RecordingHeader& header,
+    TextEncoding encoding = TextEncoding::as_stored);
 
 // The catalogue as the catalogue step holds it: open, locked, and knowing whether the header is due.
 struct CatalogueFile {

@@ -66,6 +66,9 @@ std::optional<RunOptions> parse_command_line(int argument_count, const char* con
         case 't':
             options.skip_extraction = true;
             break;
+        case 'u':
+            options.utf8_texts = true;
+            break;
         case 'i':
         case 'o':
         case 'c': {
@@ -95,4 +98,5 @@ void print_usage(Console& console)
     console.print("\n         -a    overwrite output header info (normally appends)");
     console.print("\n         -k    delete .rec file (normally keeps)");
     console.print("\n         -t    no .ts file generation");
+    console.print("\n         -u    .csv texts in UTF-8");
 }

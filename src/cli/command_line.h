@@ -13,6 +13,7 @@ struct RunOptions {
     bool append = true;            // -a clears it: the catalogue starts afresh
     bool keep_input = true;        // -k clears it: the recording is removed after a complete run
     bool skip_extraction = false;  // -t sets it: no .ts file is written
+    bool utf8_texts = false;       // -u sets it: the catalogue's texts are decoded to UTF-8
 };
 
 // A run with -k removes the recording once its stream is safely written; with -t no stream is written,

@@ -61,6 +61,36 @@ std::span<const std::uint8_t> RecordingHeader::stream_start() const
                                                 : block.first(0);
 }
 
+std::string_view RecordingHeader::text_to_decode(std::size_t offset, std::size_t max_length) const
+{
+    std::string_view bytes = text(offset, max_length);
+    if (bytes.empty() || bytes.front() != '\x11')
+        return bytes;
+    std::size_t limit = std::min(max_length, block_.size() - offset);
+    std::size_t length = 1;
+    while (length + 1 < limit && (block_[offset + length] != 0 || block_[offset + length + 1] != 0))
+        length += 2;
+    // A last lone byte is kept; the decoder shows it as a character cut short.
+    if (length + 1 == limit)
+        ++length;
+    return { reinterpret_cast<const char*>(block_.data()) + offset, std::min(length, limit) };
+}
+
+std::string_view RecordingHeader::channel_name_to_decode() const
+{
+    return text_to_decode(channel_name_offset, block_.size());
+}
+
+std::string_view RecordingHeader::event_name_to_decode() const
+{
+    return text_to_decode(event_name_offset, block_[event_name_length_offset]);
+}
+
+std::string_view RecordingHeader::event_description_to_decode() const
+{
+    return text_to_decode(event_name_offset + block_[event_name_length_offset], block_.size());
+}
+
 std::string_view RecordingHeader::channel_name() const
 {
     return text(channel_name_offset, block_.size());

@@ -46,6 +46,13 @@ public:
     std::string_view event_name() const;
     std::string_view event_description() const;
 
+    // The same texts taken whole for decoding: one whose first byte selects the two-byte character
+    // table (0x11) is ended by a zero 16-bit character, not by the first zero byte, which there is
+    // only half of a character. Other texts are the ones above.
+    std::string_view channel_name_to_decode() const;
+    std::string_view event_name_to_decode() const;
+    std::string_view event_description_to_decode() const;
+
 private:
     static constexpr unsigned pid_mask = 0x1FFF;
 
@@ -54,6 +61,7 @@ private:
     unsigned read_u16(std::size_t offset) const;
     BroadcastTime read_u32(std::size_t offset) const;
     std::string_view text(std::size_t offset, std::size_t max_length) const;
+    std::string_view text_to_decode(std::size_t offset, std::size_t max_length) const;
 
     std::array<std::uint8_t, header_block_size> block_ {};
     std::size_t delivered_ = 0;

@@ -11,4 +11,5 @@ inline constexpr const char* expected_usage_text =
     "\n         -c    .csv filename"
     "\n         -a    overwrite output header info (normally appends)"
     "\n         -k    delete .rec file (normally keeps)"
-    "\n         -t    no .ts file generation";
+    "\n         -t    no .ts file generation"
+    "\n         -u    .csv texts in UTF-8";
