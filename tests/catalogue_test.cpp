@@ -1,7 +1,7 @@
 #include "catalogue/catalogue.h"
 
 #include "catalogue/broadcast_text.h"
-#include "cli/command_line.h"
+#include "shared/run_options.h"
 #include "recording/recording_header.h"
 #include "support/captured_console.h"
 #include "support/csv_reader.h"

@@ -1,4 +1,4 @@
-#include "io/file_identity.h"
+#include "platform/file_identity.h"
 
 #include "support/scratch_folder.h"
 
@@ -30,7 +30,7 @@ TEST(FileIdentity, ExistingFileUnderEveryName)
 
     int descriptor = ::open((folder / "a.rec").c_str(), O_RDONLY);
     ASSERT_GE(descriptor, 0);
-    EXPECT_TRUE(is_same_file(identify_descriptor(descriptor), identify_path((folder / "soft.rec").string())));
+    EXPECT_TRUE(is_same_file(identify(descriptor), identify_path((folder / "soft.rec").string())));
     ::close(descriptor);
 }
 

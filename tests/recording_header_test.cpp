@@ -1,13 +1,16 @@
 #include "recording/recording_header.h"
 
-#include "io/file_descriptor.h"
+#include "platform/file.h"
 #include "support/recording_builder.h"
 #include "support/scratch_folder.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -185,9 +188,9 @@ TEST(RecordingHeader, ReadsFromOpenFileWhateverItsSize)
     ScratchFolder folder;
     for (std::size_t stream_length : { std::size_t { 1 }, std::size_t { 400 }, std::size_t { 10000 } }) {
         write_file(folder / "a.rec", build_recording({}, stream_length));
-        FileDescriptor input = open_file((folder / "a.rec").string(), O_RDONLY);
+        File input = open_for_reading((folder / "a.rec").string());
         ASSERT_TRUE(input.is_open());
-        std::optional<RecordingHeader> header = read_recording_header(input.get()).header;
+        std::optional<RecordingHeader> header = read_recording_header(input.native()).header;
         ASSERT_TRUE(header.has_value()) << stream_length;
         EXPECT_EQ(header->event_name(), "News");
     }
@@ -196,32 +199,34 @@ TEST(RecordingHeader, ReadsFromOpenFileWhateverItsSize)
 TEST(RecordingHeader, UnreadableInputIsAReadErrorNotABadFile)
 {
     ScratchFolder folder;
-    FileDescriptor directory = open_file(folder.path().string(), O_RDONLY);
+    File directory = open_for_reading(folder.path().string());
     ASSERT_TRUE(directory.is_open());
-    HeaderReading reading = read_recording_header(directory.get());
+    HeaderReading reading = read_recording_header(directory.native());
     EXPECT_FALSE(reading.header.has_value());
     EXPECT_EQ(reading.error_number, EISDIR);
 }
 
+#ifndef _WIN32
 TEST(RecordingHeader, PipeIsReadInOrderAndKeepsTheStreamStart)
 {
     // Written in two parts so that the header needs more than one read.
     std::vector<std::uint8_t> recording = build_recording({}, 1000);
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
-    FileDescriptor read_end { ends[0] };
+    File read_end { ends[0] };
     ASSERT_EQ(::write(ends[1], recording.data(), 2000), 2000);
     ASSERT_EQ(::write(ends[1], recording.data() + 2000, recording.size() - 2000), static_cast<ssize_t>(recording.size() - 2000));
     ::close(ends[1]);
 
-    HeaderReading reading = read_recording_header(read_end.get());
+    HeaderReading reading = read_recording_header(read_end.native());
     ASSERT_TRUE(reading.header.has_value());
     std::span<const std::uint8_t> start = reading.header->stream_start();
     EXPECT_TRUE(std::equal(start.begin(), start.end(), recording.begin() + 3760, recording.begin() + 4188));
     EXPECT_EQ(start.size(), 428u);
     std::uint8_t next = 0;
-    EXPECT_EQ(::read(read_end.get(), &next, 1), 1);
+    EXPECT_EQ(::read(ends[0], &next, 1), 1);
     EXPECT_EQ(next, recording[4188]) << "the pipe was not left just past the block";
 }
+#endif
 
 }

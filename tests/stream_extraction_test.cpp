@@ -1,6 +1,6 @@
 #include "recording/stream_extraction.h"
 
-#include "io/file_descriptor.h"
+#include "platform/file.h"
 #include "support/captured_console.h"
 #include "support/recording_builder.h"
 #include "support/scratch_folder.h"
@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -24,8 +22,8 @@ struct Extraction {
     bool run()
     {
         write_file(input_path, recording);
-        FileDescriptor input = open_file(input_path, O_RDONLY);
-        OpenRecording recording_read { input.get(), input_path, identify_descriptor(input.get()), false, {} };
+        File input = open_for_reading(input_path);
+        OpenRecording recording_read { input.native(), input_path, identify(input.native()), false, {} };
         return extract_transport_stream(recording_read, output_path, console.console(), settings).has_value();
     }
 };
@@ -56,7 +54,7 @@ TEST(StreamExtraction, ReadErrorNamesTheRecording)
 {
     Extraction extraction;
     extraction.settings.copy.method = CopyMethod::buffered;
-    extraction.settings.calls.read_at = [](int, void*, std::size_t, off_t) -> ssize_t {
+    extraction.settings.calls.read_at = [](NativeHandle, void*, std::size_t, std::uint64_t) -> std::int64_t {
         errno = EIO;
         return -1;
     };
@@ -69,7 +67,7 @@ TEST(StreamExtraction, WriteErrorNamesTheOutput)
 {
     Extraction extraction;
     extraction.settings.copy.method = CopyMethod::buffered;
-    extraction.settings.calls.write = [](int, const void*, std::size_t) -> ssize_t {
+    extraction.settings.calls.write = [](NativeHandle, const void*, std::size_t) -> std::int64_t {
         errno = EIO;
         return -1;
     };

@@ -1,6 +1,6 @@
 #include "catalogue/broadcast_text.h"
 
-#include "io/text_conversion.h"
+#include "platform/text_conversion.h"
 
 #include <array>
 #include <cstdint>

@@ -1,11 +1,10 @@
 // Broadcast start and end times as the recorder packs them, and their text for the catalogue.
 #pragma once
 
+#include "shared/broadcast_time_value.h"
+
 #include <cstdint>
 #include <string>
-
-// Modified Julian Date in bits 31..16, hour in bits 15..8, minute in bits 7..0; plain numbers, not BCD.
-using BroadcastTime = std::uint32_t;
 
 struct CalendarDate {
     std::uint8_t day;

@@ -2,18 +2,14 @@
 
 #include "catalogue/broadcast_text.h"
 #include "catalogue/broadcast_time.h"
-#include "cli/command_line.h"
-#include "io/console.h"
-#include "io/file_descriptor.h"
+#include "shared/run_options.h"
+#include "platform/console.h"
+#include "platform/file.h"
 #include "recording/recording_header.h"
 
 #include <cerrno>
 #include <charconv>
 #include <iterator>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -66,45 +62,21 @@ std::string_view service_type_name(unsigned service_type)
 // for a new one and truncated.
 bool is_new_catalogue(const std::string& path)
 {
-    struct stat status { };
-    if (::stat(path.c_str(), &status) != 0)
+    FileIdentity catalogue = identify_path(path);
+    if (!catalogue.exists)
         // Only a file that is surely absent counts; anything else is left for the open to judge.
-        return errno == ENOENT || errno == ENOTDIR;
-    return S_ISREG(status.st_mode) && status.st_size == 0;
+        return catalogue.missing;
+    return catalogue.regular_file && catalogue.size == 0;
 }
 
-// Runs side by side serialise here. A file system without locks still gets the line, as one write.
-void lock_exclusively(int descriptor)
+// The last line was cut short when the catalogue does not end with a line feed. A catalogue that cannot
+// be read through its handle is taken as whole.
+bool ends_with_line_feed(const CatalogueFile& catalogue)
 {
-    while (::flock(descriptor, LOCK_EX) != 0 && errno == EINTR) { }
-}
-
-// Opens for appending, creating the file if needed, and says whether this open created it.
-FileDescriptor open_catalogue(const std::string& path, bool& created)
-{
-    for (;;) {
-        FileDescriptor file = open_file(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOCTTY);
-        created = file.is_open();
-        if (created || errno != EEXIST)
-            return file;
-        file = open_file(path, O_WRONLY | O_APPEND | O_NOCTTY);
-        // Removed between the two opens: try again to create it.
-        if (file.is_open() || errno != ENOENT)
-            return file;
-    }
-}
-
-// The descriptor the catalogue is written through cannot read, so the last byte is read through a
-// second one, which must be the same file. A catalogue that cannot be read is taken as whole.
-bool ends_with_line_feed(const std::string& path, const CatalogueFile& catalogue)
-{
-    FileDescriptor reader = open_file(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    if (!reader.is_open() || !is_same_file(identify_descriptor(reader.get()), catalogue.identity))
-        return true;
     char last = '\n';
-    ssize_t got;
+    std::int64_t got;
     do
-        got = ::pread(reader.get(), &last, 1, static_cast<off_t>(catalogue.size_before - 1));
+        got = read_at(catalogue.file.native(), &last, 1, catalogue.size_before - 1);
     while (got < 0 && errno == EINTR);
     return got != 1 || last == '\n';
 }
@@ -168,12 +140,12 @@ bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& fil
     catalogue.appending_announced = !creating;
     // Never truncated on open: with -a the file is emptied only once the lock is held, and without -a a
     // catalogue that appeared meanwhile is kept.
-    catalogue.file = open_catalogue(path, catalogue.created);
+    catalogue.file = open_for_appending(path, catalogue.created);
     if (!catalogue.file.is_open()) {
         print_failure(console, "cannot open ", path, errno);
         return false;
     }
-    catalogue.identity = identify_descriptor(catalogue.file.get());
+    catalogue.identity = identify(catalogue.file.native());
     if (is_same_file(catalogue.identity, files.input)) {
         console.print("\nerror: cannot write ", path + ": it is the input file");
         return false;
@@ -184,21 +156,21 @@ bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& fil
     }
     console.keep_away_from(catalogue.identity);
 
-    lock_exclusively(catalogue.file.get());
+    lock_exclusively(catalogue.file.native());
     bool regular = catalogue.identity.regular_file;
-    if (!options.append && regular && ::ftruncate(catalogue.file.get(), 0) != 0)
+    if (!options.append && regular && !truncate_file(catalogue.file.native(), 0))
         return fail_to_write(path, console, errno);
     // Another run may have created the file and not yet written its header; whoever writes first does.
     // A device such as /dev/full is given a header only when the catalogue is started afresh.
     // Everything is measured under the lock, after any emptying.
     catalogue.header_due = !options.append;
     if (regular) {
-        struct stat status { };
-        if (::fstat(catalogue.file.get(), &status) != 0)
+        FileIdentity now = identify(catalogue.file.native());
+        if (!now.exists)
             return fail_to_write(path, console, errno);
-        catalogue.size_before = static_cast<std::uint64_t>(status.st_size);
+        catalogue.size_before = now.size;
         catalogue.header_due = catalogue.size_before == 0;
-        catalogue.needs_line_feed = catalogue.size_before > 0 && !ends_with_line_feed(path, catalogue);
+        catalogue.needs_line_feed = catalogue.size_before > 0 && !ends_with_line_feed(catalogue);
     }
     return true;
 }
@@ -216,19 +188,19 @@ bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, c
         text += catalogue_header_line();
     text += catalogue_row(options.input_path, header, options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored);
     bool regular = catalogue.identity.regular_file;
-    if (!write_all(catalogue.file.get(), text)) {
+    if (!write_all(catalogue.file.native(), text)) {
         int error_number = errno;
         // Still under the lock, so nobody has written after the part that went in.
         if (regular)
-            static_cast<void>(::ftruncate(catalogue.file.get(), static_cast<off_t>(catalogue.size_before)));
+            static_cast<void>(truncate_file(catalogue.file.native(), catalogue.size_before));
         return fail_to_write(path, console, error_number);
     }
     // The line is the archive's only record of a recording that is about to be deleted.
-    if (removes_input(options) && regular && ::fsync(catalogue.file.get()) != 0 && errno != EINVAL)
+    if (removes_input(options) && regular && !flush_to_disk(catalogue.file.native()))
         return fail_to_write(path, console, errno);
     if (!catalogue.file.close())
         return fail_to_write(path, console, errno);
-    if (removes_input(options) && regular && catalogue.created && !sync_parent_folder(path))
+    if (removes_input(options) && regular && catalogue.created && !flush_folder_of(path))
         return fail_to_write(path, console, errno);
     return true;
 }

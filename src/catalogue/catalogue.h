@@ -1,8 +1,8 @@
 // The .csv catalogue: one header line, then one line per converted recording.
 #pragma once
 
-#include "io/file_descriptor.h"
-#include "io/file_identity.h"
+#include "platform/file.h"
+#include "platform/file_identity.h"
 
 #include <string>
 #include <string_view>
@@ -28,7 +28,7 @@ std::string catalogue_row(std::string_view input_path, const RecordingHeader& he
 
 // The catalogue as the catalogue step holds it: open, locked, and knowing whether the header is due.
 struct CatalogueFile {
-    FileDescriptor file;
+    File file;
     FileIdentity identity;
     bool header_due = false;
     bool appending_announced = false;

@@ -1,7 +1,7 @@
 #include "cli/command_line.h"
 
 #include "cli/version.h"
-#include "io/console.h"
+#include "platform/console.h"
 
 #include <array>
 #include <cstddef>

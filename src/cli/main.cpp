@@ -1,13 +1,12 @@
 #include "cli/run.h"
-#include "io/console.h"
-#include "io/standard_streams.h"
+#include "platform/console.h"
+#include "platform/entry.h"
+#include "platform/standard_streams.h"
 
-#include <unistd.h>
-
-int main(int argc, char** argv)
+int program_entry(int argument_count, const char* const* arguments)
 {
     prepare_standard_streams();
-    Console console { STDOUT_FILENO, is_terminal(STDOUT_FILENO) };
-    console.set_alternative(STDERR_FILENO, is_terminal(STDERR_FILENO));
-    return run(argc, argv, console);
+    Console console { standard_output(), is_terminal(standard_output()) };
+    console.set_alternative(standard_error(), is_terminal(standard_error()));
+    return run(argument_count, arguments, console);
 }

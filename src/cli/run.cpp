@@ -2,16 +2,14 @@
 
 #include "catalogue/catalogue.h"
 #include "cli/command_line.h"
-#include "io/console.h"
-#include "io/file_descriptor.h"
-#include "io/file_identity.h"
-#include "io/standard_streams.h"
+#include "platform/console.h"
+#include "platform/file.h"
+#include "platform/file_identity.h"
+#include "platform/standard_streams.h"
 #include "recording/recording_header.h"
 #include "recording/stream_extraction.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -75,7 +73,7 @@ bool remove_input(const std::string& input_path, const FileIdentity& input, Cons
         console.print("\nerror: cannot delete ", input_path + ": it is no longer the file that was read");
         return false;
     }
-    if (::unlink(input_path.c_str()) != 0) {
+    if (!remove_file(input_path)) {
         print_failure(console, "cannot delete ", input_path, errno);
         return false;
     }
@@ -86,7 +84,7 @@ bool remove_input(const std::string& input_path, const FileIdentity& input, Cons
 // the .ts file does: the size must be the one copied and the modification time the one seen at open.
 bool unchanged_since_copied(const OpenRecording& input, const WrittenStream& stream)
 {
-    FileIdentity now = identify_descriptor(input.descriptor);
+    FileIdentity now = identify(input.handle);
     return now.exists && now.size == transport_stream_offset + stream.bytes_copied && now.modified_ns == input.identity.modified_ns;
 }
 
@@ -116,15 +114,15 @@ int convert_recording(const RunOptions& options, Console& console)
     console.keep_away_from(identify_path(options.catalogue_path));
 
     console.print("\nReading ", options.input_path);
-    FileDescriptor input_file = open_file(options.input_path, O_RDONLY | O_NOCTTY);
+    File input_file = open_for_reading(options.input_path);
     if (!input_file.is_open()) {
         print_failure(console, "cannot open ", options.input_path, errno);
         return exit_status_failure;
     }
-    OpenRecording input { input_file.get(), options.input_path, identify_descriptor(input_file.get()), false, {} };
+    OpenRecording input { input_file.native(), options.input_path, identify(input_file.native()), false, {} };
 
     console.print("\nreading header ...");
-    HeaderReading reading = read_recording_header(input.descriptor);
+    HeaderReading reading = read_recording_header(input.handle);
     if (reading.error_number != 0) {
         print_failure(console, "cannot read ", options.input_path, reading.error_number);
         return exit_status_failure;
@@ -135,7 +133,7 @@ int convert_recording(const RunOptions& options, Console& console)
     }
     const RecordingHeader& header = *reading.header;
     // What a pipe has given of the stream with the header cannot be read again.
-    input.sequential = !can_be_positioned(input.descriptor);
+    input.sequential = !can_be_positioned(input.handle);
     if (input.sequential)
         input.already_read = std::as_bytes(header.stream_start());
 

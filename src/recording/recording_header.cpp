@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <poll.h>
-#include <unistd.h>
 
 namespace {
 
@@ -107,27 +105,18 @@ std::string_view RecordingHeader::event_description() const
     return text(event_name_offset + block_[event_name_length_offset], block_.size());
 }
 
-HeaderReading read_recording_header(int input_descriptor)
+HeaderReading read_recording_header(NativeHandle input)
 {
     // One request for the whole block. The system may deliver less than asked without being at the end,
     // so a short read is continued; the block is never read past.
     std::array<std::uint8_t, header_block_size> bytes {};
     std::size_t delivered = 0;
-    bool in_order = false;
+    bool in_order = !can_be_positioned(input);
     while (delivered < bytes.size()) {
-        ssize_t length = in_order ? ::read(input_descriptor, bytes.data() + delivered, bytes.size() - delivered)
-                                  : ::pread(input_descriptor, bytes.data() + delivered, bytes.size() - delivered, static_cast<off_t>(delivered));
-        if (length < 0 && errno == EINTR)
+        std::int64_t length = in_order ? read_in_order(input, bytes.data() + delivered, bytes.size() - delivered)
+                                       : read_at(input, bytes.data() + delivered, bytes.size() - delivered, delivered);
+        if (length < 0 && (errno == EINTR || (errno == EAGAIN && in_order && wait_until_readable(input))))
             continue;
-        if (length < 0 && errno == ESPIPE && !in_order && delivered == 0) {
-            in_order = true;
-            continue;
-        }
-        if (length < 0 && errno == EAGAIN && in_order) {
-            pollfd waiting { input_descriptor, POLLIN, 0 };
-            static_cast<void>(::poll(&waiting, 1, -1));
-            continue;
-        }
         if (length < 0)
             return { std::nullopt, errno };
         if (length == 0)

@@ -1,7 +1,8 @@
 // The header block at the start of a recording: its layout, field accessors and acceptance check.
 #pragma once
 
-#include "catalogue/broadcast_time.h"
+#include "platform/file.h"
+#include "shared/broadcast_time_value.h"
 
 #include <array>
 #include <cstddef>
@@ -76,4 +77,4 @@ struct HeaderReading {
 // order from a source that cannot be positioned (a pipe, a FIFO, a socket, a terminal), which it
 // leaves just past the block. The end of the file is no error: the check runs on what was delivered.
 // Prints nothing.
-HeaderReading read_recording_header(int input_descriptor);
+HeaderReading read_recording_header(NativeHandle input);

@@ -1,17 +1,13 @@
 #include "recording/stream_copy.h"
 
-#include "io/file_descriptor.h"
+#include "platform/file_identity.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 StreamCopyCalls StreamCopyCalls::system()
 {
-    return { ::pread, ::read, ::write, ::splice };
+    return { ::read_at, read_in_order, write_some, ::kernel_move };
 }
 
 namespace {
@@ -74,41 +70,18 @@ std::size_t clamp_to_chunk(std::size_t wanted, const ChunkCounter& counter)
     return static_cast<std::size_t>(std::min<std::uint64_t>(wanted, counter.room_in_chunk()));
 }
 
-bool write_piece(int output, const std::byte* data, std::size_t length, const StreamCopyCalls& calls, int& error_number)
+bool write_piece(NativeHandle output, const std::byte* data, std::size_t length, const StreamCopyCalls& calls, int& error_number)
 {
-    while (length > 0) {
-        ssize_t written = calls.write(output, data, length);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            error_number = errno;
-            return false;
-        }
-        if (written == 0) {
-            // A write that moves nothing would loop for ever; no file or device does it honestly.
-            error_number = EIO;
-            return false;
-        }
-        data += written;
-        length -= static_cast<std::size_t>(written);
-    }
-    return true;
+    if (write_all_with(calls.write, output, data, length))
+        return true;
+    error_number = errno;
+    return false;
 }
 
-// A source left in non-blocking mode by whoever made it may have nothing yet; wait for it.
-bool wait_until_readable(int descriptor)
-{
-    pollfd waiting { descriptor, POLLIN, 0 };
-    while (::poll(&waiting, 1, -1) < 0)
-        if (errno != EINTR)
-            return false;
-    return true;
-}
-
-void copy_buffered(const CopySource& source, int output, std::span<std::byte> buffer, std::size_t piece_size,
+void copy_buffered(const CopySource& source, NativeHandle output, std::span<std::byte> buffer, std::size_t piece_size,
     const StreamCopyCalls& calls, CopyPosition& position)
 {
-    int input = source.descriptor;
+    NativeHandle input = source.input;
     std::size_t piece = std::min(piece_size, buffer.size());
     if (piece == 0) {
         position.fail(CopyOutcome::read_failed, EINVAL);
@@ -116,8 +89,8 @@ void copy_buffered(const CopySource& source, int output, std::span<std::byte> bu
     }
     for (;;) {
         std::size_t wanted = clamp_to_chunk(piece, position.counter);
-        ssize_t delivered = source.sequential ? calls.read(input, buffer.data(), wanted)
-                                              : calls.read_at(input, buffer.data(), wanted, static_cast<off_t>(position.input_offset));
+        std::int64_t delivered = source.sequential ? calls.read(input, buffer.data(), wanted)
+                                                   : calls.read_at(input, buffer.data(), wanted, position.input_offset);
         if (delivered < 0) {
             if (errno == EINTR || (errno == EAGAIN && source.sequential && wait_until_readable(input)))
                 continue;
@@ -136,28 +109,6 @@ void copy_buffered(const CopySource& source, int output, std::span<std::byte> bu
         }
         position.advance(length);
     }
-}
-
-bool is_regular_file(int descriptor, std::uint64_t* size = nullptr)
-{
-    struct stat status { };
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
-        return false;
-    if (size)
-        *size = static_cast<std::uint64_t>(status.st_size);
-    return true;
-}
-
-bool is_pipe(int descriptor)
-{
-    struct stat status { };
-    return ::fstat(descriptor, &status) == 0 && S_ISFIFO(status.st_mode);
-}
-
-bool writes_in_place(int output)
-{
-    int output_flags = ::fcntl(output, F_GETFL);
-    return output_flags >= 0 && !(output_flags & O_APPEND) && is_regular_file(output);
 }
 
 // The errors with which the kernel declines to move data between these two files at all; the buffered
@@ -179,44 +130,22 @@ bool is_refusal(int error_number)
     }
 }
 
-struct Pipe {
-    FileDescriptor read_end;
-    FileDescriptor write_end;
-    std::size_t capacity = 0;
-};
-
-bool make_pipe(std::size_t wanted_capacity, Pipe& pipe)
-{
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
-        return false;
-    pipe.read_end = FileDescriptor { ends[0] };
-    pipe.write_end = FileDescriptor { ends[1] };
-    // With the default 64 KiB pipe the kernel path is slower than the buffered copy, so a pipe that
-    // cannot be enlarged is not used at all.
-    int capacity = ::fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(std::min<std::size_t>(wanted_capacity, 1 << 30)));
-    if (capacity <= 0 || static_cast<std::size_t>(capacity) < wanted_capacity)
-        return false;
-    pipe.capacity = static_cast<std::size_t>(capacity);
-    return true;
-}
-
 enum class KernelCopy { finished, fall_back };
 
 // Moves the data input -> pipe -> output inside the kernel. Stops with `fall_back` when the kernel
 // declines; `position` then holds the exact offset of the first byte that did not reach the output, and
 // whatever is left in the pipe is dropped with it.
-KernelCopy copy_in_kernel(int input, std::uint64_t input_size, int output, std::size_t pipe_size,
+KernelCopy copy_in_kernel(NativeHandle input, std::uint64_t input_size, NativeHandle output, std::size_t pipe_size,
     const StreamCopyCalls& calls, CopyPosition& position)
 {
-    Pipe pipe;
-    if (!make_pipe(pipe_size, pipe))
+    std::optional<KernelPipe> pipe = make_kernel_pipe(pipe_size);
+    if (!pipe)
         return KernelCopy::fall_back;
 
     for (;;) {
-        off_t input_position = static_cast<off_t>(position.input_offset);
-        std::size_t wanted = clamp_to_chunk(pipe.capacity, position.counter);
-        ssize_t filled = calls.splice(input, &input_position, pipe.write_end.get(), nullptr, wanted, 0);
+        auto input_position = static_cast<std::int64_t>(position.input_offset);
+        std::size_t wanted = clamp_to_chunk(pipe->capacity, position.counter);
+        std::int64_t filled = calls.kernel_move(input, &input_position, pipe->write_end.native(), wanted);
         if (filled < 0) {
             if (errno == EINTR)
                 continue;
@@ -235,7 +164,7 @@ KernelCopy copy_in_kernel(int input, std::uint64_t input_size, int output, std::
 
         std::size_t in_pipe = static_cast<std::size_t>(filled);
         while (in_pipe > 0) {
-            ssize_t drained = calls.splice(pipe.read_end.get(), nullptr, output, nullptr, in_pipe, 0);
+            std::int64_t drained = calls.kernel_move(pipe->read_end.native(), nullptr, output, in_pipe);
             if (drained < 0) {
                 if (errno == EINTR)
                     continue;
@@ -256,12 +185,12 @@ KernelCopy copy_in_kernel(int input, std::uint64_t input_size, int output, std::
 
 // A pipe is already the kernel's own buffer, so its data is spliced straight into the file. Nothing is
 // taken from the pipe that did not reach the file, so a refusal loses nothing.
-KernelCopy copy_from_pipe_in_kernel(int input, int output, std::size_t piece_size, const StreamCopyCalls& calls,
+KernelCopy copy_from_pipe_in_kernel(NativeHandle input, NativeHandle output, std::size_t piece_size, const StreamCopyCalls& calls,
     CopyPosition& position)
 {
     for (;;) {
         std::size_t wanted = clamp_to_chunk(piece_size, position.counter);
-        ssize_t moved = calls.splice(input, nullptr, output, nullptr, wanted, SPLICE_F_MOVE);
+        std::int64_t moved = calls.kernel_move(input, nullptr, output, wanted);
         if (moved < 0) {
             if (errno == EINTR || (errno == EAGAIN && wait_until_readable(input)))
                 continue;
@@ -281,7 +210,7 @@ KernelCopy copy_from_pipe_in_kernel(int input, int output, std::size_t piece_siz
 
 }
 
-CopyResult copy_stream(const CopySource& source, int output, std::span<std::byte> buffer,
+CopyResult copy_stream(const CopySource& source, NativeHandle output, std::span<std::byte> buffer,
     const StreamCopySettings& settings, const StreamCopyCalls& calls, const std::function<void()>& chunk_done)
 {
     CopyPosition position { source.offset, ChunkCounter(settings.chunk_size, chunk_done), {} };
@@ -297,13 +226,13 @@ CopyResult copy_stream(const CopySource& source, int output, std::span<std::byte
         rest = rest.subspan(piece);
     }
 
-    int input = source.descriptor;
-    std::uint64_t input_size = 0;
-    if (settings.method == CopyMethod::kernel_first && writes_in_place(output)) {
+    NativeHandle input = source.input;
+    if (settings.method == CopyMethod::kernel_first && identify(output).regular_file && !writes_at_end(output)) {
         KernelCopy outcome = KernelCopy::fall_back;
-        if (!source.sequential && is_regular_file(input, &input_size))
-            outcome = copy_in_kernel(input, input_size, output, settings.pipe_size, calls, position);
-        else if (source.sequential && is_pipe(input))
+        FileIdentity input_file = identify(input);
+        if (!source.sequential && input_file.regular_file)
+            outcome = copy_in_kernel(input, input_file.size, output, settings.pipe_size, calls, position);
+        else if (source.sequential && input_file.pipe)
             outcome = copy_from_pipe_in_kernel(input, output, settings.pipe_size, calls, position);
         if (outcome == KernelCopy::finished)
             return position.result;

@@ -1,18 +1,20 @@
 // Copies a byte range from one descriptor to another in fixed chunks, reporting each chunk as it completes.
 #pragma once
 
+#include "platform/file.h"
+#include "platform/kernel_copy.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
-#include <sys/types.h>
 
 // The system calls the copy makes. Tests put their own here to inject short transfers and failures.
 struct StreamCopyCalls {
-    std::function<ssize_t(int, void*, std::size_t, off_t)> read_at;
-    std::function<ssize_t(int, void*, std::size_t)> read;
-    std::function<ssize_t(int, const void*, std::size_t)> write;
-    std::function<ssize_t(int, off_t*, int, off_t*, std::size_t, unsigned)> splice;
+    std::function<std::int64_t(NativeHandle, void*, std::size_t, std::uint64_t)> read_at;
+    std::function<std::int64_t(NativeHandle, void*, std::size_t)> read;
+    WriteCall write;
+    std::function<std::int64_t(NativeHandle, std::int64_t*, NativeHandle, std::size_t)> kernel_move;
 
     static StreamCopyCalls system();
 };
@@ -20,15 +22,15 @@ struct StreamCopyCalls {
 enum class CopyMethod {
     // Read a piece at an explicit offset into the buffer, write it, repeat.
     buffered,
-    // Between regular files, let the kernel move the data through a pipe (splice), and from a pipe into
-    // a regular file straight across, so that the bytes never pass through this process; fall back to
-    // `buffered`, from the exact offset reached, where the kernel will not do it.
+    // Where the system has a kernel copy: between regular files let the kernel move the data through a
+    // pipe, and from a pipe into a regular file straight across, so that the bytes never pass through
+    // this process; fall back to `buffered`, from the exact offset reached, where the kernel will not.
     kernel_first,
 };
 
 // Where the stream is read from.
 struct CopySource {
-    int descriptor = -1;
+    NativeHandle input = no_handle;
     // For a file that can be positioned: where the stream starts. Reads are made at explicit offsets,
     // so the descriptor's own position does not matter.
     std::uint64_t offset = 0;
@@ -43,7 +45,7 @@ inline constexpr std::uint64_t default_chunk_size = 16 * 1024 * 1024;
 
 struct StreamCopySettings {
     std::uint64_t chunk_size = default_chunk_size;  // one progress report per chunk
-    std::size_t piece_size = 512 * 1024;            // bytes per read and write; small enough to stay in cache
+    std::size_t piece_size = buffered_piece_size();  // bytes per read and write of the buffered copy
     std::size_t pipe_size = 1024 * 1024;            // the kernel path's pipe; the most a user may ask for
     CopyMethod method = CopyMethod::kernel_first;
 };
@@ -60,5 +62,5 @@ struct CopyResult {
 // exhausted, so a complete copy of n bytes reports ceil(n / chunk_size) + 1 times. Only the first
 // piece_size bytes of `buffer` are ever touched. Short reads and writes are continued and interrupted
 // calls retried; a read or write error ends the copy and is returned.
-CopyResult copy_stream(const CopySource& source, int output, std::span<std::byte> buffer,
+CopyResult copy_stream(const CopySource& source, NativeHandle output, std::span<std::byte> buffer,
     const StreamCopySettings& settings, const StreamCopyCalls& calls, const std::function<void()>& chunk_done);

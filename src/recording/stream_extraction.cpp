@@ -1,24 +1,23 @@
 #include "recording/stream_extraction.h"
 
-#include "io/console.h"
-#include "io/file_descriptor.h"
+#include "platform/console.h"
+#include "platform/file.h"
+#include "platform/kernel_copy.h"
 #include "recording/recording_header.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 // 0, or the error number of the first step that failed.
-int finish_output(FileDescriptor& output, const std::string& output_path, bool sync_to_disk)
+int finish_output(File& output, const std::string& output_path, bool sync_to_disk)
 {
     int error_number = 0;
-    if (sync_to_disk && ::fsync(output.get()) != 0)
+    if (sync_to_disk && !flush_to_disk(output.native()))
         error_number = errno;
     if (!output.close() && error_number == 0)
         error_number = errno;
-    if (error_number == 0 && sync_to_disk && !sync_parent_folder(output_path))
+    if (error_number == 0 && sync_to_disk && !flush_folder_of(output_path))
         error_number = errno;
     return error_number;
 }
@@ -30,18 +29,18 @@ std::optional<WrittenStream> extract_transport_stream(const OpenRecording& input
 {
     console.print("\nWriting ", output_path);
     // Not truncated on open: what was opened is first compared with the recording.
-    FileDescriptor output = open_file(output_path, O_WRONLY | O_CREAT | O_NOCTTY);
+    File output = open_for_writing(output_path);
     if (!output.is_open()) {
         print_failure(console, "cannot open ", output_path, errno);
         return std::nullopt;
     }
-    WrittenStream written { identify_descriptor(output.get()), 0 };
+    WrittenStream written { identify(output.native()), 0 };
     if (is_same_file(written.output, input.identity)) {
         console.print("\nerror: cannot write ", output_path + ": it is the input file");
         return std::nullopt;
     }
     console.keep_away_from(written.output);
-    if (written.output.regular_file && ::ftruncate(output.get(), 0) != 0) {
+    if (written.output.regular_file && !truncate_file(output.native(), 0)) {
         print_failure(console, "cannot write ", output_path, errno);
         return std::nullopt;
     }
@@ -54,9 +53,9 @@ std::optional<WrittenStream> extract_transport_stream(const OpenRecording& input
     }
 
     console.print("\nprocessing file ...");
-    static_cast<void>(::posix_fadvise(input.descriptor, 0, 0, POSIX_FADV_SEQUENTIAL));
-    CopySource source { input.descriptor, transport_stream_offset, input.sequential, input.already_read };
-    CopyResult result = copy_stream(source, output.get(),
+    advise_sequential(input.handle);
+    CopySource source { input.handle, transport_stream_offset, input.sequential, input.already_read };
+    CopyResult result = copy_stream(source, output.native(),
         { buffer.get(), copy_buffer_size }, settings.copy, settings.calls, [&console] { console.print("."); });
 
     if (result.outcome == CopyOutcome::read_failed) {

@@ -1,7 +1,8 @@
 // Writes the recording's transport stream, every byte from the end of the header area on, to the .ts file.
 #pragma once
 
-#include "io/file_identity.h"
+#include "platform/file.h"
+#include "platform/file_identity.h"
 #include "recording/stream_copy.h"
 
 #include <cstddef>
@@ -30,7 +31,7 @@ struct ExtractionSettings {
 
 // The recording as the run opened it.
 struct OpenRecording {
-    int descriptor = -1;
+    NativeHandle handle = no_handle;
     std::string path;
     FileIdentity identity;  // taken when it was opened: its size then is the size to copy
     bool sequential = false;  // read in order, from just past the header block

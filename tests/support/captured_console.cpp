@@ -1,32 +1,42 @@
 #include "support/captured_console.h"
 
-#include <cstdio>
+#include <atomic>
+#include <random>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace {
 
-int scratch_descriptor()
+std::filesystem::path scratch_path()
 {
-    std::FILE* file = std::tmpfile();
-    if (file == nullptr)
+    static std::atomic<unsigned> counter { 0 };
+    std::random_device random;
+    return std::filesystem::temp_directory_path()
+        / ("pelorus-console-" + std::to_string(random()) + "-" + std::to_string(counter++));
+}
+
+File open_scratch(const std::filesystem::path& path)
+{
+    bool created = false;
+    File file = open_for_appending(path.string(), created);
+    if (!file.is_open() || !created)
         throw std::runtime_error("cannot make a scratch file for the console");
-    int descriptor = ::dup(::fileno(file));
-    std::fclose(file);
-    return descriptor;
+    return file;
 }
 
 }
 
 CapturedConsole::CapturedConsole()
-    : descriptor_(scratch_descriptor())
-    , console_(descriptor_, false)
+    : path_(scratch_path())
+    , file_(open_scratch(path_))
+    , console_(file_.native(), false)
 {
 }
 
 CapturedConsole::~CapturedConsole()
 {
-    ::close(descriptor_);
+    static_cast<void>(file_.close());
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
 }
 
 std::string CapturedConsole::text()
@@ -35,8 +45,8 @@ std::string CapturedConsole::text()
         throw std::runtime_error("the captured console could not be written");
     std::string text;
     char chunk[4096];
-    ssize_t length;
-    for (off_t offset = 0; (length = ::pread(descriptor_, chunk, sizeof chunk, offset)) > 0; offset += length)
+    std::int64_t length;
+    for (std::uint64_t offset = 0; (length = read_at(file_.native(), chunk, sizeof chunk, offset)) > 0; offset += static_cast<std::uint64_t>(length))
         text.append(chunk, static_cast<std::size_t>(length));
     return text;
 }

@@ -1,8 +1,10 @@
 // A console whose messages are kept in a scratch file, so a test can compare them whole.
 #pragma once
 
-#include "io/console.h"
+#include "platform/console.h"
+#include "platform/file.h"
 
+#include <filesystem>
 #include <string>
 
 class CapturedConsole {
@@ -16,6 +18,7 @@ public:
     std::string text();
 
 private:
-    int descriptor_;
+    std::filesystem::path path_;
+    File file_;
     Console console_;
 };

@@ -1,4 +1,6 @@
-#include "io/text_conversion.h"
+// Converting broadcast texts to UTF-8 with the C library's iconv.
+
+#include "platform/text_conversion.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,8 @@
 // Where the run's progress and error messages go, written out at once when a person is watching.
 #pragma once
 
+#include "platform/file.h"
+
 #include <string>
 #include <string_view>
 
@@ -10,17 +12,17 @@ class Console {
 public:
     // On a terminal every message is written as it is printed, so the progress dots appear while the
     // copy advances; redirected output is held and written in large pieces.
-    Console(int descriptor, bool write_out_each_message);
+    Console(NativeHandle destination, bool write_out_each_message);
 
     void print(std::string_view text, std::string_view argument = {});
 
-    // Sends every later message, and those not yet written, to another descriptor.
-    void redirect(int descriptor, bool write_out_each_message);
-    int descriptor() const { return descriptor_; }
+    // Sends every later message, and those not yet written, elsewhere.
+    void redirect(NativeHandle destination, bool write_out_each_message);
+    NativeHandle destination() const { return destination_; }
 
     // Where messages go instead when the console's own file turns out to be the stream or the
     // catalogue being written (-o /dev/stdout, or the file that standard output is redirected to).
-    void set_alternative(int descriptor, bool write_out_each_message);
+    void set_alternative(NativeHandle destination, bool write_out_each_message);
     // Moves to the alternative when the console writes into `file`. A terminal or a device such as
     // /dev/null is left alone: messages there spoil no data.
     void keep_away_from(const FileIdentity& file);
@@ -33,9 +35,9 @@ public:
 private:
     void write_out();
 
-    int descriptor_;
+    NativeHandle destination_;
     bool write_out_each_message_;
-    int alternative_descriptor_ = -1;
+    NativeHandle alternative_ = no_handle;
     bool alternative_write_out_each_message_ = false;
     std::string pending_;
     int error_number_ = 0;

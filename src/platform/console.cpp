@@ -1,7 +1,7 @@
-#include "io/console.h"
+#include "platform/console.h"
 
-#include "io/file_descriptor.h"
-#include "io/file_identity.h"
+#include "platform/file.h"
+#include "platform/file_identity.h"
 
 #include <cerrno>
 #include <cstring>
@@ -13,8 +13,8 @@ constexpr std::size_t hold_limit = 64 * 1024;
 
 }
 
-Console::Console(int descriptor, bool write_out_each_message)
-    : descriptor_(descriptor), write_out_each_message_(write_out_each_message)
+Console::Console(NativeHandle destination, bool write_out_each_message)
+    : destination_(destination), write_out_each_message_(write_out_each_message)
 {
 }
 
@@ -26,28 +26,28 @@ void Console::print(std::string_view text, std::string_view argument)
         write_out();
 }
 
-void Console::redirect(int descriptor, bool write_out_each_message)
+void Console::redirect(NativeHandle destination, bool write_out_each_message)
 {
-    descriptor_ = descriptor;
+    destination_ = destination;
     write_out_each_message_ = write_out_each_message;
     if (write_out_each_message_)
         write_out();
 }
 
-void Console::set_alternative(int descriptor, bool write_out_each_message)
+void Console::set_alternative(NativeHandle destination, bool write_out_each_message)
 {
-    alternative_descriptor_ = descriptor;
+    alternative_ = destination;
     alternative_write_out_each_message_ = write_out_each_message;
 }
 
 void Console::keep_away_from(const FileIdentity& file)
 {
-    if (alternative_descriptor_ < 0 || alternative_descriptor_ == descriptor_)
+    if (alternative_ == no_handle || alternative_ == destination_)
         return;
-    FileIdentity own = identify_descriptor(descriptor_);
+    FileIdentity own = identify(destination_);
     if (own.character_device || !file.exists || !is_same_file(own, file))
         return;
-    redirect(alternative_descriptor_, alternative_write_out_each_message_);
+    redirect(alternative_, alternative_write_out_each_message_);
 }
 
 bool Console::flush()
@@ -60,7 +60,7 @@ void Console::write_out()
 {
     if (pending_.empty())
         return;
-    if (!write_all(descriptor_, pending_) && error_number_ == 0)
+    if (!write_all(destination_, pending_) && error_number_ == 0)
         error_number_ = errno != 0 ? errno : EIO;
     // What could not be written is dropped, not held for ever.
     pending_.clear();

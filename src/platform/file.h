@@ -1,0 +1,109 @@
+// Files as the system gives them: one owning handle, and every call the stages make on files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// A descriptor on POSIX systems, a HANDLE on Windows.
+using NativeHandle = std::intptr_t;
+inline constexpr NativeHandle no_handle = -1;
+
+// Every call below that fails leaves the reason in errno, as a POSIX error number on every system,
+// so that messages read the same everywhere.
+
+class File {
+public:
+    File() = default;
+    explicit File(NativeHandle handle) : handle_(handle) { }
+    ~File();
+
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    NativeHandle native() const { return handle_; }
+    bool is_open() const { return handle_ != no_handle; }
+
+    // Closing an output is where a delayed write error can surface, so callers that wrote check this.
+    [[nodiscard]] bool close();
+
+private:
+    NativeHandle handle_ = no_handle;
+};
+
+// Closes a handle for good; false when the close reported an error.
+bool close_handle(NativeHandle file);
+
+// Opens an existing file to read it; a folder opens too, and then fails to be read.
+File open_for_reading(const std::string& path);
+
+// Opens for writing, creating the file if it is missing but never emptying it: the caller first
+// looks at what it opened.
+File open_for_writing(const std::string& path);
+
+// Opens for appending, every write going to the end, creating the file if it is missing; says whether
+// this open created it. Where the system allows it the file can be read through the handle too.
+File open_for_appending(const std::string& path, bool& created);
+
+// Bytes moved, 0 at the end, -1 on an error.
+std::int64_t read_at(NativeHandle file, void* data, std::size_t length, std::uint64_t offset);
+std::int64_t read_in_order(NativeHandle file, void* data, std::size_t length);
+std::int64_t write_some(NativeHandle file, const void* data, std::size_t length);
+
+using WriteCall = std::function<std::int64_t(NativeHandle, const void*, std::size_t)>;
+
+// Writes every byte through `write`, continuing short writes and interrupted calls; false on the first
+// real error, with errno saying why.
+[[nodiscard]] bool write_all_with(const WriteCall& write, NativeHandle file, const void* data, std::size_t length);
+[[nodiscard]] bool write_all(NativeHandle file, std::string_view bytes);
+
+[[nodiscard]] bool truncate_file(NativeHandle file, std::uint64_t size);
+
+// Makes the data durable. A file that cannot be synced (a device, a pipe) is not counted as failing.
+[[nodiscard]] bool flush_to_disk(NativeHandle file);
+
+// Makes a new file's directory entry durable, for a file that must survive a crash. File systems and
+// systems that cannot sync a folder are not counted as failing.
+[[nodiscard]] bool flush_folder_of(const std::string& path);
+
+// Waits for an exclusive lock on the whole file; runs side by side on one catalogue take turns here.
+// A file system without locks is not waited on.
+void lock_exclusively(NativeHandle file);
+
+[[nodiscard]] bool remove_file(const std::string& path);
+
+// False for a pipe, a FIFO, a socket or a terminal, which can only be read in order.
+bool can_be_positioned(NativeHandle file);
+
+// True when the handle writes only at the end of the file, as an append does.
+bool writes_at_end(NativeHandle file);
+
+// Tells the system the file will be read once from start to end, where it takes such advice.
+void advise_sequential(NativeHandle file);
+
+// For a source left in non-blocking mode by whoever made it: waits until it has something to read.
+bool wait_until_readable(NativeHandle file);
+
+// The first `length` bytes of an existing regular file, fewer if it is shorter; empty when the path
+// names no regular file or it cannot be read. Never opens anything but a regular file, so a FIFO is
+// not disturbed.
+std::string read_file_start(const std::string& path, std::size_t length);
+
+// Whether `path` could be opened for appending, being created if it is missing, found without
+// creating or changing anything: 0, or the error number the open would fail with.
+int appending_error(const std::string& path);
+
+struct PathParts {
+    std::string folder;  // "." for a bare name, "/" for a name at the root
+    std::string name;
+};
+
+// '/', and on Windows '\\' as well.
+bool is_path_separator(char character);
+
+// Splits at the last separator.
+PathParts split_path(const std::string& path);

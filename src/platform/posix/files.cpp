@@ -1,0 +1,320 @@
+// Files, identities and standard streams on a POSIX system.
+
+#include "platform/file.h"
+#include "platform/file_identity.h"
+#include "platform/standard_streams.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int max_link_depth = 40;  // as the kernel allows
+
+int descriptor_of(NativeHandle file)
+{
+    return static_cast<int>(file);
+}
+
+File open_with(const std::string& path, int flags)
+{
+    for (;;) {
+        int descriptor = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
+        if (descriptor >= 0 || errno != EINTR)
+            return File { descriptor >= 0 ? NativeHandle { descriptor } : no_handle };
+    }
+}
+
+std::int64_t retried(ssize_t result)
+{
+    return static_cast<std::int64_t>(result);
+}
+
+std::int64_t modification_time(const struct stat& status)
+{
+    return static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000LL + status.st_mtim.tv_nsec;
+}
+
+FileIdentity from_status(const struct stat& status)
+{
+    FileIdentity identity;
+    identity.exists = true;
+    identity.device = static_cast<std::uint64_t>(status.st_dev);
+    identity.index = static_cast<std::uint64_t>(status.st_ino);
+    identity.regular_file = S_ISREG(status.st_mode);
+    identity.character_device = S_ISCHR(status.st_mode);
+    identity.pipe = S_ISFIFO(status.st_mode);
+    identity.size = static_cast<std::uint64_t>(status.st_size);
+    identity.modified_ns = modification_time(status);
+    return identity;
+}
+
+FileIdentity from_failure()
+{
+    FileIdentity identity;
+    identity.missing = errno == ENOENT || errno == ENOTDIR;
+    return identity;
+}
+
+std::string real_directory(const std::string& path)
+{
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    return resolved ? std::string(resolved.get()) : std::string();
+}
+
+// Where a file that does not exist yet would be created: its folder resolved, and a dangling link in
+// the last place followed to its target.
+std::string resolve_missing(std::string path)
+{
+    for (int depth = 0; depth < max_link_depth; ++depth) {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        PathParts parts = split_path(path);
+        std::string folder = real_directory(parts.folder);
+        if (folder.empty() || parts.name.empty() || parts.name == "." || parts.name == "..")
+            return {};
+        std::string candidate = (folder == "/" ? "" : folder) + "/" + parts.name;
+
+        char target[PATH_MAX];
+        ssize_t length = ::readlink(candidate.c_str(), target, sizeof target);
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof target)
+            return candidate;
+        std::string link(target, static_cast<std::size_t>(length));
+        path = link.front() == '/' ? link : folder + "/" + link;
+    }
+    return {};
+}
+
+}
+
+bool close_handle(NativeHandle file)
+{
+    // The descriptor is released even when close reports EINTR, so it is never retried.
+    return ::close(descriptor_of(file)) == 0;
+}
+
+File open_for_reading(const std::string& path)
+{
+    return open_with(path, O_RDONLY);
+}
+
+File open_for_writing(const std::string& path)
+{
+    return open_with(path, O_WRONLY | O_CREAT);
+}
+
+File open_for_appending(const std::string& path, bool& created)
+{
+    // Read access is asked for only on a regular file: a FIFO opened for reading too would never see
+    // its reader go.
+    struct stat status { };
+    bool readable = ::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);
+    for (;;) {
+        int access = readable ? O_RDWR : O_WRONLY;
+        File file = open_with(path, access | O_APPEND | O_CREAT | O_EXCL);
+        if (file.is_open()) {
+            created = true;
+            return file;
+        }
+        if (errno == EEXIST) {
+            file = open_with(path, access | O_APPEND);
+            if (file.is_open()) {
+                created = false;
+                return file;
+            }
+            // Removed between the two opens: try again to create it.
+            if (errno == ENOENT)
+                continue;
+        }
+        // A catalogue may be writable and not readable.
+        if (errno == EACCES && readable) {
+            readable = false;
+            continue;
+        }
+        created = false;
+        return file;
+    }
+}
+
+std::int64_t read_at(NativeHandle file, void* data, std::size_t length, std::uint64_t offset)
+{
+    return retried(::pread(descriptor_of(file), data, length, static_cast<off_t>(offset)));
+}
+
+std::int64_t read_in_order(NativeHandle file, void* data, std::size_t length)
+{
+    return retried(::read(descriptor_of(file), data, length));
+}
+
+std::int64_t write_some(NativeHandle file, const void* data, std::size_t length)
+{
+    return retried(::write(descriptor_of(file), data, length));
+}
+
+bool truncate_file(NativeHandle file, std::uint64_t size)
+{
+    return ::ftruncate(descriptor_of(file), static_cast<off_t>(size)) == 0;
+}
+
+bool flush_to_disk(NativeHandle file)
+{
+    return ::fsync(descriptor_of(file)) == 0 || errno == EINVAL || errno == EROFS;
+}
+
+bool flush_folder_of(const std::string& path)
+{
+    File folder = open_with(split_path(path).folder, O_RDONLY | O_DIRECTORY);
+    if (!folder.is_open())
+        return false;
+    if (!flush_to_disk(folder.native()))
+        return false;
+    return folder.close();
+}
+
+void lock_exclusively(NativeHandle file)
+{
+    while (::flock(descriptor_of(file), LOCK_EX) != 0 && errno == EINTR) { }
+}
+
+bool remove_file(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool can_be_positioned(NativeHandle file)
+{
+    return ::lseek(descriptor_of(file), 0, SEEK_CUR) >= 0 || errno != ESPIPE;
+}
+
+bool writes_at_end(NativeHandle file)
+{
+    int flags = ::fcntl(descriptor_of(file), F_GETFL);
+    return flags >= 0 && (flags & O_APPEND) != 0;
+}
+
+bool wait_until_readable(NativeHandle file)
+{
+    pollfd waiting { descriptor_of(file), POLLIN, 0 };
+    while (::poll(&waiting, 1, -1) < 0)
+        if (errno != EINTR)
+            return false;
+    return true;
+}
+
+std::string read_file_start(const std::string& path, std::size_t length)
+{
+    struct stat status { };
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return {};
+    File file = open_with(path, O_RDONLY | O_NONBLOCK);
+    std::string bytes(length, '\0');
+    std::size_t delivered = 0;
+    while (file.is_open() && delivered < length) {
+        std::int64_t got = read_at(file.native(), bytes.data() + delivered, length - delivered, delivered);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        delivered += static_cast<std::size_t>(got);
+    }
+    bytes.resize(delivered);
+    return bytes;
+}
+
+int appending_error(const std::string& path)
+{
+    struct stat status { };
+    if (::stat(path.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode))
+            return EISDIR;
+        if (!S_ISREG(status.st_mode))
+            // Opening a FIFO or a device to find out could block or act on it; ask instead.
+            return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+        // Opening an existing file without creating or truncating it changes nothing in it.
+        File file = open_with(path, O_WRONLY | O_APPEND | O_NONBLOCK);
+        return file.is_open() ? 0 : errno;
+    }
+    if (errno != ENOENT)
+        return errno;
+    // A new file: its folder must exist and let this process add an entry. That also reports a
+    // read-only file system, which refuses the access check with EROFS.
+    std::string folder = split_path(path).folder;
+    if (::stat(folder.c_str(), &status) != 0)
+        return errno;
+    if (!S_ISDIR(status.st_mode))
+        return ENOTDIR;
+    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+bool is_path_separator(char character)
+{
+    return character == '/';
+}
+
+FileIdentity identify_path(const std::string& path)
+{
+    struct stat status { };
+    if (::stat(path.c_str(), &status) == 0)
+        return from_status(status);
+    FileIdentity identity = from_failure();
+    if (!path.empty())
+        identity.resolved_path = resolve_missing(path);
+    return identity;
+}
+
+FileIdentity identify(NativeHandle file)
+{
+    struct stat status { };
+    if (::fstat(descriptor_of(file), &status) != 0)
+        return from_failure();
+    return from_status(status);
+}
+
+FileIdentity identify_link(const std::string& path)
+{
+    struct stat status { };
+    if (::lstat(path.c_str(), &status) != 0)
+        return from_failure();
+    return from_status(status);
+}
+
+void prepare_standard_streams()
+{
+    for (int descriptor : { STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO }) {
+        if (::fcntl(descriptor, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // open returns the lowest free descriptor, which is this one; it is meant to stay open.
+        int opened = ::open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != descriptor)
+            ::close(opened);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+NativeHandle standard_output()
+{
+    return STDOUT_FILENO;
+}
+
+NativeHandle standard_error()
+{
+    return STDERR_FILENO;
+}
+
+bool is_terminal(NativeHandle file)
+{
+    return ::isatty(descriptor_of(file)) != 0;
+}
+
+void report_to_standard_error(std::string_view text)
+{
+    static_cast<void>(write_all(standard_error(), text));
+}

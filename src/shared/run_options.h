@@ -1,0 +1,21 @@
+// The run's options, as the command line sets them and the stages read them.
+#pragma once
+
+#include <string>
+
+struct RunOptions {
+    std::string input_path = "test.rec";
+    std::string output_path = "test.ts";
+    std::string catalogue_path = "rec.csv";
+    bool append = true;            // -a clears it: the catalogue starts afresh
+    bool keep_input = true;        // -k clears it: the recording is removed after a complete run
+    bool skip_extraction = false;  // -t sets it: no .ts file is written
+    bool utf8_texts = false;       // -u sets it: the catalogue's texts are decoded to UTF-8
+};
+
+// A run with -k removes the recording once its stream is safely written; with -t no stream is written,
+// so the recording is kept.
+inline bool removes_input(const RunOptions& options)
+{
+    return !options.keep_input && !options.skip_extraction;
+}
