@@ -93,6 +93,9 @@ bool wait_until_readable(NativeHandle file);
 // not disturbed.
 std::string read_file_start(const std::string& path, std::size_t length);
 
+// The first `length` bytes of an open file, fewer if it is shorter or cannot be read.
+std::string read_start(NativeHandle file, std::size_t length);
+
 // Whether `path` could be opened for appending, being created if it is missing, found without
 // creating or changing anything: 0, or the error number the open would fail with.
 int appending_error(const std::string& path);

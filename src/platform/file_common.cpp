@@ -61,6 +61,22 @@ bool write_all(NativeHandle file, std::string_view bytes)
     return write_all_with(write_some, file, bytes.data(), bytes.size());
 }
 
+std::string read_start(NativeHandle file, std::size_t length)
+{
+    std::string bytes(length, '\0');
+    std::size_t delivered = 0;
+    while (delivered < length) {
+        std::int64_t got = read_at(file, bytes.data() + delivered, length - delivered, delivered);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        delivered += static_cast<std::size_t>(got);
+    }
+    bytes.resize(delivered);
+    return bytes;
+}
+
 PathParts split_path(const std::string& path)
 {
     std::string::size_type separator = std::string::npos;

@@ -18,6 +18,10 @@ enum class CharacterSet {
 
 inline constexpr std::string_view replacement_character = "\xEF\xBF\xBD";  // U+FFFD
 
+// Whether the system has a converter for the set; without one, append_as_utf8 gives U+FFFD for every
+// byte outside ASCII.
+bool has_converter(CharacterSet set);
+
 // Appends `bytes`, decoded, to `utf8`. A sequence that does not decode becomes U+FFFD and decoding goes
 // on after it; a converter the system lacks turns every byte outside ASCII into U+FFFD.
 void append_as_utf8(std::string_view bytes, CharacterSet set, std::string& utf8);

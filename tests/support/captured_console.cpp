@@ -1,5 +1,7 @@
 #include "support/captured_console.h"
 
+#include "platform/file_identity.h"
+
 #include <atomic>
 #include <random>
 #include <stdexcept>
@@ -43,10 +45,5 @@ std::string CapturedConsole::text()
 {
     if (!console_.flush())
         throw std::runtime_error("the captured console could not be written");
-    std::string text;
-    char chunk[4096];
-    std::int64_t length;
-    for (std::uint64_t offset = 0; (length = read_at(file_.native(), chunk, sizeof chunk, offset)) > 0; offset += static_cast<std::uint64_t>(length))
-        text.append(chunk, static_cast<std::size_t>(length));
-    return text;
+    return read_start(file_.native(), identify(file_.native()).size);
 }

@@ -1,6 +1,7 @@
 #include "support/process_runner.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,7 +9,7 @@
 ProcessResult run_process(const std::vector<std::string>& command, const std::filesystem::path& working_folder)
 {
     int pipe_ends[2];
-    if (::pipe(pipe_ends) != 0)
+    if (::pipe2(pipe_ends, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
     std::vector<const char*> arguments;
     for (const std::string& argument : command)

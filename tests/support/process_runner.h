@@ -6,7 +6,7 @@
 #include <vector>
 
 struct ProcessResult {
-    int exit_status = -1;  // -1 when the program did not exit normally
+    int exit_status = -1;  // -1 when the program did not exit normally (on Windows, also the status -1)
     std::string output;
 };
 

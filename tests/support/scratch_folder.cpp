@@ -1,16 +1,24 @@
 #include "support/scratch_folder.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 ScratchFolder::ScratchFolder()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pelorus-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot make a scratch folder");
-    path_ = pattern;
+    // A new folder of a random name; create_directory says whether it was new, so two tests never share one.
+    static thread_local std::mt19937_64 random { std::random_device {}() };
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::filesystem::path candidate = std::filesystem::temp_directory_path() / ("pelorus-test-" + std::to_string(random() % 1000000000));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            std::filesystem::permissions(candidate, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace, error);
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a scratch folder");
 }
 
 ScratchFolder::~ScratchFolder()

@@ -34,9 +34,3 @@ void advise_sequential(NativeHandle file)
 {
     static_cast<void>(::posix_fadvise(static_cast<int>(file), 0, 0, POSIX_FADV_SEQUENTIAL));
 }
-
-std::size_t buffered_piece_size()
-{
-    // Small enough to stay in the processor's cache, large enough to need few calls.
-    return 512 * 1024;
-}

@@ -2,6 +2,7 @@
 
 #include "platform/file.h"
 #include "platform/file_identity.h"
+#include "platform/kernel_copy.h"
 #include "platform/standard_streams.h"
 
 #include <cerrno>
@@ -215,18 +216,7 @@ std::string read_file_start(const std::string& path, std::size_t length)
     if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return {};
     File file = open_with(path, O_RDONLY | O_NONBLOCK);
-    std::string bytes(length, '\0');
-    std::size_t delivered = 0;
-    while (file.is_open() && delivered < length) {
-        std::int64_t got = read_at(file.native(), bytes.data() + delivered, length - delivered, delivered);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        delivered += static_cast<std::size_t>(got);
-    }
-    bytes.resize(delivered);
-    return bytes;
+    return file.is_open() ? read_start(file.native(), length) : std::string();
 }
 
 int appending_error(const std::string& path)
@@ -317,4 +307,10 @@ bool is_terminal(NativeHandle file)
 void report_to_standard_error(std::string_view text)
 {
     static_cast<void>(write_all(standard_error(), text));
+}
+
+std::size_t buffered_piece_size()
+{
+    // Small enough to stay in the processor's cache, large enough to need few calls.
+    return 512 * 1024;
 }

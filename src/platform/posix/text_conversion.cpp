@@ -44,6 +44,15 @@ std::size_t unit_size(CharacterSet set)
 
 }
 
+bool has_converter(CharacterSet set)
+{
+    iconv_t converter = ::iconv_open("UTF-8", iconv_name(set));
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return false;
+    ::iconv_close(converter);
+    return true;
+}
+
 void append_as_utf8(std::string_view bytes, CharacterSet set, std::string& utf8)
 {
     iconv_t converter = ::iconv_open("UTF-8", iconv_name(set));

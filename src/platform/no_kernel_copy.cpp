@@ -1,4 +1,5 @@
-// Systems without a kernel copy: every copy is the buffered one, and the system takes no read advice.
+// Systems without a kernel copy (the generic POSIX layer, Windows): every copy is the buffered one, and
+// the system takes no read advice.
 
 #include "platform/kernel_copy.h"
 
@@ -16,8 +17,3 @@ std::optional<KernelPipe> make_kernel_pipe(std::size_t)
 }
 
 void advise_sequential(NativeHandle) { }
-
-std::size_t buffered_piece_size()
-{
-    return 512 * 1024;
-}

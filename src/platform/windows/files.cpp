@@ -1,0 +1,435 @@
+// Files, identities and standard streams on Windows, through the wide (UTF-16) calls.
+
+#include "platform/file.h"
+#include "platform/file_identity.h"
+#include "platform/kernel_copy.h"
+#include "platform/standard_streams.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cwctype>
+#include <mutex>
+#include <set>
+
+namespace {
+
+HANDLE handle_of(NativeHandle file)
+{
+    return reinterpret_cast<HANDLE>(file);
+}
+
+NativeHandle native_of(HANDLE handle)
+{
+    return handle == INVALID_HANDLE_VALUE || handle == nullptr ? no_handle : reinterpret_cast<NativeHandle>(handle);
+}
+
+// The system's error as the POSIX number the messages are worded by.
+int errno_of(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+    case ERROR_INVALID_DRIVE:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_WRITE_PROTECT:
+        return EROFS;
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+        return EPIPE;
+    case ERROR_DIRECTORY:
+        return ENOTDIR;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_INVALID_HANDLE:
+        return EBADF;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_INVALID_PARAMETER:
+        return EINVAL;
+    default:
+        return EIO;
+    }
+}
+
+void set_errno_from_system()
+{
+    errno = errno_of(::GetLastError());
+}
+
+std::wstring wide(const std::string& text)
+{
+    if (text.empty())
+        return {};
+    int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
+    return result;
+}
+
+std::string narrow(const std::wstring& text)
+{
+    if (text.empty())
+        return {};
+    int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length, nullptr, nullptr);
+    return result;
+}
+
+bool is_folder(const std::string& path)
+{
+    DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+constexpr DWORD share_everything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+File create(const std::string& path, DWORD access, DWORD disposition, DWORD flags)
+{
+    HANDLE handle = ::CreateFileW(wide(path).c_str(), access, share_everything, nullptr, disposition, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = ::GetLastError();
+        // Windows refuses a folder as "access denied"; say what it is, as POSIX systems do.
+        errno = error == ERROR_ACCESS_DENIED && is_folder(path) ? EISDIR : errno_of(error);
+        return File {};
+    }
+    return File { native_of(handle) };
+}
+
+// Handles opened for appending. Their writes go to the end of the file, which a write handle does
+// when the write's offset is all ones; the handle also needs write access to be cut back.
+std::mutex appending_lock;
+std::set<NativeHandle> appending_handles;
+
+bool is_appending(NativeHandle file)
+{
+    std::lock_guard<std::mutex> guard(appending_lock);
+    return appending_handles.count(file) != 0;
+}
+
+DWORD clamp(std::size_t length)
+{
+    return static_cast<DWORD>(std::min<std::size_t>(length, 1u << 30));
+}
+
+bool is_folder_handle(NativeHandle file)
+{
+    BY_HANDLE_FILE_INFORMATION information {};
+    return ::GetFileInformationByHandle(handle_of(file), &information) != 0
+        && (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::int64_t read_failure(NativeHandle file)
+{
+    DWORD error = ::GetLastError();
+    if (error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE)
+        return 0;
+    errno = is_folder_handle(file) ? EISDIR : errno_of(error);
+    return -1;
+}
+
+std::uint64_t combine(DWORD high, DWORD low)
+{
+    return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+FileIdentity identity_of(HANDLE handle, bool link_is_not_a_file)
+{
+    FileIdentity identity;
+    identity.exists = true;
+    DWORD type = ::GetFileType(handle);
+    if (type != FILE_TYPE_DISK) {
+        // A console, NUL or a pipe has no file index; each handle counts as its own file.
+        identity.character_device = type == FILE_TYPE_CHAR;
+        identity.pipe = type == FILE_TYPE_PIPE;
+        identity.device = ~std::uint64_t { 0 };
+        identity.index = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle));
+        return identity;
+    }
+    BY_HANDLE_FILE_INFORMATION information {};
+    if (!::GetFileInformationByHandle(handle, &information)) {
+        set_errno_from_system();
+        return {};
+    }
+    identity.device = information.dwVolumeSerialNumber;
+    identity.index = combine(information.nFileIndexHigh, information.nFileIndexLow);
+    bool folder = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    bool link = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    identity.regular_file = !folder && !(link && link_is_not_a_file);
+    identity.size = combine(information.nFileSizeHigh, information.nFileSizeLow);
+    // 100-nanosecond steps; the origin does not matter, only whether it changed.
+    identity.modified_ns = static_cast<std::int64_t>(combine(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime)) * 100;
+    return identity;
+}
+
+FileIdentity identify_by_opening(const std::string& path, DWORD extra_flags)
+{
+    HANDLE handle = ::CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES, share_everything, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = ::GetLastError();
+        errno = errno_of(error);
+        FileIdentity identity;
+        identity.missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        if (identity.missing && !path.empty()) {
+            // Where creating it would put it; names differ only in case on Windows.
+            wchar_t full[32768];
+            DWORD length = ::GetFullPathNameW(wide(path).c_str(), 32768, full, nullptr);
+            if (length > 0 && length < 32768) {
+                std::wstring resolved(full, length);
+                std::transform(resolved.begin(), resolved.end(), resolved.begin(), [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+                identity.resolved_path = narrow(resolved);
+            }
+        }
+        return identity;
+    }
+    FileIdentity identity = identity_of(handle, (extra_flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0);
+    ::CloseHandle(handle);
+    return identity;
+}
+
+}
+
+bool close_handle(NativeHandle file)
+{
+    {
+        std::lock_guard<std::mutex> guard(appending_lock);
+        appending_handles.erase(file);
+    }
+    if (::CloseHandle(handle_of(file)))
+        return true;
+    set_errno_from_system();
+    return false;
+}
+
+File open_for_reading(const std::string& path)
+{
+    return create(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS);
+}
+
+File open_for_writing(const std::string& path)
+{
+    return create(path, GENERIC_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+}
+
+File open_for_appending(const std::string& path, bool& created)
+{
+    for (;;) {
+        File file = create(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+        created = file.is_open();
+        if (!created && errno == EEXIST) {
+            file = create(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+            // A file that may be written and not read, or a device, is opened for writing alone.
+            if (!file.is_open() && errno == EACCES && !is_folder(path))
+                file = create(path, GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+            if (!file.is_open() && errno == ENOENT)
+                continue;
+        }
+        if (file.is_open()) {
+            std::lock_guard<std::mutex> guard(appending_lock);
+            appending_handles.insert(file.native());
+        }
+        return file;
+    }
+}
+
+std::int64_t read_at(NativeHandle file, void* data, std::size_t length, std::uint64_t offset)
+{
+    OVERLAPPED position {};
+    position.Offset = static_cast<DWORD>(offset);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(handle_of(file), data, clamp(length), &got, &position))
+        return read_failure(file);
+    return got;
+}
+
+std::int64_t read_in_order(NativeHandle file, void* data, std::size_t length)
+{
+    DWORD got = 0;
+    if (!::ReadFile(handle_of(file), data, clamp(length), &got, nullptr))
+        return read_failure(file);
+    return got;
+}
+
+std::int64_t write_some(NativeHandle file, const void* data, std::size_t length)
+{
+    DWORD written = 0;
+    BOOL done;
+    if (is_appending(file)) {
+        OVERLAPPED at_end {};
+        at_end.Offset = 0xFFFFFFFF;
+        at_end.OffsetHigh = 0xFFFFFFFF;
+        done = ::WriteFile(handle_of(file), data, clamp(length), &written, &at_end);
+    } else {
+        done = ::WriteFile(handle_of(file), data, clamp(length), &written, nullptr);
+    }
+    if (!done) {
+        set_errno_from_system();
+        return -1;
+    }
+    return written;
+}
+
+bool truncate_file(NativeHandle file, std::uint64_t size)
+{
+    FILE_END_OF_FILE_INFO end {};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    if (::SetFileInformationByHandle(handle_of(file), FileEndOfFileInfo, &end, sizeof end))
+        return true;
+    set_errno_from_system();
+    return false;
+}
+
+bool flush_to_disk(NativeHandle file)
+{
+    if (::FlushFileBuffers(handle_of(file)))
+        return true;
+    DWORD error = ::GetLastError();
+    // A console, NUL or a pipe has nothing to flush to a disk.
+    if (error == ERROR_INVALID_HANDLE || error == ERROR_INVALID_FUNCTION || ::GetFileType(handle_of(file)) != FILE_TYPE_DISK)
+        return true;
+    errno = errno_of(error);
+    return false;
+}
+
+bool flush_folder_of(const std::string&)
+{
+    // Windows gives no way to flush a folder's entries; its file systems journal them.
+    return true;
+}
+
+void lock_exclusively(NativeHandle file)
+{
+    OVERLAPPED whole_file {};
+    static_cast<void>(::LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole_file));
+}
+
+bool remove_file(const std::string& path)
+{
+    if (::DeleteFileW(wide(path).c_str()))
+        return true;
+    set_errno_from_system();
+    return false;
+}
+
+bool can_be_positioned(NativeHandle file)
+{
+    return ::GetFileType(handle_of(file)) == FILE_TYPE_DISK;
+}
+
+bool writes_at_end(NativeHandle file)
+{
+    return is_appending(file);
+}
+
+bool wait_until_readable(NativeHandle)
+{
+    // Handles here are never left non-blocking.
+    return true;
+}
+
+std::string read_file_start(const std::string& path, std::size_t length)
+{
+    DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return {};
+    File file = create(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    if (!file.is_open() || !can_be_positioned(file.native()))
+        return {};
+    return read_start(file.native(), length);
+}
+
+int appending_error(const std::string& path)
+{
+    DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return EISDIR;
+        File file = create(path, FILE_APPEND_DATA, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+        return file.is_open() ? 0 : errno;
+    }
+    DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND)
+        return errno_of(error);
+    std::string folder = split_path(path).folder;
+    DWORD folder_attributes = ::GetFileAttributesW(wide(folder).c_str());
+    if (folder_attributes == INVALID_FILE_ATTRIBUTES)
+        return errno_of(::GetLastError());
+    return (folder_attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ENOTDIR;
+}
+
+bool is_path_separator(char character)
+{
+    return character == '/' || character == '\\';
+}
+
+FileIdentity identify_path(const std::string& path)
+{
+    return identify_by_opening(path, 0);
+}
+
+FileIdentity identify(NativeHandle file)
+{
+    return identity_of(handle_of(file), false);
+}
+
+FileIdentity identify_link(const std::string& path)
+{
+    return identify_by_opening(path, FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+// The copy is the buffered one (no_kernel_copy.cpp), in pieces of this size.
+std::size_t buffered_piece_size()
+{
+    return 1024 * 1024;
+}
+
+void prepare_standard_streams()
+{
+    for (DWORD which : { STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE }) {
+        HANDLE current = ::GetStdHandle(which);
+        if (current != nullptr && current != INVALID_HANDLE_VALUE)
+            continue;
+        HANDLE null_device = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+            OPEN_EXISTING, 0, nullptr);
+        if (null_device != INVALID_HANDLE_VALUE)
+            ::SetStdHandle(which, null_device);
+    }
+}
+
+NativeHandle standard_output()
+{
+    return native_of(::GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+NativeHandle standard_error()
+{
+    return native_of(::GetStdHandle(STD_ERROR_HANDLE));
+}
+
+bool is_terminal(NativeHandle file)
+{
+    DWORD mode = 0;
+    return ::GetConsoleMode(handle_of(file), &mode) != 0;
+}
+
+void report_to_standard_error(std::string_view text)
+{
+    static_cast<void>(write_all(standard_error(), text));
+}
