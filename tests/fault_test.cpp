@@ -396,8 +396,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, Refusal,
 // second in; the output ends with the exit status in brackets.
 ProcessResult run_while_changing(const FaultRun& run, const std::string& held_call, const std::string& change, const std::string& arguments)
 {
-    std::string script = "(sleep 0.5; " + change + ") & strace -qq -o /dev/null " + held_call + " \"" PELORUS_BINARY "\" " + arguments
-        + "; echo \" [$?]\"; wait";
+    std::string script = "(sleep 0.5; " + change + ") & strace -qq -o /dev/null -E '" + sanitizer_options_under_trace() + "' " + held_call
+        + " \"" PELORUS_BINARY "\" " + arguments + "; echo \" [$?]\"; wait";
     return run_process({ "/bin/sh", "-c", script }, run.folder());
 }
 

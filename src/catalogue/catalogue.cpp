@@ -181,9 +181,8 @@ bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, c
     const std::string& path = options.catalogue_path;
     if (!catalogue.appending_announced)
         console.print("\nappending ", path);
-    std::string text;
-    if (catalogue.needs_line_feed)
-        text = "\n";
+    // A line cut short before is ended first, so that this one is its own record.
+    std::string text(catalogue.needs_line_feed ? 1 : 0, '\n');
     if (catalogue.header_due)
         text += catalogue_header_line();
     text += catalogue_row(options.input_path, header, options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored);
