@@ -302,7 +302,7 @@ TEST(EndToEnd, DashUWritesTextsInUtf8)
     ScratchFolder folder;
     RecordingFields fields;
     fields.channel_name = std::string("\x11\x00H\x00\xFC\x04\x10", 7);       // two-byte table: "Hü" and Cyrillic A
-    fields.event_name = "\x05\xC7" "ay saati";                                  // 8859-9: "Çay saati"
+    fields.event_name = std::string("\x10\x00\x02\xA3\xF3" "d\xBC", 7);            // 8859-2 by number: "Łódź"
     fields.event_description = "\x86" "Cafe\x87, ends at \xA4" "5\x8Anext line";  // default table
     write_file(folder / "a.rec", build_recording(fields, 100));
     ProcessResult result = run_pelorus({ "-u", "-t", "a.rec", "a.ts", "list.csv" }, folder.path());
@@ -314,7 +314,7 @@ TEST(EndToEnd, DashUWritesTextsInUtf8)
     ASSERT_EQ(columns.size(), 20u);
     EXPECT_EQ(columns[0], "a.rec");
     EXPECT_EQ(columns[2], "H\u00FC\u0410");
-    EXPECT_EQ(columns[9], "\u00C7ay saati");
+    EXPECT_EQ(columns[9], "\u0141\u00F3d\u017A");
     EXPECT_EQ(columns[18], "Cafe, ends at \u20AC" "5\nnext line");
 }
 

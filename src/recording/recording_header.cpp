@@ -62,9 +62,14 @@ std::span<const std::uint8_t> RecordingHeader::stream_start() const
 std::string_view RecordingHeader::text_to_decode(std::size_t offset, std::size_t max_length) const
 {
     std::string_view bytes = text(offset, max_length);
+    std::size_t limit = std::min(max_length, block_.size() - offset);
+    // The selector 0x10 0x00 0xNN holds a zero byte of its own, which does not end the text.
+    if (bytes == "\x10" && limit >= 3 && block_[offset + 1] == 0) {
+        std::string_view rest = text(offset + 3, limit - 3);
+        return { reinterpret_cast<const char*>(block_.data()) + offset, 3 + rest.size() };
+    }
     if (bytes.empty() || bytes.front() != '\x11')
         return bytes;
-    std::size_t limit = std::min(max_length, block_.size() - offset);
     std::size_t length = 1;
     while (length + 1 < limit && (block_[offset + length] != 0 || block_[offset + length + 1] != 0))
         length += 2;

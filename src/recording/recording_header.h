@@ -49,7 +49,8 @@ public:
 
     // The same texts taken whole for decoding: one whose first byte selects the two-byte character
     // table (0x11) is ended by a zero 16-bit character, not by the first zero byte, which there is
-    // only half of a character. Other texts are the ones above.
+    // only half of a character; one that begins with the selector 0x10 0x00 0xNN runs past that
+    // selector's zero byte. Other texts are the ones above.
     std::string_view channel_name_to_decode() const;
     std::string_view event_name_to_decode() const;
     std::string_view event_description_to_decode() const;
