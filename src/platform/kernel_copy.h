@@ -23,5 +23,9 @@ struct KernelPipe {
 // path is slower than the buffered copy, so it is then not taken at all.
 std::optional<KernelPipe> make_kernel_pipe(std::size_t capacity);
 
+// Asks for a larger buffer in a pipe being read, so that the writer fills it in fewer, larger steps;
+// where the system cannot, the pipe stays as it is.
+void grow_pipe(NativeHandle pipe, std::size_t capacity);
+
 // The piece size the buffered copy reads and writes by on this system.
 std::size_t buffered_piece_size();

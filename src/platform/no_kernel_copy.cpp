@@ -17,3 +17,5 @@ std::optional<KernelPipe> make_kernel_pipe(std::size_t)
 }
 
 void advise_sequential(NativeHandle) { }
+
+void grow_pipe(NativeHandle, std::size_t) { }

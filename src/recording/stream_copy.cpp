@@ -227,9 +227,12 @@ CopyResult copy_stream(const CopySource& source, NativeHandle output, std::span<
     }
 
     NativeHandle input = source.input;
+    FileIdentity input_file = identify(input);
+    // The default 64 KiB pipe makes the copy take a step per 64 KiB, whatever the method.
+    if (source.sequential && input_file.pipe)
+        grow_pipe(input, settings.pipe_size);
     if (settings.method == CopyMethod::kernel_first && identify(output).regular_file && !writes_at_end(output)) {
         KernelCopy outcome = KernelCopy::fall_back;
-        FileIdentity input_file = identify(input);
         if (!source.sequential && input_file.regular_file)
             outcome = copy_in_kernel(input, input_file.size, output, settings.pipe_size, calls, position);
         else if (source.sequential && input_file.pipe)

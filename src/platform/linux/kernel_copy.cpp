@@ -30,6 +30,11 @@ std::optional<KernelPipe> make_kernel_pipe(std::size_t capacity)
     return pipe;
 }
 
+void grow_pipe(NativeHandle pipe, std::size_t capacity)
+{
+    static_cast<void>(::fcntl(static_cast<int>(pipe), F_SETPIPE_SZ, static_cast<int>(std::min<std::size_t>(capacity, 1 << 30))));
+}
+
 void advise_sequential(NativeHandle file)
 {
     static_cast<void>(::posix_fadvise(static_cast<int>(file), 0, 0, POSIX_FADV_SEQUENTIAL));
