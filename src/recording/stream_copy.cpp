@@ -70,12 +70,16 @@ std::size_t clamp_to_chunk(std::size_t wanted, const ChunkCounter& counter)
     return static_cast<std::size_t>(std::min<std::uint64_t>(wanted, counter.room_in_chunk()));
 }
 
-bool write_piece(NativeHandle output, const std::byte* data, std::size_t length, const StreamCopyCalls& calls, int& error_number)
+// Writes the bytes and counts them as copied, or records why the write failed.
+bool write_and_count(NativeHandle output, const std::byte* data, std::size_t length, const StreamCopyCalls& calls,
+    CopyPosition& position)
 {
-    if (write_all_with(calls.write, output, data, length))
-        return true;
-    error_number = errno;
-    return false;
+    if (!write_all_with(calls.write, output, data, length)) {
+        position.fail(CopyOutcome::write_failed, errno);
+        return false;
+    }
+    position.advance(length);
+    return true;
 }
 
 void copy_buffered(const CopySource& source, NativeHandle output, std::span<std::byte> buffer, std::size_t piece_size,
@@ -101,13 +105,8 @@ void copy_buffered(const CopySource& source, NativeHandle output, std::span<std:
             position.counter.finish();
             return;
         }
-        std::size_t length = static_cast<std::size_t>(delivered);
-        int error_number = 0;
-        if (!write_piece(output, buffer.data(), length, calls, error_number)) {
-            position.fail(CopyOutcome::write_failed, error_number);
+        if (!write_and_count(output, buffer.data(), static_cast<std::size_t>(delivered), calls, position))
             return;
-        }
-        position.advance(length);
     }
 }
 
@@ -217,12 +216,8 @@ CopyResult copy_stream(const CopySource& source, NativeHandle output, std::span<
 
     for (std::span<const std::byte> rest = source.already_read; !rest.empty();) {
         std::size_t piece = clamp_to_chunk(rest.size(), position.counter);
-        int error_number = 0;
-        if (!write_piece(output, rest.data(), piece, calls, error_number)) {
-            position.fail(CopyOutcome::write_failed, error_number);
+        if (!write_and_count(output, rest.data(), piece, calls, position))
             return position.result;
-        }
-        position.advance(piece);
         rest = rest.subspan(piece);
     }
 

@@ -40,8 +40,8 @@ std::optional<WrittenStream> extract_transport_stream(const OpenRecording& input
         return std::nullopt;
     }
     console.keep_away_from(written.output);
-    // Only a file with something in it is emptied: on some file systems (ext4) truncating even an empty
-    // file to nothing makes its close start writing the whole new stream out to the disk.
+    // Only a file with something in it is emptied: on some file systems truncating even an empty file
+    // makes its close start writing the whole new stream out to the disk, which doubles the run's time.
     if (written.output.regular_file && written.output.size > 0 && !truncate_file(output.native(), 0)) {
         print_failure(console, "cannot write ", output_path, errno);
         return std::nullopt;

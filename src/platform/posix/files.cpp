@@ -34,7 +34,7 @@ File open_with(const std::string& path, int flags)
     }
 }
 
-std::int64_t retried(ssize_t result)
+std::int64_t as_result(ssize_t result)
 {
     return static_cast<std::int64_t>(result);
 }
@@ -147,17 +147,17 @@ File open_for_appending(const std::string& path, bool& created)
 
 std::int64_t read_at(NativeHandle file, void* data, std::size_t length, std::uint64_t offset)
 {
-    return retried(::pread(descriptor_of(file), data, length, static_cast<off_t>(offset)));
+    return as_result(::pread(descriptor_of(file), data, length, static_cast<off_t>(offset)));
 }
 
 std::int64_t read_in_order(NativeHandle file, void* data, std::size_t length)
 {
-    return retried(::read(descriptor_of(file), data, length));
+    return as_result(::read(descriptor_of(file), data, length));
 }
 
 std::int64_t write_some(NativeHandle file, const void* data, std::size_t length)
 {
-    return retried(::write(descriptor_of(file), data, length));
+    return as_result(::write(descriptor_of(file), data, length));
 }
 
 bool truncate_file(NativeHandle file, std::uint64_t size)
