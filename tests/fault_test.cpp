@@ -311,7 +311,7 @@ struct SameFileCase {
     const char* name;
     void (*prepare)(const std::filesystem::path& folder);
     std::vector<std::string> arguments;
-    std::string message;
+    std::string message;  // what follows "error: "
 };
 
 void PrintTo(const SameFileCase& same_file, std::ostream* stream) { *stream << same_file.name; }
@@ -340,7 +340,7 @@ TEST_P(Refusal, IsMadeBeforeAnythingIsWritten)
         same_file.prepare(run.folder());
         std::map<std::string, FileState> before = snapshot(run.folder());
         ProcessResult result = run.run(same_file.arguments + extra);
-        EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nerror: cannot write " + same_file.message);
+        EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nerror: " + same_file.message);
         EXPECT_EQ(result.exit_status, failure_status);
         std::map<std::string, FileState> after = snapshot(run.folder());
         EXPECT_EQ(after.size(), before.size()) << "a file was created";
@@ -363,40 +363,46 @@ void notes(const std::filesystem::path& folder) { write_file(folder / "notes.txt
 INSTANTIATE_TEST_SUITE_P(Faults, Refusal,
     testing::Values(
         // Slips at the command line: a glob over recordings, a forgotten .ts, a catalogue mistyped.
-        SameFileCase { "GlobOfRecordings", other_recordings, { "a.rec", "b.rec", "c.rec" }, "b.rec: it is a recording" },
-        SameFileCase { "GlobOfRecordingsCatalogueOnly", other_recordings, { "-t", "a.rec", "b.rec", "c.rec" }, "c.rec: it is not a catalogue" },
-        SameFileCase { "ForgottenOutputNamesTheCatalogue", nothing, { "a.rec", "list.csv" }, "list.csv: it is a catalogue" },
-        SameFileCase { "CatalogueIsNotACatalogue", notes, { "a.rec", "a.ts", "notes.txt" }, "notes.txt: it is not a catalogue" },
-        SameFileCase { "StartingAfreshEmptiesOnlyACatalogue", notes, { "-a", "a.rec", "a.ts", "notes.txt" }, "notes.txt: it is not a catalogue" },
-        SameFileCase { "OutputIsInputSamePath", nothing, { "a.rec", "a.rec", "list.csv" }, "a.rec: it is the input file" },
-        SameFileCase { "OutputIsInputOtherSpelling", nothing, { "a.rec", "./a.rec", "list.csv" }, "./a.rec: it is the input file" },
+        SameFileCase { "GlobOfRecordings", other_recordings, { "a.rec", "b.rec", "c.rec" }, "cannot write b.rec: it is a recording" },
+        SameFileCase { "GlobOfRecordingsCatalogueOnly", other_recordings, { "-t", "a.rec", "b.rec", "c.rec" }, "cannot write c.rec: it is not a catalogue" },
+        SameFileCase { "ForgottenOutputNamesTheCatalogue", nothing, { "a.rec", "list.csv" }, "cannot write list.csv: it is a catalogue" },
+        SameFileCase { "CatalogueIsNotACatalogue", notes, { "a.rec", "a.ts", "notes.txt" }, "cannot write notes.txt: it is not a catalogue" },
+        SameFileCase { "StartingAfreshEmptiesOnlyACatalogue", notes, { "-a", "a.rec", "a.ts", "notes.txt" }, "cannot write notes.txt: it is not a catalogue" },
+        SameFileCase { "OnlyTheWholeHeaderLineMakesACatalogue",
+            [](const auto& folder) { write_file(folder / "photos.csv", std::string("Filename,Camera,Taken\nbeach.jpg,X100,2026-08-01\n")); },
+            { "-a", "a.rec", "a.ts", "photos.csv" }, "cannot write photos.csv: it is not a catalogue" },
+        SameFileCase { "CatalogueIsALinkToNothing", [](const auto& folder) { std::filesystem::create_symlink("unmounted/list.csv", folder / "gone.csv"); },
+            { "a.rec", "a.ts", "gone.csv" }, "cannot open gone.csv: No such file or directory" },
+        SameFileCase { "OutputIsInputSamePath", nothing, { "a.rec", "a.rec", "list.csv" }, "cannot write a.rec: it is the input file" },
+        SameFileCase { "OutputIsInputOtherSpelling", nothing, { "a.rec", "./a.rec", "list.csv" }, "cannot write ./a.rec: it is the input file" },
         SameFileCase { "OutputIsInputHardLink", [](const auto& folder) { std::filesystem::create_hard_link(folder / "a.rec", folder / "hard.ts"); },
-            { "a.rec", "hard.ts", "list.csv" }, "hard.ts: it is the input file" },
+            { "a.rec", "hard.ts", "list.csv" }, "cannot write hard.ts: it is the input file" },
         SameFileCase { "OutputIsInputSymlink", [](const auto& folder) { std::filesystem::create_symlink("a.rec", folder / "soft.ts"); },
-            { "a.rec", "soft.ts", "list.csv" }, "soft.ts: it is the input file" },
-        SameFileCase { "CatalogueIsInputSamePath", nothing, { "a.rec", "a.ts", "a.rec" }, "a.rec: it is the input file" },
-        SameFileCase { "CatalogueIsInputOtherSpelling", nothing, { "-t", "a.rec", "a.ts", "./a.rec" }, "./a.rec: it is the input file" },
+            { "a.rec", "soft.ts", "list.csv" }, "cannot write soft.ts: it is the input file" },
+        SameFileCase { "CatalogueIsInputSamePath", nothing, { "a.rec", "a.ts", "a.rec" }, "cannot write a.rec: it is the input file" },
+        SameFileCase { "CatalogueIsInputOtherSpelling", nothing, { "-t", "a.rec", "a.ts", "./a.rec" }, "cannot write ./a.rec: it is the input file" },
         SameFileCase { "CatalogueIsInputHardLink", [](const auto& folder) { std::filesystem::create_hard_link(folder / "a.rec", folder / "hard.csv"); },
-            { "a.rec", "a.ts", "hard.csv" }, "hard.csv: it is the input file" },
+            { "a.rec", "a.ts", "hard.csv" }, "cannot write hard.csv: it is the input file" },
         SameFileCase { "CatalogueIsInputSymlink", [](const auto& folder) { std::filesystem::create_symlink("a.rec", folder / "soft.csv"); },
-            { "-t", "a.rec", "a.ts", "soft.csv" }, "soft.csv: it is the input file" },
-        SameFileCase { "CatalogueIsOutputSamePath", nothing, { "a.rec", "new.ts", "new.ts" }, "new.ts: it is the output file" },
-        SameFileCase { "CatalogueIsOutputOtherSpelling", nothing, { "a.rec", "new.ts", "./new.ts" }, "./new.ts: it is the output file" },
+            { "-t", "a.rec", "a.ts", "soft.csv" }, "cannot write soft.csv: it is the input file" },
+        SameFileCase { "CatalogueIsOutputSamePath", nothing, { "a.rec", "new.ts", "new.ts" }, "cannot write new.ts: it is the output file" },
+        SameFileCase { "CatalogueIsOutputOtherSpelling", nothing, { "a.rec", "new.ts", "./new.ts" }, "cannot write ./new.ts: it is the output file" },
         SameFileCase { "CatalogueIsOutputHardLink",
             [](const auto& folder) {
                 write_file(folder / "old.ts", std::string("older stream"));
                 std::filesystem::create_hard_link(folder / "old.ts", folder / "hard.csv");
             },
-            { "a.rec", "old.ts", "hard.csv" }, "hard.csv: it is the output file" },
+            { "a.rec", "old.ts", "hard.csv" }, "cannot write hard.csv: it is the output file" },
         SameFileCase { "CatalogueIsOutputSymlinkNotYetCreated", [](const auto& folder) { std::filesystem::create_symlink("new.ts", folder / "soft.csv"); },
-            { "a.rec", "new.ts", "soft.csv" }, "soft.csv: it is the output file" }),
+            { "a.rec", "new.ts", "soft.csv" }, "cannot write soft.csv: it is the output file" }),
     [](const testing::TestParamInfo<SameFileCase>& info) { return std::string(info.param.name); });
 
 // Runs pelorus with one system call held back for 1.5 s while another program changes a file, half a
-// second in; the output ends with the exit status in brackets.
+// second in; the output ends with the exit status in brackets. A run that does not end in 30 s is
+// stopped, and shows as [124].
 ProcessResult run_while_changing(const FaultRun& run, const std::string& held_call, const std::string& change, const std::string& arguments)
 {
-    std::string script = "(sleep 0.5; " + change + ") & strace -qq -o /dev/null -E '" + sanitizer_options_under_trace() + "' " + held_call
+    std::string script = "(sleep 0.5; " + change + ") & timeout 30 strace -qq -o /dev/null -E '" + sanitizer_options_under_trace() + "' " + held_call
         + " \"" PELORUS_BINARY "\" " + arguments + "; echo \" [$?]\"; wait";
     return run_process({ "/bin/sh", "-c", script }, run.folder());
 }
@@ -404,22 +410,52 @@ ProcessResult run_while_changing(const FaultRun& run, const std::string& held_ca
 const std::string hold_output_open = "-P a.ts -e trace=openat -e inject=openat:delay_enter=1500000";
 const std::string hold_first_flush = "-e trace=fsync -e inject=fsync:delay_enter=1500000:when=1";
 
-TEST(Faults, FilesChangedBeforeTheOutputIsOpened)
+TEST(Faults, FilesChangedBeforeTheyAreOpened)
 {
     REQUIRE_STRACE();
-    // A link to the recording put where the .ts file goes, after the early checks found nothing
-    // there: the file is compared as opened. And a recording cut short: the copy ends early, which is
-    // not the end of the recording it was asked to copy.
-    FaultRun linked;
-    ProcessResult link = run_while_changing(linked, hold_output_open, "ln -s a.rec a.ts", "a.rec a.ts list.csv");
-    EXPECT_EQ(link.output, "\nReading a.rec\nreading header ...\nWriting a.ts\nerror: cannot write a.ts: it is the input file [255]\n");
-    linked.expect_recording_intact();
-    linked.expect_catalogue_unchanged();
-
-    FaultRun cut;
-    ProcessResult shrunk = run_while_changing(cut, hold_output_open, "truncate -s 100000 a.rec", "a.rec a.ts list.csv");
-    EXPECT_EQ(shrunk.output, messages_before_copy("a.rec", "a.ts") + "..\nerror: cannot read a.rec: the file shrank during the copy [255]\n");
-    cut.expect_catalogue_unchanged();
+    // While the .ts file's open is held back, after the early checks found nothing wrong, another
+    // program puts something else at the output or at the catalogue path: each file is judged again as
+    // it is opened. A recording cut short makes the copy end early, which is not the end of the
+    // recording it was asked to copy.
+    const std::string notes = "call the plumber\n";
+    struct Change {
+        const char* name;
+        std::string change;
+        std::string arguments;
+        std::string output_after_copy;  // empty for a run refused when the .ts file is opened
+        std::string last_line;
+        std::string catalogue_after;
+    };
+    for (const Change& change : {
+             Change { "link to the recording at the output", "ln -s a.rec a.ts", "-k a.rec a.ts list.csv", "",
+                 "\nerror: cannot write a.ts: it is the input file", older_catalogue },
+             Change { "link to another recording at the output", "ln -s b.rec a.ts", "-k a.rec a.ts list.csv", "",
+                 "\nerror: cannot write a.ts: it is a recording", older_catalogue },
+             Change { "link to the catalogue at the output", "ln -s list.csv a.ts", "-k a.rec a.ts other.csv", "",
+                 "\nerror: cannot write a.ts: it is a catalogue", older_catalogue },
+             Change { "recording cut short", "truncate -s 100000 a.rec", "a.rec a.ts list.csv", "..",
+                 "\nerror: cannot read a.rec: the file shrank during the copy", older_catalogue },
+             Change { "notes put at the catalogue", "mv notes.txt list.csv", "-a -k a.rec a.ts list.csv", ".. done\ncreating list.csv",
+                 "\nerror: cannot write list.csv: it is not a catalogue", notes },
+             Change { "link to a recording put at the catalogue", "ln -sf b.rec list.csv", "-k a.rec a.ts list.csv", ".. done\nappending list.csv",
+                 "\nerror: cannot write list.csv: it is not a catalogue", "" },
+             Change { "link to nothing put at the catalogue", "ln -sf missing/list.csv list.csv", "-k a.rec a.ts list.csv",
+                 ".. done\ncreating list.csv", "\nerror: cannot open list.csv: No such file or directory", "" } }) {
+        FaultRun run;
+        write_file(run.folder() / "b.rec", build_recording({}, 1000));
+        write_file(run.folder() / "notes.txt", notes);
+        ProcessResult result = run_while_changing(run, hold_output_open, change.change, change.arguments);
+        std::string before = change.output_after_copy.empty() ? "\nReading a.rec\nreading header ...\nWriting a.ts"
+                                                              : messages_before_copy("a.rec", "a.ts") + change.output_after_copy;
+        EXPECT_EQ(result.output, before + change.last_line + " [255]\n") << change.name;
+        if (change.change.starts_with("truncate"))
+            continue;
+        run.expect_recording_intact();
+        EXPECT_TRUE(read_file_bytes(run.folder() / "b.rec") == build_recording({}, 1000)) << change.name;
+        if (!change.catalogue_after.empty()) {
+            EXPECT_EQ(read_file_text(run.folder() / "list.csv"), change.catalogue_after) << change.name;
+        }
+    }
 }
 
 TEST(SafeRemoval, RecordingChangedDuringTheRunIsKept)
@@ -537,19 +573,38 @@ TEST(SafeRemoval, FailedRemovalIsAnError)
 
 TEST(SafeRemoval, EarlierFailuresKeepTheRecording)
 {
+    // Each script runs pelorus as $P with -k; $T runs what follows under strace. Another run's .ts is
+    // held by flock(1), which locks the file and then starts pelorus.
     struct Failure {
         const char* name;
-        std::vector<std::string> arguments;
-        void (*prepare)(const std::filesystem::path& folder);
+        std::string script;
+        std::string last_line;
+        bool needs_strace = false;
     };
-    for (const Failure& failure : { Failure { "output cannot be opened", { "a.rec", "dir", "list.csv" }, [](const auto& folder) { std::filesystem::create_directory(folder / "dir"); } },
-             Failure { "catalogue cannot be opened", { "a.rec", "a.ts", "dir" }, [](const auto& folder) { std::filesystem::create_directory(folder / "dir"); } } }) {
+    for (const Failure& failure : {
+             Failure { "output cannot be opened", "mkdir dir && $P -k a.rec dir list.csv", "\nerror: cannot open dir: Is a directory" },
+             Failure { "catalogue cannot be opened", "mkdir dir && $P -k a.rec a.ts dir", "\nerror: cannot open dir: Is a directory" },
+             Failure { "another run writes the .ts", "printf 'the other stream' > a.ts && flock a.ts $P -k a.rec a.ts list.csv",
+                 "\nerror: cannot write a.ts: another run is writing it" },
+             Failure { "the .ts cannot be locked", ": > a.ts && $T -P a.ts -e trace=flock -e inject=flock:error=ENOLCK $P -k a.rec a.ts list.csv",
+                 "\nerror: cannot lock a.ts: No locks available", true },
+             Failure { "the catalogue cannot be locked", "$T -P list.csv -e trace=flock -e inject=flock:error=ENOLCK $P -k a.rec a.ts list.csv",
+                 "\nerror: cannot lock list.csv: No locks available", true },
+             Failure { "a torn line cannot be cut back",
+                 "$T -P list.csv -e trace=write,ftruncate -e inject=write:error=ENOSPC -e inject=ftruncate:error=EIO $P -k a.rec a.ts list.csv",
+                 "\nerror: cannot write list.csv: No space left on device; its last line may be incomplete", true } }) {
+        if (failure.needs_strace && !strace_works())
+            continue;
         FaultRun run;
-        failure.prepare(run.folder());
-        ProcessResult result = run.run(failure.arguments + std::vector<std::string> { "-k" });
-        EXPECT_EQ(result.exit_status, failure_status) << failure.name;
-        EXPECT_NE(result.output.find("\nerror: cannot open dir"), std::string::npos) << failure.name;
+        std::string script = "P=\"" PELORUS_BINARY "\"; T=\"strace -f -qq -o /dev/null -E " + sanitizer_options_under_trace() + "\"; "
+            + failure.script + "; echo \" [$?]\"";
+        ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
+        EXPECT_TRUE(result.output.ends_with(failure.last_line + " [255]\n")) << failure.name << ": " << result.output;
         run.expect_recording_intact();
+        run.expect_catalogue_unchanged();
+        if (std::string(failure.name) == "another run writes the .ts") {
+            EXPECT_EQ(read_file_text(run.folder() / "a.ts"), "the other stream");
+        }
     }
 }
 

@@ -87,6 +87,12 @@ bool fail_to_write(const std::string& path, Console& console, int error_number)
     return false;
 }
 
+bool refuse(const std::string& path, std::string_view reason, Console& console)
+{
+    console.print("\nerror: cannot write ", path + ": " + std::string(reason));
+    return false;
+}
+
 }
 
 std::string_view catalogue_header_line()
@@ -94,6 +100,27 @@ std::string_view catalogue_header_line()
     return "Filename,Service No.,Channel,Type,Start Time,Start Day,End Time,End Day,Duration,Program,"
            "Original Network Id,Transport Stream Id,Service Id,Event Id,Video pid,Audio pid,PCR pid,PMT pid,"
            "Description,\n";
+}
+
+bool holds_a_catalogue(std::string_view start)
+{
+    return start.empty() || begins_like_a_catalogue(start);
+}
+
+bool begins_like_a_catalogue(std::string_view start)
+{
+    return start.starts_with(catalogue_header_line());
+}
+
+std::string_view reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start, const FilesOfTheRun& files)
+{
+    if (is_same_file(catalogue, files.input))
+        return "it is the input file";
+    if (is_same_file(catalogue, files.output))
+        return "it is the output file";
+    if (!holds_a_catalogue(start))
+        return "it is not a catalogue";
+    return {};
 }
 
 std::string catalogue_row(std::string_view input_path, const RecordingHeader& header, TextEncoding encoding)
@@ -146,18 +173,20 @@ bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& fil
         return false;
     }
     catalogue.identity = identify(catalogue.file.native());
-    if (is_same_file(catalogue.identity, files.input)) {
-        console.print("\nerror: cannot write ", path + ": it is the input file");
-        return false;
-    }
-    if (is_same_file(catalogue.identity, files.output)) {
-        console.print("\nerror: cannot write ", path + ": it is the output file");
-        return false;
-    }
+    bool regular = catalogue.identity.regular_file;
+    if (std::string_view reason = reason_not_to_catalogue_into(catalogue.identity, {}, files); !reason.empty())
+        return refuse(path, reason, console);
     console.keep_away_from(catalogue.identity);
 
-    lock_exclusively(catalogue.file.native());
-    bool regular = catalogue.identity.regular_file;
+    // A lock that fails on a device or a pipe costs nothing: no line there can be spoilt by another run.
+    if (lock_exclusively(catalogue.file.native(), true) == LockOutcome::failed && regular) {
+        print_failure(console, "cannot lock ", path, errno);
+        return false;
+    }
+    // Judged again under the lock, as opened: what another program put at the path since the run's
+    // first look, or during the copy, is never appended to or emptied.
+    if (regular && !holds_a_catalogue(read_start(catalogue.file.native(), catalogue_header_line().size())))
+        return refuse(path, "it is not a catalogue", console);
     if (!options.append && regular && !truncate_file(catalogue.file.native(), 0))
         return fail_to_write(path, console, errno);
     // Another run may have created the file and not yet written its header; whoever writes first does.
@@ -190,8 +219,10 @@ bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, c
     if (!write_all(catalogue.file.native(), text)) {
         int error_number = errno;
         // Still under the lock, so nobody has written after the part that went in.
-        if (regular)
-            static_cast<void>(truncate_file(catalogue.file.native(), catalogue.size_before));
+        if (regular && !truncate_file(catalogue.file.native(), catalogue.size_before)) {
+            console.print("\nerror: cannot write ", path + ": " + system_error_text(error_number) + "; its last line may be incomplete");
+            return false;
+        }
         return fail_to_write(path, console, error_number);
     }
     // The line is the archive's only record of a recording that is about to be deleted.

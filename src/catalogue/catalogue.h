@@ -14,6 +14,13 @@ struct RunOptions;
 // The 19 column labels, each followed by a comma, then a line feed.
 std::string_view catalogue_header_line();
 
+// Whether a file whose first bytes are `start` (as many as the header line has, or the whole file when
+// it is shorter) is a catalogue: empty, or beginning with the whole header line.
+bool holds_a_catalogue(std::string_view start);
+
+// Whether those first bytes are a catalogue's, header line and all: a file that is not empty.
+bool begins_like_a_catalogue(std::string_view start);
+
 // How the recording's texts are written into its line.
 enum class TextEncoding {
     as_stored,  // the bytes as the recorder stored them, which existing catalogues hold
@@ -43,10 +50,14 @@ struct FilesOfTheRun {
     FileIdentity output;
 };
 
-// Opens the catalogue, creating it if needed, compares what was opened with the run's other files and
-// takes an exclusive lock that is held until the line is written. A new or empty catalogue is due a
-// header line, and with `append` clear the catalogue is emptied under the lock first; either way
-// "creating" is printed. Nothing is written yet.
+// Why the run must not append to this file, or empty when it may: it is one of the run's other files,
+// or a file with something in it that is not a catalogue. `start` is as for holds_a_catalogue.
+std::string_view reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start, const FilesOfTheRun& files);
+
+// Opens the catalogue, creating it if needed, compares what was opened with the run's other files,
+// takes an exclusive lock that is held until the line is written, and under the lock checks that it
+// holds a catalogue. A new or empty catalogue is due a header line, and with `append` clear the
+// catalogue is emptied under the lock first; either way "creating" is printed. Nothing is written yet.
 [[nodiscard]] bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& files, CatalogueFile& catalogue,
     Console& console);
 

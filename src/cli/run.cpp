@@ -13,43 +13,51 @@
 
 namespace {
 
-constexpr std::string_view recording_magic = "TFrc";
-
 bool refuse_to_write(const std::string& path, std::string_view reason, Console& console)
 {
     console.print("\nerror: cannot write ", path + ": " + std::string(reason));
     return false;
 }
 
+// A file's first bytes, enough to tell a recording or a catalogue by.
+std::string start_of(NativeHandle file)
+{
+    return read_start(file, catalogue_header_line().size());
+}
+
+// Why a stream must not be written over a file that begins with `start`, or empty: it would destroy
+// another recording or a catalogue, as a forgotten argument or a glob that expanded to several
+// recordings would make it.
+std::string_view reason_not_to_write_stream_over(std::string_view start)
+{
+    if (begins_like_a_recording(start))
+        return "it is a recording";
+    if (begins_like_a_catalogue(start))
+        return "it is a catalogue";
+    return {};
+}
+
 // Refuses, before anything is opened for writing, a run that would write into the recording it reads,
-// put the catalogue into the .ts file, overwrite another recording or catalogue with a stream (a
-// forgotten argument, a glob that expanded to several recordings), or append to a file that is not a
-// catalogue; and a run whose catalogue cannot be written at all, before a long copy is wasted on it.
-// The files are compared again as they are opened; these checks only catch the slips early.
+// put the catalogue into the .ts file, overwrite another recording or catalogue with a stream, or
+// append to a file that is not a catalogue; and a run whose catalogue cannot be written at all, before
+// a long copy is wasted on it. The same checks are made again on each file as it is opened; these
+// only catch the slips early.
 bool writes_only_other_files(const RunOptions& options, const FileIdentity& input, Console& console)
 {
     const std::string& output_path = options.output_path;
     const std::string& catalogue_path = options.catalogue_path;
     FileIdentity output = options.skip_extraction ? FileIdentity {} : identify_path(output_path);
-    FileIdentity catalogue = identify_path(catalogue_path);
-    if (!options.skip_extraction && is_same_file(output, input))
-        return refuse_to_write(output_path, "it is the input file", console);
-    if (is_same_file(catalogue, input))
-        return refuse_to_write(catalogue_path, "it is the input file", console);
-    if (!options.skip_extraction && is_same_file(catalogue, output))
-        return refuse_to_write(catalogue_path, "it is the output file", console);
-
-    std::string_view header_start = catalogue_header_line().substr(0, catalogue_header_line().find(',') + 1);
     if (!options.skip_extraction) {
-        std::string start = read_file_start(output_path, header_start.size());
-        if (start.starts_with(recording_magic))
-            return refuse_to_write(output_path, "it is a recording", console);
-        if (start == header_start)
-            return refuse_to_write(output_path, "it is a catalogue", console);
+        if (is_same_file(output, input))
+            return refuse_to_write(output_path, "it is the input file", console);
+        std::string_view reason = reason_not_to_write_stream_over(read_file_start(output_path, catalogue_header_line().size()));
+        if (!reason.empty())
+            return refuse_to_write(output_path, reason, console);
     }
-    std::string start = read_file_start(catalogue_path, header_start.size());
-    if (!start.empty() && start != header_start)
-        return refuse_to_write(catalogue_path, "it is not a catalogue", console);
+    std::string_view reason = reason_not_to_catalogue_into(identify_path(catalogue_path),
+        read_file_start(catalogue_path, catalogue_header_line().size()), { input, output });
+    if (!reason.empty())
+        return refuse_to_write(catalogue_path, reason, console);
     if (int error_number = appending_error(catalogue_path); error_number != 0) {
         print_failure(console, "cannot open ", catalogue_path, error_number);
         return false;
@@ -144,6 +152,9 @@ int convert_recording(const RunOptions& options, Console& console)
     if (!options.skip_extraction) {
         ExtractionSettings settings;
         settings.sync_to_disk = removes_input(options);
+        settings.refuse_output = [](NativeHandle opened, const FileIdentity& identity) {
+            return std::string(identity.regular_file ? reason_not_to_write_stream_over(start_of(opened)) : std::string_view());
+        };
         stream = extract_transport_stream(input, options.output_path, console, settings);
         if (!stream)
             return exit_status_failure;

@@ -42,12 +42,20 @@ bool close_handle(NativeHandle file);
 File open_for_reading(const std::string& path);
 
 // Opens for writing, creating the file if it is missing but never emptying it: the caller first
-// looks at what it opened.
+// looks at what it opened. A regular file can be read through the handle too, where the system allows
+// it, so that its first bytes can be judged; a FIFO or a device is opened for writing alone, so that
+// the going of its reader is still seen.
 File open_for_writing(const std::string& path);
 
 // Opens for appending, every write going to the end, creating the file if it is missing; says whether
-// this open created it. Where the system allows it the file can be read through the handle too.
+// this open created it. Where the system allows it the file can be read through the handle too. A file
+// that keeps disappearing between the creating open and the plain one (a symbolic link to nothing)
+// is not tried for ever: the open fails with the last reason.
 File open_for_appending(const std::string& path, bool& created);
+
+// A second handle on the same open file. A lock taken through either stays until both are closed,
+// so the first can be closed, and its result checked, while the lock is still held.
+File duplicate(NativeHandle file);
 
 // Bytes moved, 0 at the end, -1 on an error.
 std::int64_t read_at(NativeHandle file, void* data, std::size_t length, std::uint64_t offset);
@@ -70,9 +78,16 @@ using WriteCall = std::function<std::int64_t(NativeHandle, const void*, std::siz
 // systems that cannot sync a folder are not counted as failing.
 [[nodiscard]] bool flush_folder_of(const std::string& path);
 
-// Waits for an exclusive lock on the whole file; runs side by side on one catalogue take turns here.
-// A file system without locks is not waited on.
-void lock_exclusively(NativeHandle file);
+enum class LockOutcome {
+    locked,
+    held_elsewhere,  // another open of the file holds it, and the caller did not want to wait
+    failed,          // errno says why
+};
+
+// Takes an exclusive lock on the whole file, until the handle and its duplicates are closed. With
+// `wait`, runs side by side on one catalogue take turns here; without it, a lock another run holds is
+// reported at once.
+[[nodiscard]] LockOutcome lock_exclusively(NativeHandle file, bool wait);
 
 [[nodiscard]] bool remove_file(const std::string& path);
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -24,7 +23,7 @@ std::optional<RecordingHeader> RecordingHeader::parse(std::span<const std::uint8
     header.delivered_ = std::min(delivered.size(), header_block_size);
     std::copy_n(delivered.begin(), header.delivered_, header.block_.begin());
 
-    if (std::memcmp(header.block_.data(), "TFrc", 4) != 0)
+    if (!begins_like_a_recording({ reinterpret_cast<const char*>(header.block_.data()), recording_magic.size() }))
         return std::nullopt;
     if (!is_known_version(header.read_u16(4)))
         return std::nullopt;

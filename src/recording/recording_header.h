@@ -17,6 +17,15 @@ inline constexpr std::uint64_t transport_stream_offset = 3760;
 // The header area plus the start of the stream, enough to hold the first packet's sync byte.
 inline constexpr std::size_t header_block_size = 4188;
 
+// Every recording begins with these four bytes.
+inline constexpr std::string_view recording_magic = "TFrc";
+
+// Whether a file's first bytes are those of a recording.
+constexpr bool begins_like_a_recording(std::string_view start)
+{
+    return start.starts_with(recording_magic);
+}
+
 class RecordingHeader {
 public:
     // Accepts the block when it carries the magic, a known format version and the first sync byte.

@@ -34,12 +34,36 @@ std::optional<WrittenStream> extract_transport_stream(const OpenRecording& input
         print_failure(console, "cannot open ", output_path, errno);
         return std::nullopt;
     }
-    WrittenStream written { identify(output.native()), 0 };
+    WrittenStream written { identify(output.native()), 0, {} };
     if (is_same_file(written.output, input.identity)) {
         console.print("\nerror: cannot write ", output_path + ": it is the input file");
         return std::nullopt;
     }
     console.keep_away_from(written.output);
+    // A device or a pipe keeps nothing another run could spoil; locking /dev/null would only make runs
+    // that write there wait for each other.
+    if (written.output.regular_file) {
+        LockOutcome lock = lock_exclusively(output.native(), false);
+        if (lock == LockOutcome::held_elsewhere) {
+            console.print("\nerror: cannot write ", output_path + ": another run is writing it");
+            return std::nullopt;
+        }
+        if (lock == LockOutcome::failed) {
+            print_failure(console, "cannot lock ", output_path, errno);
+            return std::nullopt;
+        }
+        written.lock = duplicate(output.native());
+        if (!written.lock.is_open()) {
+            print_failure(console, "cannot lock ", output_path, errno);
+            return std::nullopt;
+        }
+    }
+    if (settings.refuse_output) {
+        if (std::string reason = settings.refuse_output(output.native(), written.output); !reason.empty()) {
+            console.print("\nerror: cannot write ", output_path + ": " + reason);
+            return std::nullopt;
+        }
+    }
     // Only a file with something in it is emptied: on some file systems truncating even an empty file
     // makes its close start writing the whole new stream out to the disk, which doubles the run's time.
     if (written.output.regular_file && written.output.size > 0 && !truncate_file(output.native(), 0)) {
@@ -83,5 +107,5 @@ std::optional<WrittenStream> extract_transport_stream(const OpenRecording& input
     }
     console.print(" done");
     written.bytes_copied = result.bytes_copied;
-    return written;
+    return std::optional<WrittenStream>(std::move(written));
 }

@@ -27,6 +27,9 @@ struct ExtractionSettings {
     // Flushes a .ts file and its folder entry to the disk before reporting success, for runs that then
     // delete the recording. Anything but a regular file has nothing to flush.
     bool sync_to_disk = false;
+    // Why the file just opened at the output path must not be written over (it holds a recording or a
+    // catalogue, say), judged through its handle before anything is emptied; empty when it may be.
+    std::function<std::string(NativeHandle opened, const FileIdentity& identity)> refuse_output;
 };
 
 // The recording as the run opened it.
@@ -42,12 +45,17 @@ struct OpenRecording {
 struct WrittenStream {
     FileIdentity output;
     std::uint64_t bytes_copied = 0;
+    // Holds the .ts file's lock after the file itself is closed, until the run lets it go: no other
+    // run writes into it while this one still relies on what it holds.
+    File lock;
 };
 
-// Opens `output_path` and checks that it is not the recording itself (compared as opened, so a link
-// put in place meanwhile cannot redirect the write), then truncates it and copies the stream into it,
-// printing the stage's messages and a dot per 16 MiB chunk. Fails, after printing why, when the output
-// cannot be opened, written or closed, when the copy buffer cannot be had, or when the recording
-// cannot be read to its end, which for a regular file is the size it had when it was opened.
+// Opens `output_path`, takes an exclusive lock on a regular file without waiting for it, and checks
+// that what was opened is not the recording itself and is not refused by `refuse_output` (judged as
+// opened, so a link put in place meanwhile cannot redirect the write); then truncates it and copies the
+// stream into it, printing the stage's messages and a dot per 16 MiB chunk. Fails, after printing why,
+// when the output cannot be opened, locked, written or closed, when another run is writing it, when the
+// copy buffer cannot be had, or when the recording cannot be read to its end, which for a regular file
+// is the size it had when it was opened.
 [[nodiscard]] std::optional<WrittenStream> extract_transport_stream(const OpenRecording& input,
     const std::string& output_path, Console& console, const ExtractionSettings& settings = {});

@@ -20,6 +20,9 @@ namespace {
 
 constexpr int max_link_depth = 40;  // as the kernel allows
 
+// How often an open is tried again when the file changes under it between two steps.
+constexpr int open_attempts = 3;
+
 int descriptor_of(NativeHandle file)
 {
     return static_cast<int>(file);
@@ -63,6 +66,13 @@ FileIdentity from_failure()
     FileIdentity identity;
     identity.missing = errno == ENOENT || errno == ENOTDIR;
     return identity;
+}
+
+// A file about to be opened that is regular, or that the open will create as one.
+bool is_regular_or_missing(const std::string& path)
+{
+    struct stat status { };
+    return ::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);
 }
 
 std::string real_directory(const std::string& path)
@@ -109,16 +119,29 @@ File open_for_reading(const std::string& path)
 
 File open_for_writing(const std::string& path)
 {
-    return open_with(path, O_WRONLY | O_CREAT);
+    // Whether to ask for read access is judged by a look at the path, which another program may change
+    // before the open; what was opened is looked at again, and opened anew if it is not what was judged.
+    for (int attempt = 0; attempt < open_attempts; ++attempt) {
+        if (!is_regular_or_missing(path))
+            return open_with(path, O_WRONLY | O_CREAT);
+        File file = open_with(path, O_RDWR | O_CREAT);
+        // A file may be writable and not readable; it is then written without being judged.
+        if (!file.is_open() && errno == EACCES)
+            return open_with(path, O_WRONLY | O_CREAT);
+        if (!file.is_open() || identify(file.native()).regular_file)
+            return file;
+    }
+    errno = EAGAIN;
+    return File {};
 }
 
 File open_for_appending(const std::string& path, bool& created)
 {
     // Read access is asked for only on a regular file: a FIFO opened for reading too would never see
     // its reader go.
-    struct stat status { };
-    bool readable = ::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);
-    for (;;) {
+    bool readable = is_regular_or_missing(path);
+    created = false;
+    for (int attempt = 0; attempt < open_attempts;) {
         int access = readable ? O_RDWR : O_WRONLY;
         File file = open_with(path, access | O_APPEND | O_CREAT | O_EXCL);
         if (file.is_open()) {
@@ -127,22 +150,29 @@ File open_for_appending(const std::string& path, bool& created)
         }
         if (errno == EEXIST) {
             file = open_with(path, access | O_APPEND);
-            if (file.is_open()) {
-                created = false;
+            if (file.is_open())
                 return file;
-            }
-            // Removed between the two opens: try again to create it.
-            if (errno == ENOENT)
+            // Removed between the two opens, or a symbolic link to nothing: try again to create it,
+            // a few times only.
+            if (errno == ENOENT) {
+                ++attempt;
                 continue;
+            }
         }
         // A catalogue may be writable and not readable.
         if (errno == EACCES && readable) {
             readable = false;
             continue;
         }
-        created = false;
         return file;
     }
+    return File {};
+}
+
+File duplicate(NativeHandle file)
+{
+    int copy = ::fcntl(descriptor_of(file), F_DUPFD_CLOEXEC, 0);
+    return File { copy >= 0 ? NativeHandle { copy } : no_handle };
 }
 
 std::int64_t read_at(NativeHandle file, void* data, std::size_t length, std::uint64_t offset)
@@ -180,9 +210,16 @@ bool flush_folder_of(const std::string& path)
     return folder.close();
 }
 
-void lock_exclusively(NativeHandle file)
+LockOutcome lock_exclusively(NativeHandle file, bool wait)
 {
-    while (::flock(descriptor_of(file), LOCK_EX) != 0 && errno == EINTR) { }
+    int operation = wait ? LOCK_EX : LOCK_EX | LOCK_NB;
+    for (;;) {
+        if (::flock(descriptor_of(file), operation) == 0)
+            return LockOutcome::locked;
+        if (errno == EINTR)
+            continue;
+        return errno == EWOULDBLOCK ? LockOutcome::held_elsewhere : LockOutcome::failed;
+    }
 }
 
 bool remove_file(const std::string& path)
@@ -234,6 +271,10 @@ int appending_error(const std::string& path)
     }
     if (errno != ENOENT)
         return errno;
+    // A symbolic link to nothing, to a disk that is not mounted say, is not a place to create the
+    // catalogue in.
+    if (::lstat(path.c_str(), &status) == 0)
+        return ENOENT;
     // A new file: its folder must exist and let this process add an entry. That also reports a
     // read-only file system, which refuses the access check with EROFS.
     std::string folder = split_path(path).folder;

@@ -224,12 +224,19 @@ File open_for_reading(const std::string& path)
 
 File open_for_writing(const std::string& path)
 {
-    return create(path, GENERIC_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    // Read access as well, so that what was opened can be judged before it is emptied; a file that
+    // may be written and not read is opened for writing alone.
+    File file = create(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    if (!file.is_open() && errno == EACCES && !is_folder(path))
+        file = create(path, GENERIC_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    return file;
 }
 
 File open_for_appending(const std::string& path, bool& created)
 {
-    for (;;) {
+    created = false;
+    // A file removed between the creating open and the plain one is tried again a few times only.
+    for (int attempt = 0; attempt < 3; ++attempt) {
         File file = create(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
         created = file.is_open();
         if (!created && errno == EEXIST) {
@@ -246,17 +253,36 @@ File open_for_appending(const std::string& path, bool& created)
         }
         return file;
     }
+    return File {};
+}
+
+File duplicate(NativeHandle file)
+{
+    HANDLE copy = nullptr;
+    HANDLE process = ::GetCurrentProcess();
+    if (!::DuplicateHandle(process, handle_of(file), process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        set_errno_from_system();
+        return File {};
+    }
+    return File { native_of(copy) };
 }
 
 std::int64_t read_at(NativeHandle file, void* data, std::size_t length, std::uint64_t offset)
 {
+    // A read at an offset moves the handle's own position on Windows, which pread never does; the
+    // position is put back, so that looking at a file's start does not move where it is written next.
+    LARGE_INTEGER zero {};
+    LARGE_INTEGER current {};
+    bool positioned = ::SetFilePointerEx(handle_of(file), zero, &current, FILE_CURRENT) != 0;
     OVERLAPPED position {};
     position.Offset = static_cast<DWORD>(offset);
     position.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD got = 0;
-    if (!::ReadFile(handle_of(file), data, clamp(length), &got, &position))
-        return read_failure(file);
-    return got;
+    BOOL done = ::ReadFile(handle_of(file), data, clamp(length), &got, &position);
+    std::int64_t result = done ? static_cast<std::int64_t>(got) : read_failure(file);
+    if (positioned)
+        ::SetFilePointerEx(handle_of(file), current, nullptr, FILE_BEGIN);
+    return result;
 }
 
 std::int64_t read_in_order(NativeHandle file, void* data, std::size_t length)
@@ -314,10 +340,17 @@ bool flush_folder_of(const std::string&)
     return true;
 }
 
-void lock_exclusively(NativeHandle file)
+LockOutcome lock_exclusively(NativeHandle file, bool wait)
 {
     OVERLAPPED whole_file {};
-    static_cast<void>(::LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole_file));
+    DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+    if (::LockFileEx(handle_of(file), flags, 0, MAXDWORD, MAXDWORD, &whole_file))
+        return LockOutcome::locked;
+    DWORD error = ::GetLastError();
+    if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING)
+        return LockOutcome::held_elsewhere;
+    errno = errno_of(error);
+    return LockOutcome::failed;
 }
 
 bool remove_file(const std::string& path)
