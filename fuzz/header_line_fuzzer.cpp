@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -22,6 +23,32 @@ void require(bool condition, const char* what)
         std::fprintf(stderr, "broken: %s\n", what);
         std::abort();
     }
+}
+
+// Valid UTF-8, checked here on its own terms rather than by the program's code: each code point in
+// its shortest form, no surrogate, none past U+10FFFF, and no control character but the line feed.
+bool is_clean_utf8(std::string_view text)
+{
+    for (std::size_t index = 0; index < text.size();) {
+        unsigned lead = static_cast<unsigned char>(text[index]);
+        std::size_t length = lead < 0x80 ? 1 : lead >> 5 == 0x6 ? 2 : lead >> 4 == 0xE ? 3 : lead >> 3 == 0x1E ? 4 : 0;
+        if (length == 0 || index + length > text.size())
+            return false;
+        std::uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t next = 1; next < length; ++next) {
+            unsigned byte = static_cast<unsigned char>(text[index + next]);
+            if (byte >> 6 != 0x2)
+                return false;
+            code = code << 6 | (byte & 0x3F);
+        }
+        const std::uint32_t shortest[] = { 0, 0, 0x80, 0x800, 0x10000 };
+        if (code < shortest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        if ((code < 0x20 && code != '\n') || (code >= 0x7F && code <= 0x9F))
+            return false;
+        index += length;
+    }
+    return true;
 }
 
 std::optional<RecordingHeader> read_through_file(const std::uint8_t* data, std::size_t size)
@@ -87,5 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(fields.size() == 20, "decoded line not 19 fields and the empty one");
     require(fields[2] == decode_broadcast_text(header.channel_name_to_decode()), "decoded channel changed");
     require(fields[18] == decode_broadcast_text(header.event_description_to_decode()), "decoded description changed");
+    for (std::size_t field : { 2, 9, 18 })
+        require(is_clean_utf8(fields[field]), "a decoded text is not clean UTF-8");
     return 0;
 }

@@ -167,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(CatalogueLine, BroadcastText,
         DecodingCase { "Iso8859Part9", "\x05\xFD\xF0", "\u0131\u011F" },
         DecodingCase { "Iso8859Part15", "\x0B\xA4", "\u20AC" },
         DecodingCase { "Iso8859ByNumberPart2", std::string("\x10\x00\x02\xB1", 4), "\u0105" },
-        DecodingCase { "Iso8859ByNumberPart12IsReserved", std::string("\x10\x00\x0Cx", 4), std::string("\x10\x00\x0Cx", 4) },
+        DecodingCase { "Iso8859ByNumberPart12IsReservedAndDropped", std::string("\x10\x00\x0C" "caf\xC2" "e", 8), "caf\u00E9", CharacterSet::iso_6937 },
         DecodingCase { "TwoByteTable", std::string("\x11\x00\x41\x04\x10", 5), "A\u0410" },
         DecodingCase { "TwoByteControls", std::string("\x11\x00" "a\xE0\x8A\x00" "b\xE0\x86\x00" "c\xE0\x87", 13), "a\nbc" },
         DecodingCase { "TwoByteCutShort", std::string("\x11\x00\x41\x00", 4), "A\uFFFD" },
@@ -176,10 +176,13 @@ INSTANTIATE_TEST_SUITE_P(CatalogueLine, BroadcastText,
         DecodingCase { "Big5", "\x14\xA4\xA4", "\u4E2D" },
         DecodingCase { "Utf8", "\x15" "Ca\xC3\xB1", "Ca\u00F1" },
         DecodingCase { "Utf8Undecodable", "\x15" "a\xFF", "a\uFFFD" },
+        DecodingCase { "Utf8PastTheLastCodePoint", "\x15" "a\xF4\x90\x80\x80" "b", "a\uFFFD\uFFFD\uFFFD\uFFFD" "b" },
+        DecodingCase { "ControlsDroppedButTheLineFeed", "a\x01\x09" "b\x0D\x0A" "c\x7F", "ab\nc" },
         DecodingCase { "EmphasisDropped", "\x86News\x87 at six", "News at six" },
         DecodingCase { "LineBreakCode", "Line\x8Atwo", "Line\ntwo" },
         DecodingCase { "OtherControlsDropped", "a\x80\x9F" "b", "ab" },
-        DecodingCase { "ReservedSelectorAsStored", "\x1F\x01x", "\x1F\x01x" }),
+        DecodingCase { "ReservedSelectorDropped", "\x1F\x01x", "x" },
+        DecodingCase { "ReservedOneByteSelectorDropped", "\x0C" "x", "x" }),
     [](const testing::TestParamInfo<DecodingCase>& info) { return std::string(info.param.name); });
 
 TEST(CatalogueLine, PlainTextsAreNotQuoted)
@@ -229,12 +232,18 @@ TEST(CatalogueFile, ExistingCatalogueGainsOneLineAtTheEnd)
 
 TEST(CatalogueFile, LineCutShortEarlierIsEndedFirst)
 {
-    // A crash or another program left the last line without its line feed.
-    CatalogueRun run;
-    std::string existing = std::string(catalogue_header_line()) + "older li";
-    write_file(run.options.catalogue_path, existing);
-    ASSERT_TRUE(run.write_row());
-    EXPECT_EQ(run.contents(), existing + "\n" + example_line);
+    // A crash or another program left the last line without its line feed, perhaps inside a quoted
+    // field that may itself hold line breaks and doubled quotes.
+    for (auto [torn, ending] : { std::pair<std::string, std::string> { "older li", "\n" },
+             { "older.rec,1,ABC,TV,\"Line one\nLine tw", "\"\n" },
+             { "older.rec,1,ABC,TV,\"The \"\"Big\"\" Ma", "\"\n" },
+             { "older.rec,1,ABC,TV,\"Title\",0001", "\n" } }) {
+        CatalogueRun run;
+        std::string existing = std::string(catalogue_header_line()) + torn;
+        write_file(run.options.catalogue_path, existing);
+        ASSERT_TRUE(run.write_row());
+        EXPECT_EQ(run.contents(), existing + ending + example_line) << torn;
+    }
 }
 
 TEST(CatalogueFile, AppendFlagClearedStartsAfresh)

@@ -10,7 +10,7 @@
 
 namespace {
 
-std::optional<RunOptions> scan(std::vector<std::string> arguments)
+CommandLine scan(std::vector<std::string> arguments)
 {
     arguments.insert(arguments.begin(), "pelorus");
     std::vector<const char*> pointers;
@@ -87,8 +87,9 @@ class AcceptedCommandLine : public testing::TestWithParam<ScanCase> { };
 TEST_P(AcceptedCommandLine, FillsRunOptions)
 {
     const ScanCase& scan_case = GetParam();
-    std::optional<RunOptions> options = scan(scan_case.arguments);
-    ASSERT_TRUE(options.has_value());
+    CommandLine command_line = scan(scan_case.arguments);
+    ASSERT_EQ(command_line.request, CommandLineRequest::run);
+    const RunOptions* options = &command_line.options;
     EXPECT_EQ(options->input_path, scan_case.expected.input_path);
     EXPECT_EQ(options->output_path, scan_case.expected.output_path);
     EXPECT_EQ(options->catalogue_path, scan_case.expected.catalogue_path);
@@ -104,6 +105,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLine, AcceptedCommandLine, testing::ValuesIn(acc
 struct UsageCase {
     const char* name;
     std::vector<std::string> arguments;
+    CommandLineRequest request = CommandLineRequest::usage;
 };
 
 void PrintTo(const UsageCase& usage_case, std::ostream* stream) { *stream << usage_case.name; }
@@ -119,13 +121,22 @@ const std::vector<UsageCase> usage_cases = {
     { "OutputOptionWithoutValue", { "a.rec", "-o" } },
     { "CatalogueOptionWithoutValue", { "-c" } },
     { "StopsAtFirstUnknownOption", { "-q", "-o" } },
+    // Once read as -k and -a: the recording deleted, the catalogue emptied.
+    { "LongFlagIsNotItsFirstLetter", { "-keep", "news.rec" } },
+    { "LongAppendIsNotDashA", { "-append", "-t", "news.rec" } },
+    { "FlagsDoNotCombine", { "-tk", "news.rec" } },
+    { "SlashWithMoreLettersIsAPath", { "-u", "/tk" }, CommandLineRequest::run },
+    { "Help", { "a.rec", "--help", "-x" }, CommandLineRequest::help },
+    { "Version", { "--version" }, CommandLineRequest::version },
+    { "OnlyTheExactWordAsksForHelp", { "--helpme" } },
+    { "UnknownOptionBeforeHelp", { "-x", "--help" } },
 };
 
 class RefusedCommandLine : public testing::TestWithParam<UsageCase> { };
 
 TEST_P(RefusedCommandLine, AsksForUsageText)
 {
-    EXPECT_FALSE(scan(GetParam().arguments).has_value());
+    EXPECT_EQ(scan(GetParam().arguments).request, GetParam().request);
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLine, RefusedCommandLine, testing::ValuesIn(usage_cases),
@@ -135,9 +146,7 @@ TEST(CommandLine, KeepsVeryLongPathWhole)
 {
     std::string long_path(5000, 'x');
     long_path += ".rec";
-    std::optional<RunOptions> options = scan({ long_path });
-    ASSERT_TRUE(options.has_value());
-    EXPECT_EQ(options->input_path, long_path);
+    EXPECT_EQ(scan({ long_path }).options.input_path, long_path);
 }
 
 TEST(CommandLine, UsageTextIsExact)

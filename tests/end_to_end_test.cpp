@@ -92,15 +92,34 @@ TEST(EndToEnd, BundledSampleConverts)
 
 TEST(EndToEnd, UsageTextOpensNothing)
 {
+    // A flag with more after its letter once deleted the recording (-keep) or emptied the catalogue
+    // (-append).
     for (std::vector<std::string> arguments : { std::vector<std::string> { "a.rec", "-x", "b.ts" },
-             { "/x" }, { "a.rec", "-o" }, { "-T" } }) {
+             { "/x" }, { "a.rec", "-o" }, { "-T" }, { "-keep", "a.rec" }, { "-append", "-t", "a.rec", "-c", "list.csv" },
+             { "-tk", "a.rec" } }) {
         ScratchFolder folder;
-        write_file(folder / "a.rec", build_recording({}, 100));
+        std::vector<std::uint8_t> recording = build_recording({}, 100);
+        write_file(folder / "a.rec", recording);
+        write_file(folder / "list.csv", header_and(example_line));
         ProcessResult result = run_pelorus(arguments, folder.path());
         EXPECT_EQ(result.output, usage_text);
         EXPECT_EQ(result.exit_status, 1);
-        EXPECT_EQ(listing(folder.path()), std::set<std::string> { "a.rec" });
+        EXPECT_EQ(listing(folder.path()), (std::set<std::string> { "a.rec", "list.csv" }));
+        EXPECT_EQ(read_file_bytes(folder / "a.rec"), recording);
+        EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(example_line));
     }
+}
+
+TEST(EndToEnd, HelpAndVersionAreNotErrors)
+{
+    ScratchFolder folder;
+    ProcessResult help = run_pelorus({ "--help" }, folder.path());
+    EXPECT_EQ(help.output, usage_text);
+    EXPECT_EQ(help.exit_status, 0);
+    ProcessResult version = run_pelorus({ "--version" }, folder.path());
+    EXPECT_EQ(version.output, usage_text.substr(0, usage_text.find("\n=")));
+    EXPECT_EQ(version.exit_status, 0);
+    EXPECT_TRUE(listing(folder.path()).empty());
 }
 
 TEST(EndToEnd, AbsolutePathsArePaths)
@@ -149,6 +168,22 @@ TEST(EndToEnd, StreamOrCatalogueOnStandardOutputGetsItAlone)
     EXPECT_EQ(line.exit_status, 0);
     EXPECT_EQ(line.output, example_line);
     EXPECT_EQ(read_file_text(folder / "messages"), "\nReading a.rec\nreading header ...\nappending /dev/stdout\nall done");
+
+    // Both standard streams the stream, or the catalogue: the messages are written nowhere.
+    ProcessResult both = run_process({ "/bin/sh", "-c", "\"" PELORUS_BINARY "\" -i a.rec -o /dev/stdout -c list.csv > both.ts 2>&1" }, folder.path());
+    EXPECT_EQ(both.exit_status, 0);
+    EXPECT_TRUE(read_file_bytes(folder / "both.ts") == stream_part(recording));
+    write_file(folder / "lines.csv", header_and(""));
+    ProcessResult lines = run_process({ "/bin/sh", "-c", "\"" PELORUS_BINARY "\" -t -i a.rec -c /dev/stdout >> lines.csv 2>&1" }, folder.path());
+    EXPECT_EQ(lines.exit_status, 0);
+    EXPECT_EQ(read_file_text(folder / "lines.csv"), header_and(example_line));
+
+    // Standard output the recording itself: it is never written, even by a redirection.
+    ProcessResult into_recording = run_process({ "/bin/sh", "-c", "\"" PELORUS_BINARY "\" -a a.rec a.ts list.csv >> a.rec 2> messages" }, folder.path());
+    EXPECT_EQ(into_recording.exit_status, 0);
+    EXPECT_TRUE(read_file_bytes(folder / "a.rec") == recording);
+    EXPECT_EQ(read_file_text(folder / "messages"), "\nReading a.rec\nreading header ...\nWriting a.ts\nprocessing file ..... done"
+                                                  "\ncreating list.csv\nappending list.csv\nall done");
 }
 #endif
 
@@ -259,17 +294,19 @@ TEST(EndToEnd, RejectedHeadersLeaveNoOutput)
     struct Spoil {
         const char* name;
         void (*apply)(std::vector<std::uint8_t>&);
+        const char* reason;
     };
-    for (Spoil spoil : { Spoil { "magic", [](auto& bytes) { bytes[0] = 't'; } },
-             Spoil { "version least significant byte first", [](auto& bytes) { put_u16(bytes, 4, 0x0050); } },
-             Spoil { "sync byte", [](auto& bytes) { bytes[3760] = 0; } },
-             Spoil { "3760 bytes", [](auto& bytes) { bytes.resize(3760); } } }) {
+    for (Spoil spoil : { Spoil { "magic", [](auto& bytes) { bytes[0] = 't'; }, "it does not begin with TFrc" },
+             Spoil { "version least significant byte first", [](auto& bytes) { put_u16(bytes, 4, 0x0050); }, "format version 0x0050 is unknown" },
+             Spoil { "sync byte", [](auto& bytes) { bytes[3760] = 0; }, "no transport stream at offset 3760" },
+             Spoil { "3760 bytes", [](auto& bytes) { bytes.resize(3760); }, "it is 3760 bytes long, too short for a recording" },
+             Spoil { "cut inside the header", [](auto& bytes) { bytes.resize(3000); }, "it is 3000 bytes long, too short for a recording" } }) {
         ScratchFolder folder;
         std::vector<std::uint8_t> recording = build_recording({}, 1000);
         spoil.apply(recording);
         write_file(folder / "a.rec", recording);
         ProcessResult result = run_pelorus({ "a.rec", "a.ts", "list.csv" }, folder.path());
-        EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nerror: bad .rec file") << spoil.name;
+        EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nerror: bad .rec file: " + std::string(spoil.reason)) << spoil.name;
         EXPECT_EQ(result.exit_status, failure_status) << spoil.name;
         EXPECT_EQ(listing(folder.path()), std::set<std::string> { "a.rec" }) << spoil.name;
     }

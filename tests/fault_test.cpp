@@ -592,7 +592,11 @@ TEST(SafeRemoval, EarlierFailuresKeepTheRecording)
                  "\nerror: cannot lock list.csv: No locks available", true },
              Failure { "a torn line cannot be cut back",
                  "$T -P list.csv -e trace=write,ftruncate -e inject=write:error=ENOSPC -e inject=ftruncate:error=EIO $P -k a.rec a.ts list.csv",
-                 "\nerror: cannot write list.csv: No space left on device; its last line may be incomplete", true } }) {
+                 "\nerror: cannot write list.csv: No space left on device; its last line may be incomplete", true },
+             // A file-size limit is a write error like a full disk, not a signal that ends the run half way.
+             Failure { "file-size limit on the .ts", "prlimit --fsize=100000 $P -k a.rec a.ts list.csv", "\nerror: cannot write a.ts: File too large" },
+             Failure { "file-size limit in the catalogue line", "prlimit --fsize=$(($(wc -c < list.csv) + 50)) $P -k -t a.rec -c list.csv",
+                 "\nerror: cannot write list.csv: File too large" } }) {
         if (failure.needs_strace && !strace_works())
             continue;
         FaultRun run;
@@ -604,6 +608,13 @@ TEST(SafeRemoval, EarlierFailuresKeepTheRecording)
         run.expect_catalogue_unchanged();
         if (std::string(failure.name) == "another run writes the .ts") {
             EXPECT_EQ(read_file_text(run.folder() / "a.ts"), "the other stream");
+        }
+        // The next run's line is a record of its own, as a CSV reader sees it.
+        if (std::string(failure.name).starts_with("file-size limit") && can_run({ "python3", "-c", "import csv" })) {
+            ASSERT_EQ(run.run({ "-t", "a.rec", "-c", "list.csv" }).exit_status, 0);
+            ProcessResult read_back = run_process({ "python3", "-c",
+                "import csv; rows = list(csv.reader(open('list.csv', newline=''))); print(len(rows), rows[-1][0], len(rows[-1]))" }, run.folder());
+            EXPECT_EQ(read_back.output, "3 a.rec 20\n") << failure.name;
         }
     }
 }

@@ -73,21 +73,23 @@ TEST(RecordingHeader, AcceptsBothFormatVersions)
 struct RejectionCase {
     const char* name;
     void (*spoil)(std::vector<std::uint8_t>& bytes);
+    HeaderRejection rejection;
 };
 
 void PrintTo(const RejectionCase& rejection_case, std::ostream* stream) { *stream << rejection_case.name; }
 
 const std::vector<RejectionCase> rejection_cases = {
-    { "LowercaseMagic", [](auto& bytes) { bytes[0] = 't'; bytes[1] = 'f'; } },
-    { "MagicOffByOneByte", [](auto& bytes) { bytes[3] = 'C'; } },
-    { "VersionLeastSignificantByteFirst", [](auto& bytes) { put_u16(bytes, 4, 0x0050); } },
-    { "UnknownVersion", [](auto& bytes) { put_u16(bytes, 4, 0x5001); } },
-    { "VersionZero", [](auto& bytes) { put_u16(bytes, 4, 0); } },
-    { "SyncByteMissing", [](auto& bytes) { bytes[3760] = 0x00; } },
-    { "SyncByteWrong", [](auto& bytes) { bytes[3760] = 0x48; } },
-    { "EndsAtHeaderArea", [](auto& bytes) { bytes.resize(3760); } },
-    { "ShortFile", [](auto& bytes) { bytes.resize(100); } },
-    { "EmptyFile", [](auto& bytes) { bytes.clear(); } },
+    { "LowercaseMagic", [](auto& bytes) { bytes[0] = 't'; bytes[1] = 'f'; }, HeaderRejection::wrong_magic },
+    { "MagicOffByOneByte", [](auto& bytes) { bytes[3] = 'C'; }, HeaderRejection::wrong_magic },
+    { "VersionLeastSignificantByteFirst", [](auto& bytes) { put_u16(bytes, 4, 0x0050); }, HeaderRejection::unknown_version },
+    { "UnknownVersion", [](auto& bytes) { put_u16(bytes, 4, 0x5001); }, HeaderRejection::unknown_version },
+    { "VersionZero", [](auto& bytes) { put_u16(bytes, 4, 0); }, HeaderRejection::unknown_version },
+    { "SyncByteMissing", [](auto& bytes) { bytes[3760] = 0x00; }, HeaderRejection::no_stream },
+    { "SyncByteWrong", [](auto& bytes) { bytes[3760] = 0x48; }, HeaderRejection::no_stream },
+    { "EndsAtHeaderArea", [](auto& bytes) { bytes.resize(3760); }, HeaderRejection::too_short },
+    // Cut short inside the header: the length is told before the missing sync byte.
+    { "ShortFile", [](auto& bytes) { bytes.resize(100); }, HeaderRejection::too_short },
+    { "EmptyFile", [](auto& bytes) { bytes.clear(); }, HeaderRejection::wrong_magic },
 };
 
 class RejectedRecording : public testing::TestWithParam<RejectionCase> { };
@@ -96,7 +98,9 @@ TEST_P(RejectedRecording, IsRefused)
 {
     std::vector<std::uint8_t> bytes = build_recording({}, 1000);
     GetParam().spoil(bytes);
-    EXPECT_FALSE(parse(bytes).has_value());
+    HeaderCheck check = RecordingHeader::check(bytes);
+    EXPECT_FALSE(check.header.has_value());
+    EXPECT_EQ(check.rejection, GetParam().rejection);
 }
 
 INSTANTIATE_TEST_SUITE_P(RecordingHeader, RejectedRecording, testing::ValuesIn(rejection_cases),

@@ -7,6 +7,7 @@
 #include "platform/file.h"
 #include "recording/recording_header.h"
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <iterator>
@@ -79,6 +80,26 @@ bool ends_with_line_feed(const CatalogueFile& catalogue)
         got = read_at(catalogue.file.native(), &last, 1, catalogue.size_before - 1);
     while (got < 0 && errno == EINTR);
     return got != 1 || last == '\n';
+}
+
+// Whether the catalogue ends inside a quoted field: every quote opens or closes one, a doubled quote
+// inside a field doing both. The whole file is counted, not its last line alone, because a quoted
+// description may hold line breaks; read only to repair a line cut short.
+bool ends_inside_quotes(const CatalogueFile& catalogue)
+{
+    std::array<char, 64 * 1024> piece;
+    bool inside = false;
+    for (std::uint64_t offset = 0; offset < catalogue.size_before;) {
+        std::int64_t got = read_at(catalogue.file.native(), piece.data(), piece.size(), offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        for (char character : std::string_view(piece.data(), static_cast<std::size_t>(got)))
+            inside ^= character == '"';
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return inside;
 }
 
 bool fail_to_write(const std::string& path, Console& console, int error_number)
@@ -200,6 +221,7 @@ bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& fil
         catalogue.size_before = now.size;
         catalogue.header_due = catalogue.size_before == 0;
         catalogue.needs_line_feed = catalogue.size_before > 0 && !ends_with_line_feed(catalogue);
+        catalogue.needs_closing_quote = catalogue.needs_line_feed && ends_inside_quotes(catalogue);
     }
     return true;
 }
@@ -210,8 +232,12 @@ bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, c
     const std::string& path = options.catalogue_path;
     if (!catalogue.appending_announced)
         console.print("\nappending ", path);
-    // A line cut short before is ended first, so that this one is its own record.
-    std::string text(catalogue.needs_line_feed ? 1 : 0, '\n');
+    // A line cut short before is ended first, its open quote closed, so that this one is its own record.
+    std::string text;
+    if (catalogue.needs_closing_quote)
+        text += '"';
+    if (catalogue.needs_line_feed)
+        text += '\n';
     if (catalogue.header_due)
         text += catalogue_header_line();
     text += catalogue_row(options.input_path, header, options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored);

@@ -41,6 +41,7 @@ struct CatalogueFile {
     bool appending_announced = false;
     bool created = false;             // this run made the file, so its folder entry is new too
     bool needs_line_feed = false;     // the last line was cut short; the new one must start afresh
+    bool needs_closing_quote = false; // and it was cut inside a quoted field, which must be closed first
     std::uint64_t size_before = 0;    // what a failed write is cut back to
 };
 

@@ -41,54 +41,74 @@ bool is_option(std::string_view argument)
 
 }
 
-std::optional<RunOptions> parse_command_line(int argument_count, const char* const* arguments)
+CommandLine parse_command_line(int argument_count, const char* const* arguments)
 {
-    RunOptions options;
+    CommandLine command_line;
+    RunOptions& options = command_line.options;
     std::size_t next_slot = 0;
+    auto ask_for = [&command_line](CommandLineRequest request) {
+        command_line.request = request;
+        return command_line;
+    };
 
     for (int index = 1; index < argument_count; ++index) {
         std::string_view argument = arguments[index];
+        if (argument == "--help")
+            return ask_for(CommandLineRequest::help);
+        if (argument == "--version")
+            return ask_for(CommandLineRequest::version);
         if (!is_option(argument)) {
             if (next_slot < positional_paths.size())
                 options.*positional_paths[next_slot++] = argument;
             continue;
         }
 
-        // Only the second character names the option: -ifoo is -i, and "-" alone names none.
+        // The second character names the option, and "-" alone names none. A flag is exactly two
+        // characters, so that -keep or -append is refused rather than taken for -k or -a; an option
+        // with a value may run on (-ifoo is -i), since its value is the next argument either way.
         char letter = argument.size() > 1 ? argument[1] : '\0';
+        bool bare = argument.size() == 2;
         switch (letter) {
         case 'a':
-            options.append = false;
-            break;
         case 'k':
-            options.keep_input = false;
-            break;
         case 't':
-            options.skip_extraction = true;
-            break;
         case 'u':
-            options.utf8_texts = true;
+            if (!bare)
+                return ask_for(CommandLineRequest::usage);
+            if (letter == 'a')
+                options.append = false;
+            else if (letter == 'k')
+                options.keep_input = false;
+            else if (letter == 't')
+                options.skip_extraction = true;
+            else
+                options.utf8_texts = true;
             break;
         case 'i':
         case 'o':
         case 'c': {
             if (index + 1 >= argument_count)
-                return std::nullopt;
+                return ask_for(CommandLineRequest::usage);
             std::size_t slot = slot_of_option(letter);
             options.*positional_paths[slot] = arguments[++index];
             next_slot = slot + 1;
             break;
         }
         default:
-            return std::nullopt;
+            return ask_for(CommandLineRequest::usage);
         }
     }
-    return options;
+    return command_line;
+}
+
+void print_version(Console& console)
+{
+    console.print("\npelorus v", pelorus_version);
 }
 
 void print_usage(Console& console)
 {
-    console.print("\npelorus v", pelorus_version);
+    print_version(console);
     console.print("\n============");
     console.print("\n");
     console.print("\nusage: pelorus <options> <input file> <output file> <.csv file> ");

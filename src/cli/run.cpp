@@ -10,6 +10,7 @@
 #include "recording/stream_extraction.h"
 
 #include <cerrno>
+#include <cstdio>
 
 namespace {
 
@@ -65,6 +66,26 @@ bool writes_only_other_files(const RunOptions& options, const FileIdentity& inpu
     return true;
 }
 
+// The reason after "bad .rec file", so that a truncated copy is told from a file that is no recording.
+std::string why_not_a_recording(const HeaderCheck& check)
+{
+    switch (check.rejection) {
+    case HeaderRejection::wrong_magic:
+        return "it does not begin with " + std::string(recording_magic);
+    case HeaderRejection::unknown_version: {
+        char version[8];
+        std::snprintf(version, sizeof version, "%04x", check.version);
+        return "format version 0x" + std::string(version) + " is unknown";
+    }
+    case HeaderRejection::too_short:
+        return "it is " + std::to_string(check.length) + " bytes long, too short for a recording";
+    case HeaderRejection::no_stream:
+    case HeaderRejection::none:
+        break;
+    }
+    return "no transport stream at offset " + std::to_string(transport_stream_offset);
+}
+
 // -k removes only the plain file that was read: the path itself, not followed through a link, must
 // still be that regular file.
 bool names_the_file_read(const std::string& input_path, const FileIdentity& input)
@@ -116,7 +137,9 @@ std::string_view reason_to_keep(const RunOptions& options, const OpenRecording& 
 
 int convert_recording(const RunOptions& options, Console& console)
 {
-    // Messages must not be mixed into a stream or a catalogue that standard output is.
+    // Messages must not be mixed into the recording, the stream or the catalogue, whichever of them
+    // standard output or standard error is; the recording is judged once it is open, before any
+    // message is written out.
     if (!options.skip_extraction)
         console.keep_away_from(identify_path(options.output_path));
     console.keep_away_from(identify_path(options.catalogue_path));
@@ -128,6 +151,7 @@ int convert_recording(const RunOptions& options, Console& console)
         return exit_status_failure;
     }
     OpenRecording input { input_file.native(), options.input_path, identify(input_file.native()), false, {} };
+    console.keep_away_from(input.identity);
 
     console.print("\nreading header ...");
     HeaderReading reading = read_recording_header(input.handle);
@@ -136,7 +160,7 @@ int convert_recording(const RunOptions& options, Console& console)
         return exit_status_failure;
     }
     if (!reading.header) {
-        console.print("\nerror: bad .rec file");
+        console.print("\nerror: bad .rec file: ", why_not_a_recording(reading));
         return exit_status_failure;
     }
     const RecordingHeader& header = *reading.header;
@@ -184,16 +208,27 @@ int convert_recording(const RunOptions& options, Console& console)
 
 int run(int argument_count, const char* const* arguments, Console& console)
 {
-    std::optional<RunOptions> options = parse_command_line(argument_count, arguments);
-    int status = exit_status_usage;
-    if (options)
-        status = convert_recording(*options, console);
-    else
+    CommandLine command_line = parse_command_line(argument_count, arguments);
+    int status = exit_status_success;
+    switch (command_line.request) {
+    case CommandLineRequest::run:
+        status = convert_recording(command_line.options, console);
+        break;
+    case CommandLineRequest::usage:
         print_usage(console);
+        status = exit_status_usage;
+        break;
+    case CommandLineRequest::help:
+        print_usage(console);
+        break;
+    case CommandLineRequest::version:
+        print_version(console);
+        break;
+    }
     // Checked only now, so that a console that fails never stops the work; but a run whose messages
     // were lost does not pass for a clean one.
     if (!console.flush()) {
-        report_to_standard_error("pelorus: cannot write messages: " + system_error_text(console.error_number()) + "\n");
+        console.report_elsewhere("pelorus: cannot write messages: " + system_error_text(console.error_number()) + "\n");
         return exit_status_failure;
     }
     return status;

@@ -40,14 +40,37 @@ void Console::set_alternative(NativeHandle destination, bool write_out_each_mess
     alternative_write_out_each_message_ = write_out_each_message;
 }
 
+namespace {
+
+bool writes_into(NativeHandle destination, const FileIdentity& file)
+{
+    if (destination == no_handle || !file.exists)
+        return false;
+    FileIdentity own = identify(destination);
+    return !own.character_device && is_same_file(own, file);
+}
+
+}
+
 void Console::keep_away_from(const FileIdentity& file)
 {
-    if (alternative_ == no_handle || alternative_ == destination_)
+    if (writes_into(alternative_, file))
+        alternative_is_a_file_of_the_run_ = true;
+    if (!writes_into(destination_, file))
         return;
-    FileIdentity own = identify(destination_);
-    if (own.character_device || !file.exists || !is_same_file(own, file))
+    if (alternative_ != no_handle && alternative_ != destination_ && !alternative_is_a_file_of_the_run_) {
+        redirect(alternative_, alternative_write_out_each_message_);
         return;
-    redirect(alternative_, alternative_write_out_each_message_);
+    }
+    // Nowhere is left that is not one of the run's files; the exit status still tells how it went.
+    destination_ = no_handle;
+    pending_.clear();
+}
+
+void Console::report_elsewhere(std::string_view text)
+{
+    if (alternative_ != no_handle && !alternative_is_a_file_of_the_run_)
+        static_cast<void>(write_all(alternative_, text));
 }
 
 bool Console::flush()
@@ -58,6 +81,8 @@ bool Console::flush()
 
 void Console::write_out()
 {
+    if (destination_ == no_handle)
+        pending_.clear();
     if (pending_.empty())
         return;
     if (!write_all(destination_, pending_) && error_number_ == 0)

@@ -17,19 +17,29 @@ bool is_known_version(unsigned version)
 
 }
 
-std::optional<RecordingHeader> RecordingHeader::parse(std::span<const std::uint8_t> delivered)
+HeaderCheck RecordingHeader::check(std::span<const std::uint8_t> delivered)
 {
     RecordingHeader header;
     header.delivered_ = std::min(delivered.size(), header_block_size);
     std::copy_n(delivered.begin(), header.delivered_, header.block_.begin());
+    HeaderCheck result { std::nullopt, HeaderRejection::none, header.read_u16(4), header.delivered_ };
 
     if (!begins_like_a_recording({ reinterpret_cast<const char*>(header.block_.data()), recording_magic.size() }))
-        return std::nullopt;
-    if (!is_known_version(header.read_u16(4)))
-        return std::nullopt;
-    if (header.block_[transport_stream_offset] != sync_byte)
-        return std::nullopt;
-    return header;
+        result.rejection = HeaderRejection::wrong_magic;
+    else if (!is_known_version(result.version))
+        result.rejection = HeaderRejection::unknown_version;
+    else if (header.delivered_ < smallest_recording_size)
+        result.rejection = HeaderRejection::too_short;
+    else if (header.block_[transport_stream_offset] != sync_byte)
+        result.rejection = HeaderRejection::no_stream;
+    else
+        result.header = header;
+    return result;
+}
+
+std::optional<RecordingHeader> RecordingHeader::parse(std::span<const std::uint8_t> delivered)
+{
+    return check(delivered).header;
 }
 
 unsigned RecordingHeader::read_u16(std::size_t offset) const
@@ -121,11 +131,14 @@ HeaderReading read_recording_header(NativeHandle input)
                                        : read_at(input, bytes.data() + delivered, bytes.size() - delivered, delivered);
         if (length < 0 && (errno == EINTR || (errno == EAGAIN && in_order && wait_until_readable(input))))
             continue;
-        if (length < 0)
-            return { std::nullopt, errno };
+        if (length < 0) {
+            HeaderReading failed;
+            failed.error_number = errno;
+            return failed;
+        }
         if (length == 0)
             break;
         delivered += static_cast<std::size_t>(length);
     }
-    return { RecordingHeader::parse(std::span(bytes).first(delivered)), 0 };
+    return { RecordingHeader::check(std::span(bytes).first(delivered)), 0 };
 }

@@ -26,10 +26,26 @@ constexpr bool begins_like_a_recording(std::string_view start)
     return start.starts_with(recording_magic);
 }
 
+// The smallest recording: the header area and one byte of stream.
+inline constexpr std::uint64_t smallest_recording_size = transport_stream_offset + 1;
+
+// Why a block is not a recording's, in the order the checks are made.
+enum class HeaderRejection {
+    none,
+    wrong_magic,      // it does not begin with the magic
+    unknown_version,  // the format version is neither of the two known ones
+    too_short,        // fewer bytes than the smallest recording
+    no_stream,        // no sync byte where the stream should start
+};
+
+struct HeaderCheck;
+
 class RecordingHeader {
 public:
-    // Accepts the block when it carries the magic, a known format version and the first sync byte.
-    // Bytes past `delivered` read as zero, so a file of 3760 bytes or fewer fails the sync test.
+    // Accepts the block when it carries the magic, a known format version, a length of at least one
+    // stream byte and the first sync byte, or says which of these it lacks. Nothing past `delivered`
+    // is taken for the file's.
+    static HeaderCheck check(std::span<const std::uint8_t> delivered);
     static std::optional<RecordingHeader> parse(std::span<const std::uint8_t> delivered);
 
     unsigned duration_hours() const { return block_[8]; }
@@ -78,9 +94,15 @@ private:
     std::size_t delivered_ = 0;
 };
 
-struct HeaderReading {
-    std::optional<RecordingHeader> header;  // empty when the block could not be read or is not a recording's
-    int error_number = 0;                   // why it could not be read; 0 when it was read and judged
+struct HeaderCheck {
+    std::optional<RecordingHeader> header;  // empty when rejected
+    HeaderRejection rejection = HeaderRejection::none;
+    unsigned version = 0;      // the format version found
+    std::uint64_t length = 0;  // the bytes delivered, at most a block
+};
+
+struct HeaderReading : HeaderCheck {
+    int error_number = 0;  // why the block could not be read; 0 when it was read and judged
 };
 
 // Reads the block from the start of the open recording: at offset 0 from a file, or the first bytes in

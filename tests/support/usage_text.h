@@ -1,8 +1,11 @@
 // The usage text exactly as users see it, written out once for the tests that compare it.
 #pragma once
 
-inline constexpr const char* expected_usage_text =
-    "\npelorus v0.02"
+#include "cli/version.h"
+
+#include <string>
+
+inline const std::string expected_usage_text = std::string("\npelorus v") + pelorus_version +
     "\n============"
     "\n"
     "\nusage: pelorus <options> <input file> <output file> <.csv file> "

@@ -328,6 +328,8 @@ void prepare_standard_streams()
             ::close(opened);
     }
     std::signal(SIGPIPE, SIG_IGN);
+    // Past the limit a write then fails with EFBIG, and a torn catalogue line is cut back.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 NativeHandle standard_output()
@@ -345,10 +347,6 @@ bool is_terminal(NativeHandle file)
     return ::isatty(descriptor_of(file)) != 0;
 }
 
-void report_to_standard_error(std::string_view text)
-{
-    static_cast<void>(write_all(standard_error(), text));
-}
 
 std::size_t buffered_piece_size()
 {

@@ -462,7 +462,3 @@ bool is_terminal(NativeHandle file)
     return ::GetConsoleMode(handle_of(file), &mode) != 0;
 }
 
-void report_to_standard_error(std::string_view text)
-{
-    static_cast<void>(write_all(standard_error(), text));
-}
