@@ -2,7 +2,7 @@
 
 #include "catalogue/broadcast_text.h"
 #include "platform/text_conversion.h"
-#include "shared/run_options.h"
+#include "cli/console_reporter.h"
 #include "recording/recording_header.h"
 #include "support/captured_console.h"
 #include "support/csv_reader.h"
@@ -193,29 +193,33 @@ TEST(CatalogueLine, PlainTextsAreNotQuoted)
 
 // The catalogue file.
 
+// The catalogue step as a run makes it, its messages and any failure in words on a captured console.
 struct CatalogueRun {
     ScratchFolder folder;
-    RunOptions options;
+    CatalogueEntry entry { (folder / "list.csv").string(), "test.rec" };
     CapturedConsole console;
-
-    CatalogueRun() { options.catalogue_path = (folder / "list.csv").string(); }
+    ConsoleReporter reporter { console.console() };
 
     bool write_row(const RecordingFields& fields = {})
     {
         RecordingHeader header = header_of(fields);
         CatalogueFile catalogue;
-        return ensure_catalogue_header(options, {}, catalogue, console.console())
-            && append_catalogue_row(catalogue, options, header, console.console());
+        StageOutcome failure = ensure_catalogue_header(entry, {}, catalogue, reporter);
+        if (!failure)
+            failure = append_catalogue_row(catalogue, entry, header, reporter);
+        if (failure)
+            reporter.failed(*failure);
+        return !failure;
     }
 
-    std::string contents() const { return read_file_text(options.catalogue_path); }
+    std::string contents() const { return read_file_text(entry.catalogue_path); }
 };
 
 TEST(CatalogueFile, NewCatalogueGetsHeaderAndLine)
 {
     CatalogueRun run;
     ASSERT_TRUE(run.write_row());
-    const std::string& path = run.options.catalogue_path;
+    const std::string& path = run.entry.catalogue_path;
     EXPECT_EQ(run.console.text(), "\ncreating " + path + "\nappending " + path);
     EXPECT_EQ(run.contents(), std::string(catalogue_header_line()) + example_line);
 }
@@ -224,9 +228,9 @@ TEST(CatalogueFile, ExistingCatalogueGainsOneLineAtTheEnd)
 {
     CatalogueRun run;
     std::string existing = std::string(catalogue_header_line()) + "older line,\n";
-    write_file(run.options.catalogue_path, existing);
+    write_file(run.entry.catalogue_path, existing);
     ASSERT_TRUE(run.write_row());
-    EXPECT_EQ(run.console.text(), "\nappending " + run.options.catalogue_path);
+    EXPECT_EQ(run.console.text(), "\nappending " + run.entry.catalogue_path);
     EXPECT_EQ(run.contents(), existing + example_line);
 }
 
@@ -240,7 +244,7 @@ TEST(CatalogueFile, LineCutShortEarlierIsEndedFirst)
              { "older.rec,1,ABC,TV,\"Title\",0001", "\n" } }) {
         CatalogueRun run;
         std::string existing = std::string(catalogue_header_line()) + torn;
-        write_file(run.options.catalogue_path, existing);
+        write_file(run.entry.catalogue_path, existing);
         ASSERT_TRUE(run.write_row());
         EXPECT_EQ(run.contents(), existing + ending + example_line) << torn;
     }
@@ -249,10 +253,10 @@ TEST(CatalogueFile, LineCutShortEarlierIsEndedFirst)
 TEST(CatalogueFile, AppendFlagClearedStartsAfresh)
 {
     CatalogueRun run;
-    write_file(run.options.catalogue_path, std::string(catalogue_header_line()) + "older line,\nanother,\n");
-    run.options.append = false;
+    write_file(run.entry.catalogue_path, std::string(catalogue_header_line()) + "older line,\nanother,\n");
+    run.entry.start_afresh = true;
     ASSERT_TRUE(run.write_row());
-    const std::string& path = run.options.catalogue_path;
+    const std::string& path = run.entry.catalogue_path;
     EXPECT_EQ(run.console.text(), "\ncreating " + path + "\nappending " + path);
     EXPECT_EQ(run.contents(), std::string(catalogue_header_line()) + example_line);
 }
@@ -260,7 +264,7 @@ TEST(CatalogueFile, AppendFlagClearedStartsAfresh)
 TEST(CatalogueFile, EmptyExistingFileGetsTheHeaderFirst)
 {
     CatalogueRun run;
-    write_file(run.options.catalogue_path, std::string());
+    write_file(run.entry.catalogue_path, std::string());
     ASSERT_TRUE(run.write_row());
     EXPECT_EQ(run.contents(), std::string(catalogue_header_line()) + example_line);
 }
@@ -269,21 +273,21 @@ TEST(CatalogueFile, LockIsHeldFromTheStartAfreshToTheLine)
 {
     // A run with -a has emptied the catalogue and not yet written; another run must wait for its line.
     CatalogueRun afresh;
-    write_file(afresh.options.catalogue_path, std::string(catalogue_header_line()) + "older line,\n");
-    afresh.options.append = false;
-    afresh.options.input_path = "first.rec";
+    write_file(afresh.entry.catalogue_path, std::string(catalogue_header_line()) + "older line,\n");
+    afresh.entry.start_afresh = true;
+    afresh.entry.filename = "first.rec";
     CatalogueFile held;
-    ASSERT_TRUE(ensure_catalogue_header(afresh.options, {}, held, afresh.console.console()));
+    ASSERT_FALSE(ensure_catalogue_header(afresh.entry, {}, held, afresh.reporter));
 
     std::thread other([&afresh] {
         CatalogueRun second;
-        second.options.catalogue_path = afresh.options.catalogue_path;
-        second.options.input_path = "second.rec";
+        second.entry.catalogue_path = afresh.entry.catalogue_path;
+        second.entry.filename = "second.rec";
         EXPECT_TRUE(second.write_row());
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(afresh.contents(), "") << "the other run wrote while the lock was held";
-    ASSERT_TRUE(append_catalogue_row(held, afresh.options, header_of({}), afresh.console.console()));
+    ASSERT_FALSE(append_catalogue_row(held, afresh.entry, header_of({}), afresh.reporter));
     other.join();
     std::string first_line = example_line;
     first_line.replace(0, 8, "first.rec");
@@ -320,14 +324,14 @@ TEST(CatalogueFile, UnreadableCatalogueIsStillAppendedToNotTruncated)
 {
     CatalogueRun run;
     std::string existing = std::string(catalogue_header_line()) + "older line,\n";
-    write_file(run.options.catalogue_path, existing);
-    ASSERT_EQ(::chmod(run.options.catalogue_path.c_str(), 0200), 0);
+    write_file(run.entry.catalogue_path, existing);
+    ASSERT_EQ(::chmod(run.entry.catalogue_path.c_str(), 0200), 0);
     EXPECT_TRUE(as_unprivileged_user(run.folder.path(), [&run] {
         // The unprivileged user must really be unable to read it, or the test shows nothing.
-        return ::access(run.options.catalogue_path.c_str(), R_OK) != 0 && run.write_row()
-            && run.console.text() == "\nappending " + run.options.catalogue_path;
+        return ::access(run.entry.catalogue_path.c_str(), R_OK) != 0 && run.write_row()
+            && run.console.text() == "\nappending " + run.entry.catalogue_path;
     }));
-    ASSERT_EQ(::chmod(run.options.catalogue_path.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(run.entry.catalogue_path.c_str(), 0600), 0);
     EXPECT_EQ(run.contents(), existing + example_line);
 }
 
@@ -336,9 +340,9 @@ TEST(CatalogueFile, UnreadableCatalogueIsStillAppendedToNotTruncated)
 TEST(CatalogueFile, DirectoryCannotBeOpened)
 {
     CatalogueRun run;
-    run.options.catalogue_path = run.folder.path().string();
+    run.entry.catalogue_path = run.folder.path().string();
     EXPECT_FALSE(run.write_row());
-    const std::string& path = run.options.catalogue_path;
+    const std::string& path = run.entry.catalogue_path;
     EXPECT_EQ(run.console.text(), "\nappending " + path + "\nerror: cannot open " + path + ": Is a directory");
 }
 
@@ -347,8 +351,8 @@ TEST(CatalogueFile, FullDeviceIsAWriteError)
 {
     for (bool append : { true, false }) {
         CatalogueRun run;
-        run.options.catalogue_path = "/dev/full";
-        run.options.append = append;
+        run.entry.catalogue_path = "/dev/full";
+        run.entry.start_afresh = !append;
         EXPECT_FALSE(run.write_row());
         EXPECT_EQ(run.console.text(), (append ? "\nappending /dev/full" : "\ncreating /dev/full\nappending /dev/full") + std::string("\nerror: cannot write /dev/full: No space left on device"));
     }
@@ -365,17 +369,17 @@ TEST(CatalogueFile, RunsSideBySideKeepOneHeaderAndEveryLineWhole)
         std::vector<std::thread> threads;
         for (int writer = 0; writer < writers; ++writer) {
             threads.emplace_back([&path, writer] {
-                RunOptions options;
-                options.catalogue_path = path;
+                CatalogueEntry entry { path, "" };
                 CapturedConsole console;
+                ConsoleReporter reporter { console.console() };
                 RecordingFields fields;
                 fields.event_description = std::string(3000, static_cast<char>('a' + writer));
                 RecordingHeader header = header_of(fields);
                 for (int row = 0; row < rows_each; ++row) {
-                    options.input_path = "writer" + std::to_string(writer) + "-" + std::to_string(row) + ".rec";
+                    entry.filename = "writer" + std::to_string(writer) + "-" + std::to_string(row) + ".rec";
                     CatalogueFile catalogue;
-                    ASSERT_TRUE(ensure_catalogue_header(options, {}, catalogue, console.console()));
-                    ASSERT_TRUE(append_catalogue_row(catalogue, options, header, console.console()));
+                    ASSERT_FALSE(ensure_catalogue_header(entry, {}, catalogue, reporter));
+                    ASSERT_FALSE(append_catalogue_row(catalogue, entry, header, reporter));
                 }
             });
         }

@@ -2,6 +2,7 @@
 // and the files it leaves.
 
 #include "catalogue/catalogue.h"
+#include "recording/recording_header.h"
 #include "support/csv_reader.h"
 #include "support/process_runner.h"
 #include "support/recording_builder.h"
@@ -463,6 +464,58 @@ TEST(EndToEnd, CatalogueThatCannotBeOpenedIsRefusedBeforeTheCopy)
         EXPECT_EQ(result.exit_status, failure_status);
         EXPECT_EQ(listing(folder.path()), (std::set<std::string> { "a.rec", "list.csv" }));
     }
+}
+
+TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
+{
+#ifdef _WIN32
+    const std::string separator = "\\";
+#else
+    const std::string separator = "/";
+#endif
+    ScratchFolder folder;
+    for (const char* name : { "recs", "more", "video" })
+        std::filesystem::create_directory(folder / name);
+    std::filesystem::create_directory(folder / "recs" / "older.rec");  // a folder, not a recording
+    RecordingFields other;
+    other.event_id = 0x4321;
+    std::vector<std::uint8_t> first = build_recording({}, 1000);
+    std::vector<std::uint8_t> second = build_recording(other, 2000);
+    std::vector<std::uint8_t> done = build_recording({}, 3000);
+    std::vector<std::uint8_t> bad = build_recording({}, 1000);
+    bad[0] = 'X';
+    write_file(folder / "recs" / "a.rec", first);
+    write_file(folder / "recs" / "B.REC", second);
+    write_file(folder / "recs" / "c.rec", done);
+    write_file(folder / "recs" / "d.rec", bad);
+    write_file(folder / "recs" / "notes.txt", std::string("not a recording\n"));
+    write_file(folder / "more" / "a.rec", first);
+    auto in = [&separator](const std::string& folder_name, const std::string& name) { return folder_name + separator + name; };
+    // An earlier batch converted c.rec, whose line is in the catalogue and whose .ts is whole; a.rec
+    // has a line too, but its .ts was lost since, so it is converted again.
+    write_file(folder / "video" / "c.ts", stream_part(done));
+    write_file(folder / "list.csv", header_and(example_line_for(in("recs", "c.rec")) + example_line_for(in("recs", "a.rec"))));
+
+    // -b may follow the paths, and -o and -c move no positional slot; the folder named twice counts
+    // once; more/a.rec would overwrite the .ts that recs/a.rec writes.
+    ProcessResult result = run_pelorus({ "recs", "-o", "video", "-c", "list.csv", in("recs", "a.rec"), "more", "-b" }, folder.path());
+    const std::string copied = "\nprocessing file ..... done\nappending list.csv";
+    EXPECT_EQ(result.output,
+        "\nReading " + in("recs", "B.REC") + "\nreading header ...\nWriting " + in("video", "B.ts") + copied
+        + "\nReading " + in("recs", "a.rec") + "\nreading header ...\nWriting " + in("video", "a.ts") + copied
+        + "\nReading " + in("recs", "c.rec") + "\nreading header ...\nskipping " + in("recs", "c.rec") + ": already in list.csv"
+        + "\nReading " + in("recs", "d.rec") + "\nreading header ...\nerror: bad .rec file: it does not begin with TFrc"
+        + "\nReading " + in("more", "a.rec") + "\nreading header ...\nerror: cannot write " + in("video", "a.ts") + ": it is the .ts of "
+        + in("recs", "a.rec")
+        + "\n5 recordings: 2 converted, 1 skipped, 2 failed\nfailed: " + in("recs", "d.rec") + "\nfailed: " + in("more", "a.rec"));
+    EXPECT_EQ(result.exit_status, failure_status);
+    EXPECT_EQ(read_file_bytes(folder / "video" / "a.ts"), stream_part(first));
+    EXPECT_EQ(read_file_bytes(folder / "video" / "B.ts"), stream_part(second));
+    EXPECT_EQ(read_file_bytes(folder / "video" / "c.ts"), stream_part(done));
+    EXPECT_EQ(listing(folder / "video"), (std::set<std::string> { "B.ts", "a.ts", "c.ts" }));
+    std::string second_line = catalogue_row(in("recs", "B.REC"), *RecordingHeader::parse(second));
+    EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(example_line_for(in("recs", "c.rec")) + example_line_for(in("recs", "a.rec"))
+            + second_line + example_line_for(in("recs", "a.rec"))));
 }
 
 std::string numbered_recording(int index)

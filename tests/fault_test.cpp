@@ -619,6 +619,40 @@ TEST(SafeRemoval, EarlierFailuresKeepTheRecording)
     }
 }
 
+TEST(Faults, StoppedBatchIsResumedByARerun)
+{
+    // The second recording is a FIFO whose writer stalls part way, so the batch is surely inside its
+    // copy when it is stopped; then a rerun, with the recording now whole, finishes the batch. SIGTERM
+    // stands in for Ctrl-C, since a shell that is not interactive starts its background commands
+    // with SIGINT ignored.
+    FaultRun run;
+    std::filesystem::create_directory(run.folder() / "recs");
+    std::vector<std::uint8_t> second = build_recording({}, 200000);
+    write_file(run.folder() / "second.rec", second);
+    for (const char* name : { "a.rec", "c.rec" })
+        std::filesystem::copy_file(run.folder() / "a.rec", run.folder() / "recs" / name);
+    std::string script = "P=\"" PELORUS_BINARY "\"; mkfifo recs/b.rec || exit; "
+                         "sh -c 'exec > recs/b.rec; head -c 100000 second.rec; exec sleep 30' & writer=$!; "
+                         "$P -b recs -c list.csv > first & batch=$!; "
+                         "while [ ! -s recs/b.ts ]; do sleep 0.02; done; kill -TERM $batch; wait $batch; echo \"first [$?]\"; "
+                         "kill $writer; rm recs/b.rec && cp second.rec recs/b.rec && $P -b recs -c list.csv; echo \" [$?]\"";
+    ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
+    std::string copied = "\nprocessing file ..... done\nappending list.csv";
+    EXPECT_EQ(result.output, "first [143]\n"
+            "\nReading recs/a.rec\nreading header ...\nskipping recs/a.rec: already in list.csv"
+            "\nReading recs/b.rec\nreading header ...\nWriting recs/b.ts" + copied
+            + "\nReading recs/c.rec\nreading header ...\nWriting recs/c.ts" + copied
+            + "\n3 recordings: 2 converted, 1 skipped, 0 failed\nall done [0]\n");
+    // The stopped batch had said all it did for the recording it finished.
+    EXPECT_EQ(read_file_text(run.folder() / "first"), "\nReading recs/a.rec\nreading header ...\nWriting recs/a.ts" + copied);
+    EXPECT_TRUE(read_file_bytes(run.folder() / "recs" / "b.ts") == std::vector<std::uint8_t>(second.begin() + 3760, second.end()));
+    std::string catalogue = read_file_text(run.folder() / "list.csv");
+    EXPECT_EQ(catalogue.substr(0, older_catalogue.size()), older_catalogue);
+    EXPECT_EQ(std::count(catalogue.begin(), catalogue.end(), '\n'), 5) << catalogue;
+    for (const char* name : { "recs/a.rec,", "recs/b.rec,", "recs/c.rec," })
+        EXPECT_EQ(catalogue.find(name), catalogue.rfind(name)) << name << " is catalogued twice";
+}
+
 TEST(Faults, SmallFileSystemFillsUp)
 {
     if (!private_mounts_work())

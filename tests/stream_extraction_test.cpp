@@ -1,5 +1,6 @@
 #include "recording/stream_extraction.h"
 
+#include "cli/console_reporter.h"
 #include "platform/file.h"
 #include "support/captured_console.h"
 #include "support/recording_builder.h"
@@ -19,12 +20,17 @@ struct Extraction {
     std::string input_path = (folder / "a.rec").string();
     std::string output_path = (folder / "a.ts").string();
 
+    // The stage's messages, and any failure in words, go to the captured console.
     bool run()
     {
         write_file(input_path, recording);
         File input = open_for_reading(input_path);
         OpenRecording recording_read { input.native(), input_path, identify(input.native()), false, {} };
-        return extract_transport_stream(recording_read, output_path, console.console(), settings).has_value();
+        ConsoleReporter reporter(console.console());
+        ExtractionResult result = extract_transport_stream(recording_read, output_path, reporter, settings);
+        if (result.failure)
+            reporter.failed(*result.failure);
+        return !result.failure;
     }
 };
 

@@ -2,8 +2,6 @@
 
 #include "catalogue/broadcast_text.h"
 #include "catalogue/broadcast_time.h"
-#include "shared/run_options.h"
-#include "platform/console.h"
 #include "platform/file.h"
 #include "recording/recording_header.h"
 
@@ -11,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <iterator>
+#include <vector>
 
 namespace {
 
@@ -102,16 +101,40 @@ bool ends_inside_quotes(const CatalogueFile& catalogue)
     return inside;
 }
 
-bool fail_to_write(const std::string& path, Console& console, int error_number)
+StageOutcome fail_to_write(const std::string& path, int error_number)
 {
-    print_failure(console, "cannot write ", path, error_number);
-    return false;
+    return system_failure(FailedStep::write, path, error_number);
 }
 
-bool refuse(const std::string& path, std::string_view reason, Console& console)
+// The fields of one record of catalogue text starting at `start`, which is moved past it: commas
+// split fields and a line feed ends the record, except inside double quotes, where a doubled quote
+// stands for one.
+std::vector<std::string> next_record(std::string_view text, std::size_t& start)
 {
-    console.print("\nerror: cannot write ", path + ": " + std::string(reason));
-    return false;
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (; start < text.size(); ++start) {
+        char character = text[start];
+        if (quoted) {
+            if (character != '"')
+                fields.back() += character;
+            else if (start + 1 < text.size() && text[start + 1] == '"')
+                fields.back() += text[++start];
+            else
+                quoted = false;
+        } else if (character == '"') {
+            quoted = true;
+        } else if (character == ',') {
+            fields.emplace_back();
+        } else if (character == '\n') {
+            ++start;
+            return fields;
+        } else {
+            fields.back() += character;
+        }
+    }
+    // A record the end of the file cut short is no whole record.
+    return {};
 }
 
 }
@@ -133,15 +156,15 @@ bool begins_like_a_catalogue(std::string_view start)
     return start.starts_with(catalogue_header_line());
 }
 
-std::string_view reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start, const FilesOfTheRun& files)
+FixedReason reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start, const FilesOfTheRun& files)
 {
     if (is_same_file(catalogue, files.input))
-        return "it is the input file";
+        return FixedReason::is_the_input;
     if (is_same_file(catalogue, files.output))
-        return "it is the output file";
+        return FixedReason::is_the_output;
     if (!holds_a_catalogue(start))
-        return "it is not a catalogue";
-    return {};
+        return FixedReason::is_not_a_catalogue;
+    return FixedReason::none;
 }
 
 std::string catalogue_row(std::string_view input_path, const RecordingHeader& header, TextEncoding encoding)
@@ -177,61 +200,60 @@ std::string catalogue_row(std::string_view input_path, const RecordingHeader& he
     return line;
 }
 
-bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& files, CatalogueFile& catalogue,
-    Console& console)
+StageOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfTheRun& files, CatalogueFile& catalogue,
+    ProgressReporter& reporter)
 {
-    const std::string& path = options.catalogue_path;
-    bool creating = !options.append || is_new_catalogue(path);
+    const std::string& path = entry.catalogue_path;
+    bool creating = entry.start_afresh || is_new_catalogue(path);
     // An existing catalogue is announced as appended to before it is opened, so that a failure to open
     // it reads as part of that step, as it does for a new one.
-    console.print(creating ? "\ncreating " : "\nappending ", path);
+    if (creating)
+        reporter.creating_catalogue(path);
+    else
+        reporter.appending_to_catalogue(path);
     catalogue.appending_announced = !creating;
-    // Never truncated on open: with -a the file is emptied only once the lock is held, and without -a a
-    // catalogue that appeared meanwhile is kept.
+    // Never truncated on open: when starting afresh the file is emptied only once the lock is held,
+    // and otherwise a catalogue that appeared meanwhile is kept.
     catalogue.file = open_for_appending(path, catalogue.created);
-    if (!catalogue.file.is_open()) {
-        print_failure(console, "cannot open ", path, errno);
-        return false;
-    }
+    if (!catalogue.file.is_open())
+        return system_failure(FailedStep::open, path, errno);
     catalogue.identity = identify(catalogue.file.native());
     bool regular = catalogue.identity.regular_file;
-    if (std::string_view reason = reason_not_to_catalogue_into(catalogue.identity, {}, files); !reason.empty())
-        return refuse(path, reason, console);
-    console.keep_away_from(catalogue.identity);
+    if (FixedReason reason = reason_not_to_catalogue_into(catalogue.identity, {}, files); reason != FixedReason::none)
+        return refusal(FailedStep::write, path, reason);
+    reporter.uses_file(catalogue.identity);
 
     // A lock that fails on a device or a pipe costs nothing: no line there can be spoilt by another run.
-    if (lock_exclusively(catalogue.file.native(), true) == LockOutcome::failed && regular) {
-        print_failure(console, "cannot lock ", path, errno);
-        return false;
-    }
+    if (lock_exclusively(catalogue.file.native(), true) == LockOutcome::failed && regular)
+        return system_failure(FailedStep::lock, path, errno);
     // Judged again under the lock, as opened: what another program put at the path since the run's
     // first look, or during the copy, is never appended to or emptied.
     if (regular && !holds_a_catalogue(read_start(catalogue.file.native(), catalogue_header_line().size())))
-        return refuse(path, "it is not a catalogue", console);
-    if (!options.append && regular && !truncate_file(catalogue.file.native(), 0))
-        return fail_to_write(path, console, errno);
+        return refusal(FailedStep::write, path, FixedReason::is_not_a_catalogue);
+    if (entry.start_afresh && regular && !truncate_file(catalogue.file.native(), 0))
+        return fail_to_write(path, errno);
     // Another run may have created the file and not yet written its header; whoever writes first does.
     // A device such as /dev/full is given a header only when the catalogue is started afresh.
     // Everything is measured under the lock, after any emptying.
-    catalogue.header_due = !options.append;
+    catalogue.header_due = entry.start_afresh;
     if (regular) {
         FileIdentity now = identify(catalogue.file.native());
         if (!now.exists)
-            return fail_to_write(path, console, errno);
+            return fail_to_write(path, errno);
         catalogue.size_before = now.size;
         catalogue.header_due = catalogue.size_before == 0;
         catalogue.needs_line_feed = catalogue.size_before > 0 && !ends_with_line_feed(catalogue);
         catalogue.needs_closing_quote = catalogue.needs_line_feed && ends_inside_quotes(catalogue);
     }
-    return true;
+    return std::nullopt;
 }
 
-bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, const RecordingHeader& header,
-    Console& console)
+StageOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueEntry& entry, const RecordingHeader& header,
+    ProgressReporter& reporter)
 {
-    const std::string& path = options.catalogue_path;
+    const std::string& path = entry.catalogue_path;
     if (!catalogue.appending_announced)
-        console.print("\nappending ", path);
+        reporter.appending_to_catalogue(path);
     // A line cut short before is ended first, its open quote closed, so that this one is its own record.
     std::string text;
     if (catalogue.needs_closing_quote)
@@ -240,23 +262,63 @@ bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, c
         text += '\n';
     if (catalogue.header_due)
         text += catalogue_header_line();
-    text += catalogue_row(options.input_path, header, options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored);
+    text += catalogue_row(entry.filename, header, entry.encoding);
     bool regular = catalogue.identity.regular_file;
     if (!write_all(catalogue.file.native(), text)) {
-        int error_number = errno;
+        StageFailure failure = system_failure(FailedStep::write, path, errno);
         // Still under the lock, so nobody has written after the part that went in.
-        if (regular && !truncate_file(catalogue.file.native(), catalogue.size_before)) {
-            console.print("\nerror: cannot write ", path + ": " + system_error_text(error_number) + "; its last line may be incomplete");
-            return false;
-        }
-        return fail_to_write(path, console, error_number);
+        if (regular && !truncate_file(catalogue.file.native(), catalogue.size_before))
+            failure.last_line_may_be_incomplete = true;
+        return failure;
     }
-    // The line is the archive's only record of a recording that is about to be deleted.
-    if (removes_input(options) && regular && !flush_to_disk(catalogue.file.native()))
-        return fail_to_write(path, console, errno);
+    bool durable = entry.make_durable && regular;
+    if (durable && !flush_to_disk(catalogue.file.native()))
+        return fail_to_write(path, errno);
     if (!catalogue.file.close())
-        return fail_to_write(path, console, errno);
-    if (removes_input(options) && regular && catalogue.created && !flush_folder_of(path))
-        return fail_to_write(path, console, errno);
-    return true;
+        return fail_to_write(path, errno);
+    if (durable && catalogue.created && !flush_folder_of(path))
+        return fail_to_write(path, errno);
+    return std::nullopt;
+}
+
+CatalogueHoldings CatalogueHoldings::of_text(std::string_view text)
+{
+    CatalogueHoldings holdings;
+    std::size_t start = 0;
+    // The header line names no recording.
+    next_record(text, start);
+    while (start < text.size()) {
+        std::vector<std::string> fields = next_record(text, start);
+        if (fields.size() >= 14)
+            holdings.keys_.insert({ fields[0], fields[12], fields[13], fields[4], fields[5] });
+    }
+    return holdings;
+}
+
+CatalogueHoldings::Key CatalogueHoldings::key_of(std::string_view filename, const RecordingHeader& header)
+{
+    auto identifier = [](unsigned value) {
+        std::string text;
+        append_number(text, value, 16, 4);
+        return text;
+    };
+    std::string start = format_broadcast_time(header.start_time());
+    std::size_t comma = start.find(',');
+    return { std::string(filename), identifier(header.service_id()), identifier(header.event_id()), start.substr(0, comma),
+        start.substr(comma + 1) };
+}
+
+bool CatalogueHoldings::holds(std::string_view filename, const RecordingHeader& header) const
+{
+    return keys_.contains(key_of(filename, header));
+}
+
+CatalogueHoldings read_catalogue_holdings(const std::string& path)
+{
+    File file = open_for_reading(path);
+    FileIdentity identity = file.is_open() ? identify(file.native()) : FileIdentity {};
+    if (!identity.regular_file || lock_exclusively(file.native(), true) != LockOutcome::locked)
+        return {};
+    std::string text = read_start(file.native(), identify(file.native()).size);
+    return holds_a_catalogue(text.substr(0, catalogue_header_line().size())) ? CatalogueHoldings::of_text(text) : CatalogueHoldings {};
 }

@@ -3,13 +3,14 @@
 
 #include "platform/file.h"
 #include "platform/file_identity.h"
+#include "shared/stage_report.h"
 
+#include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 
-class Console;
 class RecordingHeader;
-struct RunOptions;
 
 // The 19 column labels, each followed by a comma, then a line feed.
 std::string_view catalogue_header_line();
@@ -33,6 +34,17 @@ enum class TextEncoding {
 std::string catalogue_row(std::string_view input_path, const RecordingHeader& header,
     TextEncoding encoding = TextEncoding::as_stored);
 
+// What the catalogue step needs to add one recording's line.
+struct CatalogueEntry {
+    std::string catalogue_path;
+    std::string filename;  // the Filename column: the recording's path as given
+    bool start_afresh = false;  // empty the catalogue first (-a)
+    TextEncoding encoding = TextEncoding::as_stored;
+    // The recording is about to be deleted: the line, and a new catalogue's folder entry, are flushed
+    // to the disk, this line being the archive's only record of it.
+    bool make_durable = false;
+};
+
 // The catalogue as the catalogue step holds it: open, locked, and knowing whether the header is due.
 struct CatalogueFile {
     File file;
@@ -51,19 +63,41 @@ struct FilesOfTheRun {
     FileIdentity output;
 };
 
-// Why the run must not append to this file, or empty when it may: it is one of the run's other files,
+// Why the run must not append to this file, or none when it may: it is one of the run's other files,
 // or a file with something in it that is not a catalogue. `start` is as for holds_a_catalogue.
-std::string_view reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start, const FilesOfTheRun& files);
+FixedReason reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start, const FilesOfTheRun& files);
 
 // Opens the catalogue, creating it if needed, compares what was opened with the run's other files,
 // takes an exclusive lock that is held until the line is written, and under the lock checks that it
-// holds a catalogue. A new or empty catalogue is due a header line, and with `append` clear the
-// catalogue is emptied under the lock first; either way "creating" is printed. Nothing is written yet.
-[[nodiscard]] bool ensure_catalogue_header(const RunOptions& options, const FilesOfTheRun& files, CatalogueFile& catalogue,
-    Console& console);
+// holds a catalogue. A new or empty catalogue is due a header line, and with `start_afresh` the
+// catalogue is emptied under the lock first; either way "creating" is announced. Nothing is written yet.
+[[nodiscard]] StageOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfTheRun& files,
+    CatalogueFile& catalogue, ProgressReporter& reporter);
 
 // Writes the header line, when due, and the recording's line in one write under the lock taken above,
 // so that runs side by side on one catalogue neither interleave nor lose lines; then closes it. A line
 // is written whole or not at all: a failed write is cut back off a regular file.
-[[nodiscard]] bool append_catalogue_row(CatalogueFile& catalogue, const RunOptions& options, const RecordingHeader& header,
-    Console& console);
+[[nodiscard]] StageOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueEntry& entry,
+    const RecordingHeader& header, ProgressReporter& reporter);
+
+// What a catalogue already holds, as a batch looks it up to skip what is converted: for each line, the
+// file it names and the broadcast it came from.
+class CatalogueHoldings {
+public:
+    // From a catalogue's text, header line and all; lines that are not whole records are passed over.
+    static CatalogueHoldings of_text(std::string_view text);
+
+    // Whether a line names this file, with the recording's service, event and start.
+    bool holds(std::string_view filename, const RecordingHeader& header) const;
+    std::size_t size() const { return keys_.size(); }
+
+private:
+    // Filename, Service Id, Event Id, Start Time and Start Day, as the line writes them.
+    using Key = std::tuple<std::string, std::string, std::string, std::string, std::string>;
+    static Key key_of(std::string_view filename, const RecordingHeader& header);
+    std::set<Key> keys_;
+};
+
+// Reads the whole catalogue once, under its lock. A catalogue that is missing, cannot be read or is
+// not a catalogue holds nothing.
+CatalogueHoldings read_catalogue_holdings(const std::string& path);

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -45,11 +46,18 @@ CommandLine parse_command_line(int argument_count, const char* const* arguments)
 {
     CommandLine command_line;
     RunOptions& options = command_line.options;
-    std::size_t next_slot = 0;
     auto ask_for = [&command_line](CommandLineRequest request) {
         command_line.request = request;
         return command_line;
     };
+
+    // The paths in the order given, applied once the whole line is read: whether -b is among the
+    // arguments decides what a positional argument is.
+    struct GivenPath {
+        char option;  // 'i', 'o' or 'c', or 0 for a positional argument
+        std::string_view value;
+    };
+    std::vector<GivenPath> paths;
 
     for (int index = 1; index < argument_count; ++index) {
         std::string_view argument = arguments[index];
@@ -58,8 +66,7 @@ CommandLine parse_command_line(int argument_count, const char* const* arguments)
         if (argument == "--version")
             return ask_for(CommandLineRequest::version);
         if (!is_option(argument)) {
-            if (next_slot < positional_paths.size())
-                options.*positional_paths[next_slot++] = argument;
+            paths.push_back({ 0, argument });
             continue;
         }
 
@@ -70,6 +77,7 @@ CommandLine parse_command_line(int argument_count, const char* const* arguments)
         bool bare = argument.size() == 2;
         switch (letter) {
         case 'a':
+        case 'b':
         case 'k':
         case 't':
         case 'u':
@@ -77,6 +85,8 @@ CommandLine parse_command_line(int argument_count, const char* const* arguments)
                 return ask_for(CommandLineRequest::usage);
             if (letter == 'a')
                 options.append = false;
+            else if (letter == 'b')
+                options.batch = true;
             else if (letter == 'k')
                 options.keep_input = false;
             else if (letter == 't')
@@ -86,16 +96,34 @@ CommandLine parse_command_line(int argument_count, const char* const* arguments)
             break;
         case 'i':
         case 'o':
-        case 'c': {
+        case 'c':
             if (index + 1 >= argument_count)
                 return ask_for(CommandLineRequest::usage);
-            std::size_t slot = slot_of_option(letter);
-            options.*positional_paths[slot] = arguments[++index];
-            next_slot = slot + 1;
+            paths.push_back({ letter, arguments[++index] });
             break;
-        }
         default:
             return ask_for(CommandLineRequest::usage);
+        }
+    }
+
+    std::size_t next_slot = 0;
+    for (const GivenPath& path : paths) {
+        if (options.batch) {
+            // Every positional argument, and each -i, is one more recording or folder.
+            if (path.option == 0 || path.option == 'i')
+                options.batch_inputs.emplace_back(path.value);
+            else if (path.option == 'o')
+                options.output_path = path.value;
+            else
+                options.catalogue_path = path.value;
+            options.output_path_given = options.output_path_given || path.option == 'o';
+        } else if (path.option == 0) {
+            if (next_slot < positional_paths.size())
+                options.*positional_paths[next_slot++] = path.value;
+        } else {
+            std::size_t slot = slot_of_option(path.option);
+            options.*positional_paths[slot] = path.value;
+            next_slot = slot + 1;
         }
     }
     return command_line;
@@ -119,4 +147,5 @@ void print_usage(Console& console)
     console.print("\n         -k    delete .rec file (normally keeps)");
     console.print("\n         -t    no .ts file generation");
     console.print("\n         -u    .csv texts in UTF-8");
+    console.print("\n         -b    every argument a recording or folder");
 }

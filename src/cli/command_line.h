@@ -1,7 +1,7 @@
 // Reading the command line into the run's options, and the usage text shown when it cannot be read.
 #pragma once
 
-#include "shared/run_options.h"
+#include "cli/run_options.h"
 
 
 class Console;

@@ -96,8 +96,3 @@ std::string system_error_text(int error_number)
     // The program never sets a locale, so this is the C locale's text.
     return std::strerror(error_number);
 }
-
-void print_failure(Console& console, std::string_view action, const std::string& path, int error_number)
-{
-    console.print("\nerror: " + std::string(action), path + ": " + system_error_text(error_number));
-}

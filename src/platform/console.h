@@ -53,5 +53,3 @@ private:
 // The system's description of an error number, as the C locale gives it.
 std::string system_error_text(int error_number);
 
-// Prints "\nerror: <action><path>: <the system's description of error_number>".
-void print_failure(Console& console, std::string_view action, const std::string& path, int error_number);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A descriptor on POSIX systems, a HANDLE on Windows.
 using NativeHandle = std::intptr_t;
@@ -123,5 +124,15 @@ struct PathParts {
 // '/', and on Windows '\\' as well.
 bool is_path_separator(char character);
 
+// What the system writes between a folder and a name: '/', or on Windows '\\'.
+extern const char path_separator;
+
 // Splits at the last separator.
 PathParts split_path(const std::string& path);
+
+// `name` inside `folder`, with the system's separator between them unless `folder` already ends in one.
+std::string join_path(const std::string& folder, const std::string& name);
+
+// The names of a folder's entries, "." and ".." left out, in no particular order; false, with errno
+// saying why, when the folder cannot be read.
+[[nodiscard]] bool list_folder(const std::string& path, std::vector<std::string>& names);

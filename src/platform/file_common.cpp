@@ -91,6 +91,13 @@ PathParts split_path(const std::string& path)
     return { separator == 0 ? path.substr(0, 1) : path.substr(0, separator), path.substr(separator + 1) };
 }
 
+std::string join_path(const std::string& folder, const std::string& name)
+{
+    if (folder.empty() || is_path_separator(folder.back()))
+        return folder + name;
+    return folder + path_separator + name;
+}
+
 bool is_same_file(const FileIdentity& first, const FileIdentity& second)
 {
     if (first.exists && second.exists)

@@ -12,6 +12,7 @@ struct FileIdentity {
     std::uint64_t device = 0;  // the device number, or on Windows the volume serial number
     std::uint64_t index = 0;   // the inode, or on Windows the file index
     bool regular_file = false;
+    bool folder = false;
     bool character_device = false;  // a terminal, a console, /dev/null or NUL
     bool pipe = false;
     // As they were when the identity was taken; not part of what makes two files the same.

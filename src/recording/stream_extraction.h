@@ -4,15 +4,13 @@
 #include "platform/file.h"
 #include "platform/file_identity.h"
 #include "recording/stream_copy.h"
+#include "shared/stage_report.h"
 
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
-
-class Console;
 
 inline constexpr std::size_t copy_buffer_size = 16 * 1024 * 1024;
 
@@ -28,8 +26,8 @@ struct ExtractionSettings {
     // delete the recording. Anything but a regular file has nothing to flush.
     bool sync_to_disk = false;
     // Why the file just opened at the output path must not be written over (it holds a recording or a
-    // catalogue, say), judged through its handle before anything is emptied; empty when it may be.
-    std::function<std::string(NativeHandle opened, const FileIdentity& identity)> refuse_output;
+    // catalogue, say), judged through its handle before anything is emptied; none when it may be.
+    std::function<FixedReason(NativeHandle opened, const FileIdentity& identity)> refuse_output;
 };
 
 // The recording as the run opened it.
@@ -50,12 +48,17 @@ struct WrittenStream {
     File lock;
 };
 
+struct ExtractionResult {
+    WrittenStream stream;  // what was written, when nothing failed
+    StageOutcome failure;
+};
+
 // Opens `output_path`, takes an exclusive lock on a regular file without waiting for it, and checks
 // that what was opened is not the recording itself and is not refused by `refuse_output` (judged as
 // opened, so a link put in place meanwhile cannot redirect the write); then truncates it and copies the
-// stream into it, printing the stage's messages and a dot per 16 MiB chunk. Fails, after printing why,
-// when the output cannot be opened, locked, written or closed, when another run is writing it, when the
-// copy buffer cannot be had, or when the recording cannot be read to its end, which for a regular file
-// is the size it had when it was opened.
-[[nodiscard]] std::optional<WrittenStream> extract_transport_stream(const OpenRecording& input,
-    const std::string& output_path, Console& console, const ExtractionSettings& settings = {});
+// stream into it, announcing the stage and a chunk per 16 MiB. Fails when the output cannot be opened,
+// locked, written or closed, when another run is writing it, when the copy buffer cannot be had, or
+// when the recording cannot be read to its end, which for a regular file is the size it had when it
+// was opened.
+[[nodiscard]] ExtractionResult extract_transport_stream(const OpenRecording& input, const std::string& output_path,
+    ProgressReporter& reporter, const ExtractionSettings& settings = {});

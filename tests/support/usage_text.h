@@ -15,4 +15,5 @@ inline const std::string expected_usage_text = std::string("\npelorus v") + pelo
     "\n         -a    overwrite output header info (normally appends)"
     "\n         -k    delete .rec file (normally keeps)"
     "\n         -t    no .ts file generation"
-    "\n         -u    .csv texts in UTF-8";
+    "\n         -u    .csv texts in UTF-8"
+    "\n         -b    every argument a recording or folder";

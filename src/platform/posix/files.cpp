@@ -9,6 +9,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
@@ -54,6 +55,7 @@ FileIdentity from_status(const struct stat& status)
     identity.device = static_cast<std::uint64_t>(status.st_dev);
     identity.index = static_cast<std::uint64_t>(status.st_ino);
     identity.regular_file = S_ISREG(status.st_mode);
+    identity.folder = S_ISDIR(status.st_mode);
     identity.character_device = S_ISCHR(status.st_mode);
     identity.pipe = S_ISFIFO(status.st_mode);
     identity.size = static_cast<std::uint64_t>(status.st_size);
@@ -288,6 +290,27 @@ int appending_error(const std::string& path)
 bool is_path_separator(char character)
 {
     return character == '/';
+}
+
+const char path_separator = '/';
+
+bool list_folder(const std::string& path, std::vector<std::string>& names)
+{
+    struct Closer {
+        void operator()(DIR* folder) const { ::closedir(folder); }
+    };
+    std::unique_ptr<DIR, Closer> folder(::opendir(path.c_str()));
+    if (!folder)
+        return false;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(folder.get());
+        if (entry == nullptr)
+            return errno == 0;
+        std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
 }
 
 FileIdentity identify_path(const std::string& path)

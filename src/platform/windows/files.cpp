@@ -171,6 +171,7 @@ FileIdentity identity_of(HANDLE handle, bool link_is_not_a_file)
     bool folder = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     bool link = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     identity.regular_file = !folder && !(link && link_is_not_a_file);
+    identity.folder = folder;
     identity.size = combine(information.nFileSizeHigh, information.nFileSizeLow);
     // 100-nanosecond steps; the origin does not matter, only whether it changed.
     identity.modified_ns = static_cast<std::int64_t>(combine(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime)) * 100;
@@ -410,6 +411,34 @@ int appending_error(const std::string& path)
 bool is_path_separator(char character)
 {
     return character == '/' || character == '\\';
+}
+
+const char path_separator = '\\';
+
+bool list_folder(const std::string& path, std::vector<std::string>& names)
+{
+    WIN32_FIND_DATAW found {};
+    HANDLE search = ::FindFirstFileW(wide(join_path(path, "*")).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        DWORD error = ::GetLastError();
+        // A folder with nothing in it has no first entry.
+        if (error == ERROR_FILE_NOT_FOUND)
+            return true;
+        errno = errno_of(error);
+        return false;
+    }
+    do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(narrow(name));
+    } while (::FindNextFileW(search, &found));
+    DWORD error = ::GetLastError();
+    ::FindClose(search);
+    if (error != ERROR_NO_MORE_FILES) {
+        errno = errno_of(error);
+        return false;
+    }
+    return true;
 }
 
 FileIdentity identify_path(const std::string& path)

@@ -1,7 +1,8 @@
-// The run's options, as the command line sets them and the stages read them.
+// The run's options, as the command line sets them.
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct RunOptions {
     std::string input_path = "test.rec";
@@ -11,6 +12,12 @@ struct RunOptions {
     bool keep_input = true;        // -k clears it: the recording is removed after a complete run
     bool skip_extraction = false;  // -t sets it: no .ts file is written
     bool utf8_texts = false;       // -u sets it: the catalogue's texts are decoded to UTF-8
+
+    // -b: many recordings in one run. Every positional argument, and each -i, names a recording or
+    // a folder of them, in the order given; -o then names the folder the .ts files go to.
+    bool batch = false;
+    std::vector<std::string> batch_inputs;
+    bool output_path_given = false;
 };
 
 // A run with -k removes the recording once its stream is safely written; with -t no stream is written,

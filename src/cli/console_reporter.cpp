@@ -1,0 +1,174 @@
+#include "cli/console_reporter.h"
+
+#include "platform/console.h"
+#include "recording/recording_header.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string_view step_words(FailedStep step)
+{
+    switch (step) {
+    case FailedStep::open:
+        return "cannot open ";
+    case FailedStep::read:
+        return "cannot read ";
+    case FailedStep::write:
+        return "cannot write ";
+    case FailedStep::lock:
+        return "cannot lock ";
+    case FailedStep::remove:
+        return "cannot delete ";
+    case FailedStep::recognise:
+    case FailedStep::get_copy_buffer:
+        break;
+    }
+    return {};
+}
+
+std::string reason_words(const StageFailure& failure)
+{
+    switch (failure.reason) {
+    case FixedReason::none:
+        return system_error_text(failure.error_number);
+    case FixedReason::is_the_input:
+        return "it is the input file";
+    case FixedReason::is_the_output:
+        return "it is the output file";
+    case FixedReason::is_a_recording:
+        return "it is a recording";
+    case FixedReason::is_a_catalogue:
+        return "it is a catalogue";
+    case FixedReason::is_not_a_catalogue:
+        return "it is not a catalogue";
+    case FixedReason::is_not_a_folder:
+        return "it is not a folder";
+    case FixedReason::is_the_ts_of:
+        return "it is the .ts of " + failure.other_path;
+    case FixedReason::another_run_is_writing:
+        return "another run is writing it";
+    case FixedReason::shrank_during_the_copy:
+        return "the file shrank during the copy";
+    case FixedReason::no_longer_the_file_read:
+        return "it is no longer the file that was read";
+    case FixedReason::wrong_magic:
+        return "it does not begin with " + std::string(recording_magic);
+    case FixedReason::unknown_version: {
+        char version[16];
+        std::snprintf(version, sizeof version, "%04x", static_cast<unsigned>(failure.number));
+        return "format version 0x" + std::string(version) + " is unknown";
+    }
+    case FixedReason::too_short:
+        return "it is " + std::to_string(failure.number) + " bytes long, too short for a recording";
+    case FixedReason::no_stream:
+        return "no transport stream at offset " + std::to_string(transport_stream_offset);
+    }
+    return {};
+}
+
+std::string_view keep_words(KeepReason reason)
+{
+    switch (reason) {
+    case KeepReason::no_stream_written:
+        return "no .ts file written";
+    case KeepReason::input_not_a_regular_file:
+        return "it is not a regular file";
+    case KeepReason::output_not_a_regular_file:
+        return "the .ts file is not a regular file";
+    case KeepReason::catalogue_not_a_regular_file:
+        return "the catalogue is not a regular file";
+    case KeepReason::changed_during_the_run:
+        return "it changed during the run";
+    }
+    return {};
+}
+
+}
+
+std::string describe_failure(const StageFailure& failure)
+{
+    switch (failure.step) {
+    case FailedStep::recognise:
+        return "bad .rec file: " + reason_words(failure);
+    case FailedStep::get_copy_buffer:
+        // The address that could not be had, as the message has always shown it.
+        return "ts_buf=0";
+    default:
+        break;
+    }
+    std::string text = std::string(step_words(failure.step)) + failure.path + ": " + reason_words(failure);
+    if (failure.last_line_may_be_incomplete)
+        text += "; its last line may be incomplete";
+    return text;
+}
+
+void ConsoleReporter::uses_file(const FileIdentity& file)
+{
+    console_.keep_away_from(file);
+}
+
+void ConsoleReporter::writing_stream(const std::string& output_path)
+{
+    console_.print("\nWriting ", output_path);
+}
+
+void ConsoleReporter::copying_stream()
+{
+    console_.print("\nprocessing file ...");
+}
+
+void ConsoleReporter::chunk_done()
+{
+    console_.print(".");
+}
+
+void ConsoleReporter::stream_done()
+{
+    console_.print(" done");
+}
+
+void ConsoleReporter::creating_catalogue(const std::string& catalogue_path)
+{
+    console_.print("\ncreating ", catalogue_path);
+}
+
+void ConsoleReporter::appending_to_catalogue(const std::string& catalogue_path)
+{
+    console_.print("\nappending ", catalogue_path);
+}
+
+void ConsoleReporter::reading_recording(const std::string& input_path)
+{
+    console_.print("\nReading ", input_path);
+}
+
+void ConsoleReporter::reading_header()
+{
+    console_.print("\nreading header ...");
+}
+
+void ConsoleReporter::skipping(const std::string& input_path, const std::string& catalogue_path)
+{
+    console_.print("\nskipping ", input_path + ": already in " + catalogue_path);
+}
+
+void ConsoleReporter::keeping(const std::string& input_path, KeepReason reason)
+{
+    console_.print("\nkeeping ", input_path + ": " + std::string(keep_words(reason)));
+}
+
+void ConsoleReporter::deleting(const std::string& input_path)
+{
+    console_.print("\ndeleting ", input_path);
+}
+
+void ConsoleReporter::failed(const StageFailure& failure)
+{
+    console_.print("\nerror: ", describe_failure(failure));
+}
+
+void ConsoleReporter::all_done()
+{
+    console_.print("\nall done");
+}

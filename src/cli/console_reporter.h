@@ -1,0 +1,36 @@
+// The run's messages in words, on the console: every message a run prints is worded here.
+#pragma once
+
+#include "cli/conversion.h"
+#include "shared/stage_report.h"
+
+#include <string>
+
+class Console;
+
+// What failed, as a message says it after "error: ": "cannot write a.ts: No space left on device".
+std::string describe_failure(const StageFailure& failure);
+
+class ConsoleReporter final : public ConversionReporter {
+public:
+    explicit ConsoleReporter(Console& console) : console_(console) { }
+
+    void uses_file(const FileIdentity& file) override;
+    void writing_stream(const std::string& output_path) override;
+    void copying_stream() override;
+    void chunk_done() override;
+    void stream_done() override;
+    void creating_catalogue(const std::string& catalogue_path) override;
+    void appending_to_catalogue(const std::string& catalogue_path) override;
+    void reading_recording(const std::string& input_path) override;
+    void reading_header() override;
+    void skipping(const std::string& input_path, const std::string& catalogue_path) override;
+    void keeping(const std::string& input_path, KeepReason reason) override;
+    void deleting(const std::string& input_path) override;
+
+    void failed(const StageFailure& failure);
+    void all_done();
+
+private:
+    Console& console_;
+};
