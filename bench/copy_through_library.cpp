@@ -28,6 +28,7 @@ int main(int argc, char** argv)
         void uses_file(const FileIdentity&) override { }
         void writing_stream(const std::string&) override { }
         void copying_stream() override { }
+        void checking_stream() override { }
         void chunk_done() override { }
         void stream_done() override { }
         void creating_catalogue(const std::string&) override { }

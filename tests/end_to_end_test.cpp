@@ -91,6 +91,24 @@ TEST(EndToEnd, BundledSampleConverts)
                    "\"Colour bars with a 1 kHz line-up tone, shown before the morning programmes begin.\",\n"));
 }
 
+TEST(EndToEnd, StreamCheckReportsAfterTheCopyOrInsteadOfIt)
+{
+    ScratchFolder folder;
+    std::filesystem::copy_file(PELORUS_SAMPLE_RECORDING, folder / "test.rec");
+    const std::string line = "\nstream: 7544 packets, no errors, 00:00:06 by PCR";
+    ProcessResult copied = run_pelorus({ "-s" }, folder.path());
+    EXPECT_EQ(copied.output, "\nReading test.rec\nreading header ...\nWriting test.ts\nprocessing file ..... done" + line
+            + "\ncreating rec.csv\nappending rec.csv\nall done");
+    EXPECT_EQ(copied.exit_status, 0);
+    EXPECT_EQ(read_file_bytes(folder / "test.ts"), stream_part(read_file_bytes(folder / "test.rec")));
+
+    ProcessResult checked = run_pelorus({ "-t", "-s", "-a", "-c", "only.csv" }, folder.path());
+    EXPECT_EQ(checked.output, "\nReading test.rec\nreading header ...\nchecking stream ..... done" + line
+            + "\ncreating only.csv\nappending only.csv\nall done");
+    EXPECT_EQ(checked.exit_status, 0);
+    EXPECT_EQ(read_file_text(folder / "only.csv"), read_file_text(folder / "rec.csv"));
+}
+
 TEST(EndToEnd, UsageTextOpensNothing)
 {
     // A flag with more after its letter once deleted the recording (-keep) or emptied the catalogue

@@ -1,12 +1,14 @@
 #include "recording/stream_copy.h"
 
 #include "platform/file.h"
+#include "recording/stream_check.h"
 #include "support/scratch_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <numeric>
+#include <optional>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -433,5 +435,164 @@ TEST(StreamCopy, PipeSourceGoesOnFromWhatWasReadAhead)
     }
 }
 #endif
+
+
+// The stream check.
+
+// One transport packet: its PID and continuity counter, and what else a case needs set.
+struct Packet {
+    unsigned pid = 0x100;
+    unsigned counter = 0;
+    unsigned adaptation_field_control = 1;  // 1 payload only, 2 adaptation field only, 3 both
+    bool marked_in_error = false;
+    unsigned scrambling = 0;
+    bool discontinuity = false;
+    std::optional<std::uint64_t> pcr = std::nullopt;  // in 27 MHz ticks
+    std::uint8_t sync_byte = 0x47;
+};
+
+void append_packet(std::vector<std::uint8_t>& stream, const Packet& packet)
+{
+    std::vector<std::uint8_t> bytes(188, 0xFF);
+    bytes[0] = packet.sync_byte;
+    bytes[1] = static_cast<std::uint8_t>((packet.marked_in_error ? 0x80 : 0) | (packet.pid >> 8 & 0x1F));
+    bytes[2] = static_cast<std::uint8_t>(packet.pid);
+    bytes[3] = static_cast<std::uint8_t>(packet.scrambling << 6 | packet.adaptation_field_control << 4 | (packet.counter & 0xF));
+    if (packet.adaptation_field_control & 2) {
+        bytes[4] = packet.adaptation_field_control == 2 ? 183 : (packet.pcr ? 7 : 1);
+        bytes[5] = static_cast<std::uint8_t>((packet.discontinuity ? 0x80 : 0) | (packet.pcr ? 0x10 : 0));
+        if (packet.pcr) {
+            std::uint64_t base = *packet.pcr / 300;
+            std::uint64_t extension = *packet.pcr % 300;
+            bytes[6] = static_cast<std::uint8_t>(base >> 25);
+            bytes[7] = static_cast<std::uint8_t>(base >> 17);
+            bytes[8] = static_cast<std::uint8_t>(base >> 9);
+            bytes[9] = static_cast<std::uint8_t>(base >> 1);
+            bytes[10] = static_cast<std::uint8_t>((base & 1) << 7 | 0x7E | (extension >> 8));
+            bytes[11] = static_cast<std::uint8_t>(extension);
+        }
+    }
+    stream.insert(stream.end(), bytes.begin(), bytes.end());
+}
+
+std::vector<std::uint8_t> packets_of(const std::vector<Packet>& packets)
+{
+    std::vector<std::uint8_t> stream;
+    for (const Packet& packet : packets)
+        append_packet(stream, packet);
+    return stream;
+}
+
+// Packets 0x100 with counters counting on from `first`.
+std::vector<Packet> counting(unsigned count, unsigned first = 0)
+{
+    std::vector<Packet> packets;
+    for (unsigned index = 0; index < count; ++index)
+        packets.push_back({ .counter = (first + index) & 0xF });
+    return packets;
+}
+
+std::vector<Packet> operator+(std::vector<Packet> first, const std::vector<Packet>& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+constexpr std::uint64_t second_of_pcr = 27'000'000;
+constexpr std::uint64_t pcr_wrap = (std::uint64_t { 1 } << 33) * 300;
+
+struct CheckCase {
+    const char* name;
+    std::vector<std::uint8_t> stream;
+    StreamReport expected;
+};
+
+void PrintTo(const CheckCase& check_case, std::ostream* stream) { *stream << check_case.name; }
+
+StreamReport found(std::uint64_t packets, std::uint64_t sync, std::uint64_t continuity, std::uint64_t marked, std::uint64_t scrambled,
+    std::size_t last_packet = 0, std::optional<std::uint64_t> pcr_duration = std::nullopt)
+{
+    return { packets, sync, continuity, marked, scrambled, last_packet, pcr_duration };
+}
+
+void expect_report(const StreamReport& report, const StreamReport& expected, const std::string& what)
+{
+    EXPECT_EQ(report.packets, expected.packets) << what;
+    EXPECT_EQ(report.sync_errors, expected.sync_errors) << what;
+    EXPECT_EQ(report.continuity_errors, expected.continuity_errors) << what;
+    EXPECT_EQ(report.marked_in_error, expected.marked_in_error) << what;
+    EXPECT_EQ(report.scrambled, expected.scrambled) << what;
+    EXPECT_EQ(report.last_packet_bytes, expected.last_packet_bytes) << what;
+    EXPECT_EQ(report.pcr_duration, expected.pcr_duration) << what;
+}
+
+class StreamCheck : public testing::TestWithParam<CheckCase> { };
+
+TEST_P(StreamCheck, CountsWhatTheStreamHolds)
+{
+    const CheckCase& check_case = GetParam();
+    StreamChecker whole(0x100);
+    whole.feed(std::as_bytes(std::span(check_case.stream)));
+    expect_report(whole.report(), check_case.expected, "fed whole");
+}
+
+INSTANTIATE_TEST_SUITE_P(StreamCheck, StreamCheck,
+    testing::Values(
+        CheckCase { "CleanStream", packets_of(counting(40)), found(40, 0, 0, 0, 0) },
+        // Looked at further, the packet would also be scrambled and out of sequence.
+        CheckCase { "OneSyncError",
+            packets_of(counting(3) + std::vector<Packet> { { .counter = 9, .scrambling = 2, .sync_byte = 0x00 } } + counting(3, 3)),
+            found(7, 1, 0, 0, 0) },
+        // One marked packet's counter happens to be in sequence, the other's is not.
+        CheckCase { "MarkedInErrorIsNotUsedForContinuity",
+            packets_of(counting(3) + std::vector<Packet> { { .counter = 3, .marked_in_error = true }, { .counter = 9, .marked_in_error = true } }
+                + counting(3, 3)),
+            found(8, 0, 0, 2, 0) },
+        CheckCase { "Scrambled", packets_of(std::vector<Packet> { { .counter = 0, .scrambling = 2 }, { .counter = 1, .scrambling = 3 }, { .counter = 2 } }),
+            found(3, 0, 0, 0, 2) },
+        CheckCase { "CounterGap", packets_of(counting(3) + counting(3, 4)), found(6, 0, 1, 0, 0) },
+        CheckCase { "OneDuplicate", packets_of(counting(2) + counting(3, 1)), found(5, 0, 0, 0, 0) },
+        CheckCase { "TwoDuplicates", packets_of(counting(2) + counting(1, 1) + counting(3, 1)), found(6, 0, 1, 0, 0) },
+        CheckCase { "DiscontinuityIndicatorSetsTheCounter",
+            packets_of(counting(2) + std::vector<Packet> { { .counter = 9, .adaptation_field_control = 3, .discontinuity = true } } + counting(2, 10)), found(5, 0, 0, 0, 0) },
+        CheckCase { "NullPidIsNotCounted", packets_of(counting(2) + std::vector<Packet> { { .pid = 0x1FFF, .counter = 5 }, { .pid = 0x1FFF, .counter = 5 }, { .pid = 0x1FFF, .counter = 0 } } + counting(2, 2)),
+            found(7, 0, 0, 0, 0) },
+        CheckCase { "AdaptationOnlyPacketsLeaveTheCounter",
+            packets_of(counting(2) + std::vector<Packet> { { .counter = 7, .adaptation_field_control = 2 }, { .counter = 7, .adaptation_field_control = 2 } } + counting(2, 2)), found(6, 0, 0, 0, 0) },
+        CheckCase { "PcrAcrossAWrapAndADiscontinuity",
+            packets_of(std::vector<Packet> { { .counter = 0, .adaptation_field_control = 3, .pcr = pcr_wrap - second_of_pcr },
+                { .counter = 1, .adaptation_field_control = 3, .pcr = second_of_pcr },
+                { .pid = 0x200, .adaptation_field_control = 3, .pcr = 99 * second_of_pcr },  // another programme's clock
+                { .counter = 2, .adaptation_field_control = 3, .discontinuity = true, .pcr = 500 * second_of_pcr },
+                { .counter = 3, .adaptation_field_control = 3, .pcr = 501 * second_of_pcr } }),
+            found(5, 0, 0, 0, 0, 0, 3 * second_of_pcr) },
+        CheckCase { "OnePcrIsNoDuration", packets_of(std::vector<Packet> { { .adaptation_field_control = 3, .pcr = second_of_pcr } } + counting(2, 1)),
+            found(3, 0, 0, 0, 0) },
+        CheckCase { "CutShortLastPacket", [] {
+                       std::vector<std::uint8_t> stream = packets_of(counting(3));
+                       stream.resize(stream.size() + 100, 0x47);
+                       return stream;
+                   }(),
+            found(3, 0, 0, 0, 0, 100) }),
+    [](const testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+
+TEST(StreamCheck, PacketsSplitAcrossPiecesAreCheckedWhole)
+{
+    // Every kind of packet at once, fed in pieces of every size from 1 to 187 bytes, so that a piece
+    // ends at every offset within a packet.
+    std::vector<std::uint8_t> stream = packets_of(counting(3)
+        + std::vector<Packet> { { .pid = 0x200, .sync_byte = 0x00 }, { .counter = 9, .marked_in_error = true }, { .counter = 3, .scrambling = 2 },
+            { .counter = 0, .adaptation_field_control = 3, .pcr = second_of_pcr },
+            { .counter = 1, .adaptation_field_control = 3, .pcr = 3 * second_of_pcr } }
+        + counting(3, 5));
+    stream.resize(stream.size() + 50, 0x47);
+    StreamReport expected = found(11, 1, 2, 1, 1, 50, 2 * second_of_pcr);
+    for (std::size_t piece = 1; piece < 188; ++piece) {
+        StreamChecker checker(0x100);
+        for (std::size_t offset = 0; offset < stream.size(); offset += piece)
+            checker.feed(std::as_bytes(std::span(stream).subspan(offset, std::min(piece, stream.size() - offset))));
+        expect_report(checker.report(), expected, "pieces of " + std::to_string(piece));
+    }
+}
 
 }

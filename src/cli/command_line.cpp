@@ -79,6 +79,7 @@ CommandLine parse_command_line(int argument_count, const char* const* arguments)
         case 'a':
         case 'b':
         case 'k':
+        case 's':
         case 't':
         case 'u':
             if (!bare)
@@ -89,6 +90,8 @@ CommandLine parse_command_line(int argument_count, const char* const* arguments)
                 options.batch = true;
             else if (letter == 'k')
                 options.keep_input = false;
+            else if (letter == 's')
+                options.check_stream = true;
             else if (letter == 't')
                 options.skip_extraction = true;
             else
@@ -147,5 +150,6 @@ void print_usage(Console& console)
     console.print("\n         -k    delete .rec file (normally keeps)");
     console.print("\n         -t    no .ts file generation");
     console.print("\n         -u    .csv texts in UTF-8");
+    console.print("\n         -s    check the stream's packets");
     console.print("\n         -b    every argument a recording or folder");
 }

@@ -2,6 +2,7 @@
 
 #include "platform/console.h"
 #include "recording/recording_header.h"
+#include "recording/stream_check.h"
 
 #include <cstdio>
 
@@ -86,6 +87,35 @@ std::string_view keep_words(KeepReason reason)
 
 }
 
+std::string describe_stream(const StreamReport& report)
+{
+    auto count = [](std::uint64_t value, std::string_view one, std::string_view many) {
+        return std::to_string(value) + " " + std::string(value == 1 ? one : many);
+    };
+    std::string text = count(report.packets, "packet", "packets");
+    if (report.sync_errors != 0)
+        text += ", " + count(report.sync_errors, "sync error", "sync errors");
+    if (report.continuity_errors != 0)
+        text += ", " + count(report.continuity_errors, "continuity error", "continuity errors");
+    if (report.marked_in_error != 0)
+        text += ", " + std::to_string(report.marked_in_error) + " marked in error";
+    if (report.scrambled != 0)
+        text += ", " + std::to_string(report.scrambled) + " scrambled";
+    if (report.last_packet_bytes != 0)
+        text += ", a last packet of " + count(report.last_packet_bytes, "byte", "bytes");
+    if (!report.has_errors())
+        text += ", no errors";
+    if (!report.pcr_duration)
+        return text + ", no PCR";
+    // To the nearest second: the span from the first PCR to the last falls short of the running time
+    // by up to one PCR interval, so cutting the fraction off would make a six-second stream five.
+    std::uint64_t seconds = (*report.pcr_duration + pcr_ticks_per_second / 2) / pcr_ticks_per_second;
+    char clock[32];
+    std::snprintf(clock, sizeof clock, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
+        static_cast<unsigned long long>(seconds / 60 % 60), static_cast<unsigned long long>(seconds % 60));
+    return text + ", " + clock + " by PCR";
+}
+
 std::string describe_failure(const StageFailure& failure)
 {
     switch (failure.step) {
@@ -126,6 +156,16 @@ void ConsoleReporter::chunk_done()
 void ConsoleReporter::stream_done()
 {
     console_.print(" done");
+}
+
+void ConsoleReporter::checking_stream()
+{
+    console_.print("\nchecking stream ...");
+}
+
+void ConsoleReporter::stream_checked(const StreamReport& report)
+{
+    console_.print("\nstream: ", describe_stream(report));
 }
 
 void ConsoleReporter::creating_catalogue(const std::string& catalogue_path)

@@ -11,6 +11,10 @@ class Console;
 // What failed, as a message says it after "error: ": "cannot write a.ts: No space left on device".
 std::string describe_failure(const StageFailure& failure);
 
+// What the stream check found, as its line says it after "stream: ": "15311 packets, no errors,
+// 00:00:06 by PCR".
+std::string describe_stream(const StreamReport& report);
+
 class ConsoleReporter final : public ConversionReporter {
 public:
     explicit ConsoleReporter(Console& console) : console_(console) { }
@@ -25,6 +29,8 @@ public:
     void reading_recording(const std::string& input_path) override;
     void reading_header() override;
     void skipping(const std::string& input_path, const std::string& catalogue_path) override;
+    void stream_checked(const StreamReport& report) override;
+    void checking_stream() override;
     void keeping(const std::string& input_path, KeepReason reason) override;
     void deleting(const std::string& input_path) override;
 

@@ -4,6 +4,7 @@
 #include "platform/file.h"
 #include "platform/file_identity.h"
 #include "recording/recording_header.h"
+#include "recording/stream_check.h"
 #include "recording/stream_extraction.h"
 
 #include <cerrno>
@@ -183,8 +184,12 @@ ConversionResult convert_recording(const RunOptions& options, ConversionReporter
 
     // Holds the .ts file's lock until the run is over.
     ExtractionResult extraction;
+    std::optional<StreamChecker> checker;
+    if (options.check_stream)
+        checker.emplace(header.pcr_pid());
+    ExtractionSettings settings;
+    settings.checker = checker ? &*checker : nullptr;
     if (!options.skip_extraction) {
-        ExtractionSettings settings;
         settings.sync_to_disk = removes_input(options);
         settings.refuse_output = [](NativeHandle opened, const FileIdentity& identity) {
             return identity.regular_file ? reason_not_to_write_stream_over(start_of(opened)) : FixedReason::none;
@@ -192,7 +197,13 @@ ConversionResult convert_recording(const RunOptions& options, ConversionReporter
         extraction = extract_transport_stream(input, options.output_path, reporter, settings);
         if (extraction.failure)
             return failed(std::move(*extraction.failure));
+    } else if (checker) {
+        if (StageOutcome failure = check_transport_stream(input, reporter, settings))
+            return failed(std::move(*failure));
     }
+    // A report only: what the check finds changes neither the catalogue nor the outcome.
+    if (checker)
+        reporter.stream_checked(checker->report());
 
     CatalogueEntry entry { options.catalogue_path, options.input_path, !options.append,
         options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored, removes_input(options) };

@@ -8,6 +8,7 @@
 #include <string>
 
 class CatalogueHoldings;
+struct StreamReport;
 
 enum class ConversionOutcome { converted, skipped, failed };
 
@@ -32,6 +33,7 @@ public:
     virtual void reading_recording(const std::string& input_path) = 0;
     virtual void reading_header() = 0;
     virtual void skipping(const std::string& input_path, const std::string& catalogue_path) = 0;
+    virtual void stream_checked(const StreamReport& report) = 0;
     virtual void keeping(const std::string& input_path, KeepReason reason) = 0;
     virtual void deleting(const std::string& input_path) = 0;
 

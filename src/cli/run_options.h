@@ -12,6 +12,7 @@ struct RunOptions {
     bool keep_input = true;        // -k clears it: the recording is removed after a complete run
     bool skip_extraction = false;  // -t sets it: no .ts file is written
     bool utf8_texts = false;       // -u sets it: the catalogue's texts are decoded to UTF-8
+    bool check_stream = false;     // -s sets it: every packet of the stream is checked and reported on
 
     // -b: many recordings in one run. Every positional argument, and each -i, names a recording or
     // a folder of them, in the order given; -o then names the folder the .ts files go to.

@@ -74,7 +74,7 @@ std::size_t clamp_to_chunk(std::size_t wanted, const ChunkCounter& counter)
 bool write_and_count(NativeHandle output, const std::byte* data, std::size_t length, const StreamCopyCalls& calls,
     CopyPosition& position)
 {
-    if (!write_all_with(calls.write, output, data, length)) {
+    if (output != no_handle && !write_all_with(calls.write, output, data, length)) {
         position.fail(CopyOutcome::write_failed, errno);
         return false;
     }
@@ -82,9 +82,10 @@ bool write_and_count(NativeHandle output, const std::byte* data, std::size_t len
     return true;
 }
 
-void copy_buffered(const CopySource& source, NativeHandle output, std::span<std::byte> buffer, std::size_t piece_size,
+void copy_buffered(const CopySource& source, NativeHandle output, std::span<std::byte> buffer, const StreamCopySettings& settings,
     const StreamCopyCalls& calls, CopyPosition& position)
 {
+    std::size_t piece_size = settings.piece_size;
     NativeHandle input = source.input;
     std::size_t piece = std::min(piece_size, buffer.size());
     if (piece == 0) {
@@ -105,6 +106,8 @@ void copy_buffered(const CopySource& source, NativeHandle output, std::span<std:
             position.counter.finish();
             return;
         }
+        if (settings.inspect)
+            settings.inspect(buffer.first(static_cast<std::size_t>(delivered)));
         if (!write_and_count(output, buffer.data(), static_cast<std::size_t>(delivered), calls, position))
             return;
     }
@@ -216,6 +219,8 @@ CopyResult copy_stream(const CopySource& source, NativeHandle output, std::span<
 
     for (std::span<const std::byte> rest = source.already_read; !rest.empty();) {
         std::size_t piece = clamp_to_chunk(rest.size(), position.counter);
+        if (settings.inspect)
+            settings.inspect(rest.first(piece));
         if (!write_and_count(output, rest.data(), piece, calls, position))
             return position.result;
         rest = rest.subspan(piece);
@@ -226,7 +231,8 @@ CopyResult copy_stream(const CopySource& source, NativeHandle output, std::span<
     // The default 64 KiB pipe makes the copy take a step per 64 KiB, whatever the method.
     if (source.sequential && input_file.pipe)
         grow_pipe(input, settings.pipe_size);
-    if (settings.method == CopyMethod::kernel_first && identify(output).regular_file && !writes_at_end(output)) {
+    if (settings.method == CopyMethod::kernel_first && !settings.inspect && output != no_handle && identify(output).regular_file
+        && !writes_at_end(output)) {
         KernelCopy outcome = KernelCopy::fall_back;
         if (!source.sequential && input_file.regular_file)
             outcome = copy_in_kernel(input, input_file.size, output, settings.pipe_size, calls, position);
@@ -236,6 +242,6 @@ CopyResult copy_stream(const CopySource& source, NativeHandle output, std::span<
             return position.result;
     }
 
-    copy_buffered(source, output, buffer, settings.piece_size, calls, position);
+    copy_buffered(source, output, buffer, settings, calls, position);
     return position.result;
 }

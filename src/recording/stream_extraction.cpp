@@ -4,6 +4,7 @@
 #include "platform/kernel_copy.h"
 #include "recording/recording_header.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -24,6 +25,42 @@ int finish_output(File& output, const std::string& output_path, bool sync_to_dis
 ExtractionResult failed(StageFailure failure)
 {
     return { {}, std::move(failure) };
+}
+
+std::unique_ptr<std::byte[]> copy_buffer(const ExtractionSettings& settings)
+{
+    return settings.allocate_buffer(copy_buffer_size);
+}
+
+// Copies, or with no output only reads, the stream from the end of the header area on, and says how
+// many bytes it moved.
+StageOutcome copy_out(const OpenRecording& input, NativeHandle output, const std::string& output_path, std::byte* buffer,
+    const ExtractionSettings& settings, ProgressReporter& reporter, std::uint64_t& bytes_copied)
+{
+    advise_sequential(input.handle);
+    StreamCopySettings copy = settings.copy;
+    if (settings.checker) {
+        copy.inspect = [checker = settings.checker](std::span<const std::byte> bytes) { checker->feed(bytes); };
+        copy.piece_size = std::min(copy.piece_size, inspected_piece_size);
+    }
+    CopySource source { input.handle, transport_stream_offset, input.sequential, input.already_read };
+    CopyResult result = copy_stream(source, output, { buffer, copy_buffer_size }, copy, settings.calls, [&reporter] { reporter.chunk_done(); });
+    if (result.outcome == CopyOutcome::read_failed)
+        return system_failure(FailedStep::read, input.path, result.error_number);
+    if (result.outcome == CopyOutcome::write_failed)
+        return system_failure(FailedStep::write, output_path, result.error_number);
+    bytes_copied = result.bytes_copied;
+    return std::nullopt;
+}
+
+// Ending early is not the end of the recording: another program cut it short, or the .ts file is the
+// recording under another device number (an overlay mount) and emptying it emptied both.
+StageOutcome check_whole(const OpenRecording& input, std::uint64_t bytes_copied)
+{
+    if (input.identity.regular_file && input.identity.size > transport_stream_offset
+        && bytes_copied < input.identity.size - transport_stream_offset)
+        return refusal(FailedStep::read, input.path, FixedReason::shrank_during_the_copy);
+    return std::nullopt;
 }
 
 }
@@ -61,31 +98,35 @@ ExtractionResult extract_transport_stream(const OpenRecording& input, const std:
     if (written.output.regular_file && written.output.size > 0 && !truncate_file(output.native(), 0))
         return failed(system_failure(FailedStep::write, output_path, errno));
 
-    std::unique_ptr<std::byte[]> buffer = settings.allocate_buffer(copy_buffer_size);
+    std::unique_ptr<std::byte[]> buffer = copy_buffer(settings);
     if (!buffer)
         return failed({ FailedStep::get_copy_buffer, output_path, ENOMEM, FixedReason::none, 0, {}, false });
 
     reporter.copying_stream();
-    advise_sequential(input.handle);
-    CopySource source { input.handle, transport_stream_offset, input.sequential, input.already_read };
-    CopyResult result = copy_stream(source, output.native(),
-        { buffer.get(), copy_buffer_size }, settings.copy, settings.calls, [&reporter] { reporter.chunk_done(); });
-
-    if (result.outcome == CopyOutcome::read_failed)
-        return failed(system_failure(FailedStep::read, input.path, result.error_number));
-    if (result.outcome == CopyOutcome::write_failed)
-        return failed(system_failure(FailedStep::write, output_path, result.error_number));
+    if (StageOutcome failure = copy_out(input, output.native(), output_path, buffer.get(), settings, reporter, written.bytes_copied))
+        return failed(std::move(*failure));
     // A full disk may only show when the data is flushed or the file closed, so the stage is done only
     // after both.
     bool sync_to_disk = settings.sync_to_disk && written.output.regular_file;
     if (int error_number = finish_output(output, output_path, sync_to_disk); error_number != 0)
         return failed(system_failure(FailedStep::write, output_path, error_number));
-    // Ending early is not the end of the recording: another program cut it short, or the .ts file is
-    // the recording under another device number (an overlay mount) and emptying it emptied both.
-    if (input.identity.regular_file && input.identity.size > transport_stream_offset
-        && result.bytes_copied < input.identity.size - transport_stream_offset)
-        return failed(refusal(FailedStep::read, input.path, FixedReason::shrank_during_the_copy));
+    if (StageOutcome failure = check_whole(input, written.bytes_copied))
+        return failed(std::move(*failure));
     reporter.stream_done();
-    written.bytes_copied = result.bytes_copied;
     return { std::move(written), std::nullopt };
+}
+
+StageOutcome check_transport_stream(const OpenRecording& input, ProgressReporter& reporter, const ExtractionSettings& settings)
+{
+    std::unique_ptr<std::byte[]> buffer = copy_buffer(settings);
+    if (!buffer)
+        return StageFailure { FailedStep::get_copy_buffer, input.path, ENOMEM, FixedReason::none, 0, {}, false };
+    reporter.checking_stream();
+    std::uint64_t bytes_read = 0;
+    if (StageOutcome failure = copy_out(input, no_handle, {}, buffer.get(), settings, reporter, bytes_read))
+        return failure;
+    if (StageOutcome failure = check_whole(input, bytes_read))
+        return failure;
+    reporter.stream_done();
+    return std::nullopt;
 }

@@ -3,6 +3,7 @@
 
 #include "platform/file.h"
 #include "platform/file_identity.h"
+#include "recording/stream_check.h"
 #include "recording/stream_copy.h"
 #include "shared/stage_report.h"
 
@@ -28,6 +29,8 @@ struct ExtractionSettings {
     // Why the file just opened at the output path must not be written over (it holds a recording or a
     // catalogue, say), judged through its handle before anything is emptied; none when it may be.
     std::function<FixedReason(NativeHandle opened, const FileIdentity& identity)> refuse_output;
+    // When set, every byte of the stream goes through it on its way.
+    StreamChecker* checker = nullptr;
 };
 
 // The recording as the run opened it.
@@ -62,3 +65,9 @@ struct ExtractionResult {
 // was opened.
 [[nodiscard]] ExtractionResult extract_transport_stream(const OpenRecording& input, const std::string& output_path,
     ProgressReporter& reporter, const ExtractionSettings& settings = {});
+
+// Reads the recording's stream through `settings.checker` without writing it anywhere, announcing it
+// and a chunk per 16 MiB as the extraction does. Fails when the copy buffer cannot be had or the
+// recording cannot be read to its end.
+[[nodiscard]] StageOutcome check_transport_stream(const OpenRecording& input, ProgressReporter& reporter,
+    const ExtractionSettings& settings);

@@ -67,6 +67,8 @@ public:
     virtual void uses_file(const FileIdentity& file) = 0;
     virtual void writing_stream(const std::string& output_path) = 0;
     virtual void copying_stream() = 0;
+    // Instead of copying_stream, when the stream is only read to be checked.
+    virtual void checking_stream() = 0;
     // Once per chunk of the stream, and once more at its end.
     virtual void chunk_done() = 0;
     virtual void stream_done() = 0;

@@ -16,4 +16,5 @@ inline const std::string expected_usage_text = std::string("\npelorus v") + pelo
     "\n         -k    delete .rec file (normally keeps)"
     "\n         -t    no .ts file generation"
     "\n         -u    .csv texts in UTF-8"
+    "\n         -s    check the stream's packets"
     "\n         -b    every argument a recording or folder";
