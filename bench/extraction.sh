@@ -9,19 +9,7 @@ set -euo pipefail
 
 size_mib=${1:-1024}
 runs=${2:-15}
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-bench
-
-command -v /usr/bin/time >/dev/null || { echo "needs /usr/bin/time (Debian package 'time')"; exit 1; }
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPELORUS_BUILD_BENCHMARKS=ON -DPELORUS_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j >/dev/null
-
-if [ -n "${BENCH_DIR:-}" ]; then
-    work=$(mktemp -d "$BENCH_DIR/pelorus-bench-XXXXXX")
-else
-    work=$(mktemp -d "${TMPDIR:-/tmp}/pelorus-bench-XXXXXX")
-fi
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh"
 
 # The sample's header and first sync byte, then random bytes: nothing repeats, so nothing compresses
 # or deduplicates along the way.
@@ -47,8 +35,6 @@ declare -A labels=(
 cat "$work/a.rec" > /dev/null   # warm the page cache
 for name in "${names[@]}"; do : > "$work/$name.times"; : > "$work/$name.rss"; done
 
-# Timed runs carry no wrapper: the clock is the shell's own, so no extra process lands in the figure.
-now_us() { local t=${EPOCHREALTIME/[.,]/}; echo "$t"; }
 for ((run = 1; run <= runs; run++)); do
     # Rotate the order so that no command always follows the same one.
     for ((index = 0; index < ${#names[@]}; index++)); do
@@ -71,7 +57,6 @@ for ((run = 1; run <= 3; run++)); do
     done
 done
 
-median() { sort -n | awk '{ value[NR] = $1 } END { print (NR % 2) ? value[(NR + 1) / 2] : (value[NR / 2] + value[NR / 2 + 1]) / 2 }'; }
 # The ratio of each run to the run of the reference in the same round, then the median of those ratios:
 # a slow moment of the machine then weighs on both sides of a pair.
 median_ratio() { paste "$work/$1.times" "$work/$2.times" | awk '{ print $1 / $2 }' | median; }

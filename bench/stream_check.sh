@@ -11,15 +11,7 @@ set -euo pipefail
 
 size_mib=${1:-1024}
 rounds=${2:-15}
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-bench
-
-command -v /usr/bin/time >/dev/null || { echo "needs /usr/bin/time (Debian package 'time')"; exit 1; }
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPELORUS_BUILD_BENCHMARKS=ON -DPELORUS_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j >/dev/null
-
-work=$(mktemp -d "${BENCH_DIR:-${TMPDIR:-/tmp}}/pelorus-check-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh"
 
 # The sample's header, then its stream of real packets over and over: the checker does its whole work
 # on every packet, and finds a continuity error at each seam.
@@ -63,7 +55,6 @@ declare -A labels=(
 
 cat "$work/a.rec" > /dev/null   # the page cache holds the recording from here on
 for name in "${names[@]}"; do : > "$work/$name.times"; done
-now_us() { local t=${EPOCHREALTIME/[.,]/}; echo "$t"; }
 for ((round = 1; round <= rounds; round++)); do
     # Rotated, so that no command always follows the same one.
     for ((index = 0; index < ${#names[@]}; index++)); do
@@ -80,7 +71,6 @@ for name in pelorus_s pelorus_t_s cp cat; do
     /usr/bin/time -f %M -o "$work/$name.rss" ${commands[$name]} > /dev/null 2>&1
 done
 
-median() { sort -n | awk '{ value[NR] = $1 } END { print (NR % 2) ? value[(NR + 1) / 2] : (value[NR / 2] + value[NR / 2 + 1]) / 2 }'; }
 spread() { sort -n | awk 'NR == 1 { low = $1 } { high = $1 } END { printf "%.3f-%.3f", low / 1e6, high / 1e6 }'; }
 best() { sort -n | head -n 1; }
 ratio_median() { paste "$work/$1.times" "$work/$2.times" | awk '{ print $1 / $2 }' | median; }
