@@ -89,7 +89,6 @@ public:
 
     // Whether a line names this file, with the recording's service, event and start.
     bool holds(std::string_view filename, const RecordingHeader& header) const;
-    std::size_t size() const { return keys_.size(); }
 
 private:
     // Filename, Service Id, Event Id, Start Time and Start Day, as the line writes them.

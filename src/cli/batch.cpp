@@ -83,11 +83,6 @@ std::vector<BatchItem> without_repeats(std::vector<BatchItem> items)
     return kept;
 }
 
-std::string plural(std::size_t count, std::string_view one, std::string_view many)
-{
-    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
-}
-
 }
 
 std::string transport_stream_name(std::string_view recording_name)
@@ -131,16 +126,18 @@ int run_batch(const RunOptions& options, Console& console)
     if (options.append)
         holdings = read_catalogue_holdings(options.catalogue_path);
 
-    std::size_t converted = 0;
-    std::size_t skipped = 0;
-    std::vector<std::string> failures;
+    BatchSummary summary { items.size(), 0, 0, {} };
+    // What every recording's conversion is given, but for its own paths; without the list of inputs,
+    // which would otherwise be copied once for every recording.
+    RunOptions each = options;
+    each.batch_inputs.clear();
     // -a empties the catalogue once: for the first recording whose line is written.
     bool start_afresh = !options.append;
     for (std::size_t index = 0; index < items.size(); ++index) {
         const BatchItem& item = items[index];
         ConversionResult result { ConversionOutcome::failed, item.unreadable_folder, false };
         if (!item.unreadable_folder) {
-            RunOptions recording = options;
+            RunOptions recording = each;
             recording.input_path = item.path;
             recording.output_path = transport_stream_path(item.path, output_folder);
             recording.append = !start_afresh;
@@ -148,25 +145,19 @@ int run_batch(const RunOptions& options, Console& console)
         }
         start_afresh = start_afresh && !result.catalogued;
         if (result.outcome == ConversionOutcome::converted)
-            ++converted;
+            ++summary.converted;
         else if (result.outcome == ConversionOutcome::skipped)
-            ++skipped;
+            ++summary.skipped;
         else
-            failures.push_back(item.path);
+            summary.failed.push_back(item.path);
         if (result.failure)
             reporter.failed(*result.failure);
         // Written out after each recording, so that a batch stopped part way has said what it did.
         static_cast<void>(console.flush());
     }
 
-    std::string summary = plural(items.size(), "recording", "recordings");
-    summary += ": " + std::to_string(converted) + " converted, ";
-    summary += std::to_string(skipped) + " skipped, ";
-    summary += std::to_string(failures.size()) + " failed";
-    console.print("\n", summary);
-    for (const std::string& failure : failures)
-        console.print("\nfailed: ", failure);
-    if (!failures.empty())
+    reporter.batch_done(summary);
+    if (!summary.failed.empty())
         return exit_status_failure;
     reporter.all_done();
     return exit_status_success;

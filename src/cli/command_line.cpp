@@ -17,6 +17,30 @@ constexpr std::array<std::string RunOptions::*, 3> positional_paths {
     &RunOptions::catalogue_path,
 };
 
+// The flags, each an option of its own letter that takes no value and sets one field.
+struct Flag {
+    char letter;
+    bool RunOptions::*field;
+    bool value;
+};
+
+constexpr std::array<Flag, 6> flags { {
+    { 'a', &RunOptions::append, false },
+    { 'b', &RunOptions::batch, true },
+    { 'k', &RunOptions::keep_input, false },
+    { 's', &RunOptions::check_stream, true },
+    { 't', &RunOptions::skip_extraction, true },
+    { 'u', &RunOptions::utf8_texts, true },
+} };
+
+const Flag* flag_of(char letter)
+{
+    for (const Flag& flag : flags)
+        if (flag.letter == letter)
+            return &flag;
+    return nullptr;
+}
+
 constexpr std::size_t slot_of_option(char letter)
 {
     switch (letter) {
@@ -74,29 +98,13 @@ CommandLine parse_command_line(int argument_count, const char* const* arguments)
         // characters, so that -keep or -append is refused rather than taken for -k or -a; an option
         // with a value may run on (-ifoo is -i), since its value is the next argument either way.
         char letter = argument.size() > 1 ? argument[1] : '\0';
-        bool bare = argument.size() == 2;
-        switch (letter) {
-        case 'a':
-        case 'b':
-        case 'k':
-        case 's':
-        case 't':
-        case 'u':
-            if (!bare)
+        if (const Flag* flag = flag_of(letter)) {
+            if (argument.size() != 2)
                 return ask_for(CommandLineRequest::usage);
-            if (letter == 'a')
-                options.append = false;
-            else if (letter == 'b')
-                options.batch = true;
-            else if (letter == 'k')
-                options.keep_input = false;
-            else if (letter == 's')
-                options.check_stream = true;
-            else if (letter == 't')
-                options.skip_extraction = true;
-            else
-                options.utf8_texts = true;
-            break;
+            options.*flag->field = flag->value;
+            continue;
+        }
+        switch (letter) {
         case 'i':
         case 'o':
         case 'c':

@@ -8,6 +8,12 @@
 
 namespace {
 
+// "1 packet", "2 packets".
+std::string counted(std::uint64_t value, std::string_view one, std::string_view many)
+{
+    return std::to_string(value) + " " + std::string(value == 1 ? one : many);
+}
+
 std::string_view step_words(FailedStep step)
 {
     switch (step) {
@@ -89,20 +95,17 @@ std::string_view keep_words(KeepReason reason)
 
 std::string describe_stream(const StreamReport& report)
 {
-    auto count = [](std::uint64_t value, std::string_view one, std::string_view many) {
-        return std::to_string(value) + " " + std::string(value == 1 ? one : many);
-    };
-    std::string text = count(report.packets, "packet", "packets");
+    std::string text = counted(report.packets, "packet", "packets");
     if (report.sync_errors != 0)
-        text += ", " + count(report.sync_errors, "sync error", "sync errors");
+        text += ", " + counted(report.sync_errors, "sync error", "sync errors");
     if (report.continuity_errors != 0)
-        text += ", " + count(report.continuity_errors, "continuity error", "continuity errors");
+        text += ", " + counted(report.continuity_errors, "continuity error", "continuity errors");
     if (report.marked_in_error != 0)
         text += ", " + std::to_string(report.marked_in_error) + " marked in error";
     if (report.scrambled != 0)
         text += ", " + std::to_string(report.scrambled) + " scrambled";
     if (report.last_packet_bytes != 0)
-        text += ", a last packet of " + count(report.last_packet_bytes, "byte", "bytes");
+        text += ", a last packet of " + counted(report.last_packet_bytes, "byte", "bytes");
     if (!report.has_errors())
         text += ", no errors";
     if (!report.pcr_duration)
@@ -206,6 +209,17 @@ void ConsoleReporter::deleting(const std::string& input_path)
 void ConsoleReporter::failed(const StageFailure& failure)
 {
     console_.print("\nerror: ", describe_failure(failure));
+}
+
+void ConsoleReporter::batch_done(const BatchSummary& summary)
+{
+    std::string line = counted(summary.recordings, "recording", "recordings");
+    line += ": " + std::to_string(summary.converted) + " converted, ";
+    line += std::to_string(summary.skipped) + " skipped, ";
+    line += std::to_string(summary.failed.size()) + " failed";
+    console_.print("\n", line);
+    for (const std::string& recording : summary.failed)
+        console_.print("\nfailed: ", recording);
 }
 
 void ConsoleReporter::all_done()

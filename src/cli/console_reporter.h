@@ -4,9 +4,19 @@
 #include "cli/conversion.h"
 #include "shared/stage_report.h"
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 class Console;
+
+// How a batch went, for its closing lines.
+struct BatchSummary {
+    std::size_t recordings = 0;
+    std::size_t converted = 0;
+    std::size_t skipped = 0;
+    std::vector<std::string> failed;  // the recordings that failed, in order
+};
 
 // What failed, as a message says it after "error: ": "cannot write a.ts: No space left on device".
 std::string describe_failure(const StageFailure& failure);
@@ -35,6 +45,8 @@ public:
     void deleting(const std::string& input_path) override;
 
     void failed(const StageFailure& failure);
+    // The summary line and a line for each recording that failed; "all done" is the caller's.
+    void batch_done(const BatchSummary& summary);
     void all_done();
 
 private:

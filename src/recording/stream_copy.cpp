@@ -85,9 +85,8 @@ bool write_and_count(NativeHandle output, const std::byte* data, std::size_t len
 void copy_buffered(const CopySource& source, NativeHandle output, std::span<std::byte> buffer, const StreamCopySettings& settings,
     const StreamCopyCalls& calls, CopyPosition& position)
 {
-    std::size_t piece_size = settings.piece_size;
     NativeHandle input = source.input;
-    std::size_t piece = std::min(piece_size, buffer.size());
+    std::size_t piece = std::min(settings.piece_size, buffer.size());
     if (piece == 0) {
         position.fail(CopyOutcome::read_failed, EINVAL);
         return;

@@ -67,9 +67,10 @@ struct CopyResult {
 };
 
 // Copies the source to its end, writing at the output's current position; with no output (no_handle)
-// the source is only read, for `inspect` to look at. `chunk_done` runs once for each chunk that carried data and once more when the input is
-// exhausted, so a complete copy of n bytes reports ceil(n / chunk_size) + 1 times. Only the first
-// piece_size bytes of `buffer` are ever touched. Short reads and writes are continued and interrupted
-// calls retried; a read or write error ends the copy and is returned.
+// the source is only read, for `inspect` to look at. `chunk_done` runs once for each chunk that
+// carried data and once more when the input is exhausted, so a complete copy of n bytes reports
+// ceil(n / chunk_size) + 1 times. Only the first piece_size bytes of `buffer` are ever touched. Short
+// reads and writes are continued and interrupted calls retried; a read or write error ends the copy
+// and is returned.
 CopyResult copy_stream(const CopySource& source, NativeHandle output, std::span<std::byte> buffer,
     const StreamCopySettings& settings, const StreamCopyCalls& calls, const std::function<void()>& chunk_done);

@@ -370,7 +370,6 @@ bool is_terminal(NativeHandle file)
     return ::isatty(descriptor_of(file)) != 0;
 }
 
-
 std::size_t buffered_piece_size()
 {
     // Small enough to stay in the processor's cache, large enough to need few calls.

@@ -490,4 +490,3 @@ bool is_terminal(NativeHandle file)
     DWORD mode = 0;
     return ::GetConsoleMode(handle_of(file), &mode) != 0;
 }
-
