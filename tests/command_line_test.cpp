@@ -1,13 +1,10 @@
 #include "cli/command_line.h"
 
-#include "cli/batch.h"
-#include "platform/file.h"
 #include "support/captured_console.h"
 #include "support/usage_text.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -145,40 +142,6 @@ TEST_P(RefusedCommandLine, AsksForUsageText)
 
 INSTANTIATE_TEST_SUITE_P(CommandLine, RefusedCommandLine, testing::ValuesIn(usage_cases),
     [](const testing::TestParamInfo<UsageCase>& info) { return std::string(info.param.name); });
-
-struct NamingCase {
-    const char* name;
-    std::string recording;
-    std::optional<std::string> output_folder;
-    std::string expected;  // with '/' for the system's separator
-};
-
-void PrintTo(const NamingCase& naming_case, std::ostream* stream) { *stream << naming_case.name; }
-
-class TransportStreamName : public testing::TestWithParam<NamingCase> { };
-
-TEST_P(TransportStreamName, FollowsTheRecordingsName)
-{
-    const NamingCase& naming = GetParam();
-    std::string expected = naming.expected;
-    std::replace(expected.begin(), expected.end(), '/', path_separator);
-    std::replace(expected.begin(), expected.end(), '|', '/');
-    EXPECT_EQ(transport_stream_path(naming.recording, naming.output_folder ? &*naming.output_folder : nullptr), expected);
-}
-
-// In the expected paths '|' is a '/' the recording's own path holds, left as it is.
-INSTANTIATE_TEST_SUITE_P(Batch, TransportStreamName,
-    testing::Values(
-        NamingCase { "RecEndingReplaced", "news.rec", std::nullopt, "news.ts" },
-        NamingCase { "RecEndingInAnyCase", "NEWS.REC", std::nullopt, "NEWS.ts" },
-        NamingCase { "MixedCaseEnding", "News.Rec", std::nullopt, "News.ts" },
-        NamingCase { "NoEndingGetsOneAdded", "news", std::nullopt, "news.ts" },
-        NamingCase { "OtherEndingKept", "news.ts", std::nullopt, "news.ts.ts" },
-        NamingCase { "RecOnlyAtTheEnd", "news.rec.bak", std::nullopt, "news.rec.bak.ts" },
-        NamingCase { "BesideTheRecording", "dish1/news.rec", std::nullopt, "dish1|news.ts" },
-        NamingCase { "IntoTheOutputFolder", "dish1/news.rec", "video", "video/news.ts" },
-        NamingCase { "OutputFolderEndingInASeparator", "news.rec", "video/", "video|news.ts" }),
-    [](const testing::TestParamInfo<NamingCase>& info) { return std::string(info.param.name); });
 
 TEST(CommandLine, KeepsVeryLongPathWhole)
 {

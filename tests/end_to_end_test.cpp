@@ -497,6 +497,8 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
     std::filesystem::create_directory(folder / "recs" / "older.rec");  // a folder, not a recording
     RecordingFields other;
     other.event_id = 0x4321;
+    RecordingFields later;
+    later.event_id = 0x5555;
     std::vector<std::uint8_t> first = build_recording({}, 1000);
     std::vector<std::uint8_t> second = build_recording(other, 2000);
     std::vector<std::uint8_t> done = build_recording({}, 3000);
@@ -507,24 +509,29 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
     write_file(folder / "recs" / "c.rec", done);
     write_file(folder / "recs" / "d.rec", bad);
     write_file(folder / "recs" / "notes.txt", std::string("not a recording\n"));
-    write_file(folder / "more" / "a.rec", first);
+    std::vector<std::uint8_t> other_stream = build_recording(later, 1000);
+    other_stream[3761] ^= 0xFF;
+    write_file(folder / "more" / "a.rec", other_stream);
     auto in = [&separator](const std::string& folder_name, const std::string& name) { return folder_name + separator + name; };
-    // An earlier batch converted c.rec, whose line is in the catalogue and whose .ts is whole; a.rec
-    // has a line too, but its .ts was lost since, so it is converted again.
+    // An earlier batch converted c.rec, whose line is in the catalogue, under another spelling of its
+    // folder, and whose .ts is whole; a.rec has a line too, but its .ts was lost since, so only its .ts
+    // is written again.
     write_file(folder / "video" / "c.ts", stream_part(done));
-    write_file(folder / "list.csv", header_and(example_line_for(in("recs", "c.rec")) + example_line_for(in("recs", "a.rec"))));
+    write_file(folder / "list.csv", header_and(example_line_for(in(".", in("recs", "c.rec"))) + example_line_for(in("recs", "a.rec"))));
+    const std::string before = read_file_text(folder / "list.csv");
 
     // -b may follow the paths, and -o and -c move no positional slot; the folder named twice counts
-    // once; more/a.rec would overwrite the .ts that recs/a.rec writes.
+    // once; more/a.rec, another broadcast, would overwrite the .ts that recs/a.rec writes.
     ProcessResult result = run_pelorus({ "recs", "-o", "video", "-c", "list.csv", in("recs", "a.rec"), "more", "-b" }, folder.path());
-    const std::string copied = "\nprocessing file ..... done\nappending list.csv";
+    const std::string copied = "\nprocessing file ..... done";
     EXPECT_EQ(result.output,
-        "\nReading " + in("recs", "B.REC") + "\nreading header ...\nWriting " + in("video", "B.ts") + copied
-        + "\nReading " + in("recs", "a.rec") + "\nreading header ...\nWriting " + in("video", "a.ts") + copied
-        + "\nReading " + in("recs", "c.rec") + "\nreading header ...\nskipping " + in("recs", "c.rec") + ": already in list.csv"
-        + "\nReading " + in("recs", "d.rec") + "\nreading header ...\nerror: bad .rec file: it does not begin with TFrc"
-        + "\nReading " + in("more", "a.rec") + "\nreading header ...\nerror: cannot write " + in("video", "a.ts") + ": it is the .ts of "
-        + in("recs", "a.rec")
+        "\nrecording 1 of 5\nReading " + in("recs", "B.REC") + "\nreading header ...\nWriting " + in("video", "B.ts") + copied
+        + "\nappending list.csv"
+        + "\nrecording 2 of 5\nReading " + in("recs", "a.rec") + "\nreading header ...\nWriting " + in("video", "a.ts") + copied
+        + "\nrecording 3 of 5\nReading " + in("recs", "c.rec") + "\nreading header ...\nskipping " + in("recs", "c.rec") + ": already in list.csv"
+        + "\nrecording 4 of 5\nReading " + in("recs", "d.rec") + "\nreading header ...\nerror: bad .rec file: it does not begin with TFrc"
+        + "\nrecording 5 of 5\nReading " + in("more", "a.rec") + "\nreading header ...\nerror: cannot write " + in("video", "a.ts")
+        + ": it is the .ts of " + in("recs", "a.rec")
         + "\n5 recordings: 2 converted, 1 skipped, 2 failed\nfailed: " + in("recs", "d.rec") + "\nfailed: " + in("more", "a.rec"));
     EXPECT_EQ(result.exit_status, failure_status);
     EXPECT_EQ(read_file_bytes(folder / "video" / "a.ts"), stream_part(first));
@@ -532,8 +539,37 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
     EXPECT_EQ(read_file_bytes(folder / "video" / "c.ts"), stream_part(done));
     EXPECT_EQ(listing(folder / "video"), (std::set<std::string> { "B.ts", "a.ts", "c.ts" }));
     std::string second_line = catalogue_row(in("recs", "B.REC"), *RecordingHeader::parse(second));
-    EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(example_line_for(in("recs", "c.rec")) + example_line_for(in("recs", "a.rec"))
-            + second_line + example_line_for(in("recs", "a.rec"))));
+    EXPECT_EQ(read_file_text(folder / "list.csv"), before + second_line);
+
+    // Run again by other spellings, from inside the folder too: everything is there, nothing is added.
+    std::string absolute = (folder / "recs").string();
+    for (std::vector<std::string> again : { std::vector<std::string> { "-b", in(".", "recs") + separator, "-o", "video", "-c", "list.csv" },
+             { "-b", absolute, "-o", "video", "-c", "list.csv" }, { "-b", ".", "-o", in("..", "video"), "-c", in("..", "list.csv") } }) {
+        std::filesystem::path where = again[1] == "." ? folder / "recs" : folder.path();
+        std::string rerun = run_pelorus(again, where).output;
+        EXPECT_NE(rerun.find("4 recordings: 0 converted, 3 skipped, 1 failed"), std::string::npos) << again[1] << rerun;
+        EXPECT_EQ(rerun.find("Writing"), std::string::npos) << again[1] << rerun;
+        EXPECT_EQ(read_file_text(folder / "list.csv"), before + second_line) << again[1];
+    }
+
+    // Another disk with a recording of the same name, into the same folder: the first one's stream is
+    // never replaced, and -k keeps the recording that could not be written.
+    ProcessResult other_disk = run_pelorus({ "-b", "-k", "more", "-o", "video", "-c", "list.csv" }, folder.path());
+    EXPECT_EQ(other_disk.output, "\nrecording 1 of 1\nReading " + in("more", "a.rec") + "\nreading header ...\nerror: cannot write "
+            + in("video", "a.ts") + ": it holds another recording's stream\n1 recording: 0 converted, 0 skipped, 1 failed\nfailed: " + in("more", "a.rec"));
+    EXPECT_EQ(other_disk.exit_status, failure_status);
+    EXPECT_EQ(read_file_bytes(folder / "video" / "a.ts"), stream_part(first));
+    EXPECT_EQ(read_file_bytes(folder / "more" / "a.rec"), other_stream);
+    EXPECT_EQ(read_file_text(folder / "list.csv"), before + second_line);
+
+#ifndef _WIN32
+    // A catalogue that is a FIFO, with a reader waiting on it, holds nothing to skip, and is never
+    // waited on to find out: the line goes through it.
+    ProcessResult into_pipe = run_process({ "/bin/sh", "-c", "mkfifo pipe.csv && { cat pipe.csv > got & } && timeout 20 \"" PELORUS_BINARY
+        "\" -b -t recs/c.rec -c pipe.csv > /dev/null; echo \" [$?]\"; wait" }, folder.path());
+    EXPECT_EQ(into_pipe.output, " [0]\n");
+    EXPECT_EQ(read_file_text(folder / "got"), example_line_for("recs/c.rec"));
+#endif
 }
 
 std::string numbered_recording(int index)
@@ -542,6 +578,62 @@ std::string numbered_recording(int index)
     name += std::to_string(index);
     name += ".rec";
     return name;
+}
+
+TEST(EndToEnd, TwoBatchesAtOnceConvertEachRecordingOnce)
+{
+#ifdef _WIN32
+    const std::string separator = "\\";
+#else
+    const std::string separator = "/";
+#endif
+    // One batch over the folder and one over its recordings named in the reverse order, by another
+    // spelling, started together; then two over the folder with -k, each deleting what it converted,
+    // neither failing on what the other deleted.
+    constexpr int count = 12;
+    for (bool remove : { false, true }) {
+        ScratchFolder folder;
+        std::filesystem::create_directory(folder / "recs");
+        std::vector<std::vector<std::uint8_t>> recordings;
+        std::vector<std::string> forward { "-b", "recs", "-c", "list.csv" };
+        std::vector<std::string> backward { "-b", "-c", "list.csv" };
+        std::string other_spelling = ".";
+        other_spelling += separator;
+        other_spelling += "recs";
+        other_spelling += separator;
+        for (int index = 0; index < count; ++index) {
+            RecordingFields fields;
+            fields.event_id = static_cast<std::uint16_t>(index);
+            recordings.push_back(build_recording(fields, static_cast<std::size_t>(index + 1) * 100000));
+            write_file(folder / "recs" / numbered_recording(index), recordings.back());
+            backward.insert(backward.begin() + 1, other_spelling + numbered_recording(index));
+        }
+        if (remove) {
+            forward.push_back("-k");
+            backward = { "-b", other_spelling, "-c", "list.csv", "-k" };
+        }
+        ProcessResult results[2];
+        std::thread other([&] { results[1] = run_pelorus(backward, folder.path()); });
+        results[0] = run_pelorus(forward, folder.path());
+        other.join();
+        for (const ProcessResult& result : results) {
+            EXPECT_EQ(result.exit_status, 0) << result.output;
+            EXPECT_EQ(result.output.find("error"), std::string::npos) << result.output;
+        }
+
+        std::string catalogue = read_file_text(folder / "list.csv");
+        for (int index = 0; index < count; ++index) {
+            std::string name = numbered_recording(index);
+            std::string filename = separator + name + ",";
+            std::size_t first = catalogue.find(filename);
+            EXPECT_NE(first, std::string::npos) << name << " has no line";
+            EXPECT_EQ(first, catalogue.rfind(filename)) << name << " has two lines";
+            std::string stream_name = name.substr(0, name.size() - 4) + ".ts";
+            EXPECT_TRUE(read_file_bytes(folder / "recs" / stream_name) == stream_part(recordings[static_cast<std::size_t>(index)])) << name;
+            EXPECT_EQ(std::filesystem::exists(folder / "recs" / name), !remove) << name;
+        }
+        EXPECT_EQ(std::count(catalogue.begin(), catalogue.end(), '\n'), count + 1) << catalogue;
+    }
 }
 
 TEST(EndToEnd, ManyRunsAtOnceOnOneCatalogueLoseNoLine)

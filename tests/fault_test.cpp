@@ -461,11 +461,14 @@ TEST(Faults, FilesChangedBeforeTheyAreOpened)
 TEST(SafeRemoval, RecordingChangedDuringTheRunIsKept)
 {
     REQUIRE_STRACE();
-    // The .ts file's flush is held back while a writer adds to the recording or rewrites it in place.
-    for (const char* change : { "head -c 100000 /dev/urandom >> a.rec", "touch -d '2030-01-01' a.rec" }) {
+    // The .ts file's flush is held back while a writer adds to the recording or rewrites it in place,
+    // or another program adds to the .ts file just written.
+    for (auto [change, reason] : { std::pair { "head -c 100000 /dev/urandom >> a.rec", "it changed during the run" },
+             std::pair { "touch -d '2030-01-01' a.rec", "it changed during the run" },
+             std::pair { "printf x >> a.ts", "the .ts file changed after it was written" } }) {
         FaultRun run;
         ProcessResult result = run_while_changing(run, hold_first_flush, change, "-k a.rec a.ts list.csv");
-        EXPECT_EQ(result.output, messages_before_copy("a.rec", "a.ts") + ".. done\nappending list.csv\nkeeping a.rec: it changed during the run\nall done [0]\n")
+        EXPECT_EQ(result.output, messages_before_copy("a.rec", "a.ts") + ".. done\nappending list.csv\nkeeping a.rec: " + reason + "\nall done [0]\n")
             << change;
         EXPECT_TRUE(std::filesystem::exists(run.folder() / "a.rec")) << change;
         run.expect_catalogue_gained_line();
@@ -586,6 +589,13 @@ TEST(SafeRemoval, EarlierFailuresKeepTheRecording)
              Failure { "catalogue cannot be opened", "mkdir dir && $P -k a.rec a.ts dir", "\nerror: cannot open dir: Is a directory" },
              Failure { "another run writes the .ts", "printf 'the other stream' > a.ts && flock a.ts $P -k a.rec a.ts list.csv",
                  "\nerror: cannot write a.ts: another run is writing it" },
+             Failure { "another run converts the recording", "flock a.rec $P -k a.rec a.ts list.csv",
+                 "\nerror: cannot read a.rec: another run is converting it" },
+             // Another run writes the whole .ts and goes while this one waits inside its lock call.
+             Failure { "another run wrote the .ts meanwhile",
+                 ": > a.ts && { $T -P a.ts -e trace=flock -e inject=flock:delay_enter=2000000 $P -k a.rec a.ts list.csv & } && "
+                 "sleep 0.7 && printf 'the other stream' > a.ts && wait $!",
+                 "\nerror: cannot write a.ts: another run is writing it", true },
              Failure { "the .ts cannot be locked", ": > a.ts && $T -P a.ts -e trace=flock -e inject=flock:error=ENOLCK $P -k a.rec a.ts list.csv",
                  "\nerror: cannot lock a.ts: No locks available", true },
              Failure { "the catalogue cannot be locked", "$T -P list.csv -e trace=flock -e inject=flock:error=ENOLCK $P -k a.rec a.ts list.csv",
@@ -606,7 +616,7 @@ TEST(SafeRemoval, EarlierFailuresKeepTheRecording)
         EXPECT_TRUE(result.output.ends_with(failure.last_line + " [255]\n")) << failure.name << ": " << result.output;
         run.expect_recording_intact();
         run.expect_catalogue_unchanged();
-        if (std::string(failure.name) == "another run writes the .ts") {
+        if (std::string(failure.name).starts_with("another run wr")) {
             EXPECT_EQ(read_file_text(run.folder() / "a.ts"), "the other stream");
         }
         // The next run's line is a record of its own, as a CSV reader sees it.
@@ -639,12 +649,12 @@ TEST(Faults, StoppedBatchIsResumedByARerun)
     ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
     std::string copied = "\nprocessing file ..... done\nappending list.csv";
     EXPECT_EQ(result.output, "first [143]\n"
-            "\nReading recs/a.rec\nreading header ...\nskipping recs/a.rec: already in list.csv"
-            "\nReading recs/b.rec\nreading header ...\nWriting recs/b.ts" + copied
-            + "\nReading recs/c.rec\nreading header ...\nWriting recs/c.ts" + copied
+            "\nrecording 1 of 3\nReading recs/a.rec\nreading header ...\nskipping recs/a.rec: already in list.csv"
+            "\nrecording 2 of 3\nReading recs/b.rec\nreading header ...\nWriting recs/b.ts" + copied
+            + "\nrecording 3 of 3\nReading recs/c.rec\nreading header ...\nWriting recs/c.ts" + copied
             + "\n3 recordings: 2 converted, 1 skipped, 0 failed\nall done [0]\n");
     // The stopped batch had said all it did for the recording it finished.
-    EXPECT_EQ(read_file_text(run.folder() / "first"), "\nReading recs/a.rec\nreading header ...\nWriting recs/a.ts" + copied);
+    EXPECT_EQ(read_file_text(run.folder() / "first"), "\nrecording 1 of 3\nReading recs/a.rec\nreading header ...\nWriting recs/a.ts" + copied);
     EXPECT_TRUE(read_file_bytes(run.folder() / "recs" / "b.ts") == std::vector<std::uint8_t>(second.begin() + 3760, second.end()));
     std::string catalogue = read_file_text(run.folder() / "list.csv");
     EXPECT_EQ(catalogue.substr(0, older_catalogue.size()), older_catalogue);

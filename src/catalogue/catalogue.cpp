@@ -106,36 +106,6 @@ StageOutcome fail_to_write(const std::string& path, int error_number)
     return system_failure(FailedStep::write, path, error_number);
 }
 
-// The fields of one record of catalogue text starting at `start`, which is moved past it: commas
-// split fields and a line feed ends the record, except inside double quotes, where a doubled quote
-// stands for one.
-std::vector<std::string> next_record(std::string_view text, std::size_t& start)
-{
-    std::vector<std::string> fields(1);
-    bool quoted = false;
-    for (; start < text.size(); ++start) {
-        char character = text[start];
-        if (quoted) {
-            if (character != '"')
-                fields.back() += character;
-            else if (start + 1 < text.size() && text[start + 1] == '"')
-                fields.back() += text[++start];
-            else
-                quoted = false;
-        } else if (character == '"') {
-            quoted = true;
-        } else if (character == ',') {
-            fields.emplace_back();
-        } else if (character == '\n') {
-            ++start;
-            return fields;
-        } else {
-            fields.back() += character;
-        }
-    }
-    // A record the end of the file cut short is no whole record.
-    return {};
-}
 
 }
 
@@ -207,11 +177,11 @@ StageOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfT
     bool creating = entry.start_afresh || is_new_catalogue(path);
     // An existing catalogue is announced as appended to before it is opened, so that a failure to open
     // it reads as part of that step, as it does for a new one.
-    if (creating)
+    if (entry.announce && creating)
         reporter.creating_catalogue(path);
-    else
+    else if (entry.announce)
         reporter.appending_to_catalogue(path);
-    catalogue.appending_announced = !creating;
+    catalogue.appending_announced = entry.announce && !creating;
     // Never truncated on open: when starting afresh the file is emptied only once the lock is held,
     // and otherwise a catalogue that appeared meanwhile is kept.
     catalogue.file = open_for_appending(path, catalogue.created);
@@ -271,7 +241,13 @@ StageOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueEntry
             failure.last_line_may_be_incomplete = true;
         return failure;
     }
-    bool durable = entry.make_durable && regular;
+    return close_catalogue(catalogue, entry);
+}
+
+StageOutcome close_catalogue(CatalogueFile& catalogue, const CatalogueEntry& entry)
+{
+    const std::string& path = entry.catalogue_path;
+    bool durable = entry.make_durable && catalogue.identity.regular_file;
     if (durable && !flush_to_disk(catalogue.file.native()))
         return fail_to_write(path, errno);
     if (!catalogue.file.close())
@@ -279,46 +255,4 @@ StageOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueEntry
     if (durable && catalogue.created && !flush_folder_of(path))
         return fail_to_write(path, errno);
     return std::nullopt;
-}
-
-CatalogueHoldings CatalogueHoldings::of_text(std::string_view text)
-{
-    CatalogueHoldings holdings;
-    std::size_t start = 0;
-    // The header line names no recording.
-    next_record(text, start);
-    while (start < text.size()) {
-        std::vector<std::string> fields = next_record(text, start);
-        if (fields.size() >= 14)
-            holdings.keys_.insert({ fields[0], fields[12], fields[13], fields[4], fields[5] });
-    }
-    return holdings;
-}
-
-CatalogueHoldings::Key CatalogueHoldings::key_of(std::string_view filename, const RecordingHeader& header)
-{
-    auto identifier = [](unsigned value) {
-        std::string text;
-        append_number(text, value, 16, 4);
-        return text;
-    };
-    std::string start = format_broadcast_time(header.start_time());
-    std::size_t comma = start.find(',');
-    return { std::string(filename), identifier(header.service_id()), identifier(header.event_id()), start.substr(0, comma),
-        start.substr(comma + 1) };
-}
-
-bool CatalogueHoldings::holds(std::string_view filename, const RecordingHeader& header) const
-{
-    return keys_.contains(key_of(filename, header));
-}
-
-CatalogueHoldings read_catalogue_holdings(const std::string& path)
-{
-    File file = open_for_reading(path);
-    FileIdentity identity = file.is_open() ? identify(file.native()) : FileIdentity {};
-    if (!identity.regular_file || lock_exclusively(file.native(), true) != LockOutcome::locked)
-        return {};
-    std::string text = read_start(file.native(), identify(file.native()).size);
-    return holds_a_catalogue(text.substr(0, catalogue_header_line().size())) ? CatalogueHoldings::of_text(text) : CatalogueHoldings {};
 }

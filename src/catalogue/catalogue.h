@@ -5,10 +5,8 @@
 #include "platform/file_identity.h"
 #include "shared/stage_report.h"
 
-#include <set>
 #include <string>
 #include <string_view>
-#include <tuple>
 
 class RecordingHeader;
 
@@ -43,6 +41,9 @@ struct CatalogueEntry {
     // The recording is about to be deleted: the line, and a new catalogue's folder entry, are flushed
     // to the disk, this line being the archive's only record of it.
     bool make_durable = false;
+    // Say "creating" or "appending" before the catalogue is opened; when not, "appending" is said only
+    // if a line is appended after all.
+    bool announce = true;
 };
 
 // The catalogue as the catalogue step holds it: open, locked, and knowing whether the header is due.
@@ -80,23 +81,6 @@ FixedReason reason_not_to_catalogue_into(const FileIdentity& catalogue, std::str
 [[nodiscard]] StageOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueEntry& entry,
     const RecordingHeader& header, ProgressReporter& reporter);
 
-// What a catalogue already holds, as a batch looks it up to skip what is converted: for each line, the
-// file it names and the broadcast it came from.
-class CatalogueHoldings {
-public:
-    // From a catalogue's text, header line and all; lines that are not whole records are passed over.
-    static CatalogueHoldings of_text(std::string_view text);
-
-    // Whether a line names this file, with the recording's service, event and start.
-    bool holds(std::string_view filename, const RecordingHeader& header) const;
-
-private:
-    // Filename, Service Id, Event Id, Start Time and Start Day, as the line writes them.
-    using Key = std::tuple<std::string, std::string, std::string, std::string, std::string>;
-    static Key key_of(std::string_view filename, const RecordingHeader& header);
-    std::set<Key> keys_;
-};
-
-// Reads the whole catalogue once, under its lock. A catalogue that is missing, cannot be read or is
-// not a catalogue holds nothing.
-CatalogueHoldings read_catalogue_holdings(const std::string& path);
+// Closes the catalogue without a line, its line being there already, after flushing it to the disk as
+// append_catalogue_row would.
+[[nodiscard]] StageOutcome close_catalogue(CatalogueFile& catalogue, const CatalogueEntry& entry);

@@ -1,102 +1,104 @@
 #include "cli/batch.h"
 
-#include "catalogue/catalogue.h"
+#include "archive/batch_plan.h"
+#include "archive/catalogue_watch.h"
+#include "archive/recording_list.h"
+#include "archive/stream_holding.h"
+#include "catalogue/catalogue_holdings.h"
 #include "cli/console_reporter.h"
 #include "cli/conversion.h"
 #include "cli/run.h"
 #include "platform/console.h"
-#include "platform/file.h"
 #include "platform/file_identity.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <map>
-#include <optional>
-#include <set>
-#include <vector>
 
 namespace {
 
-constexpr std::string_view recording_ending = ".rec";
-
-bool has_recording_ending(std::string_view name)
+// Whether the recording is there at its turn. One listed from a folder that has gone since was
+// converted by another run with -k; one named on the command line that is missing is a failure, as for
+// a single run. (One that goes after it was opened is in the catalogue, with its whole stream, by the
+// time its lock is had, and is skipped for that.)
+Availability availability_of(const ListedRecording& listed, const StageOutcome& opening)
 {
-    if (name.size() < recording_ending.size())
-        return false;
-    std::string_view ending = name.substr(name.size() - recording_ending.size());
-    return std::equal(ending.begin(), ending.end(), recording_ending.begin(),
-        [](char found, char wanted) { return (found >= 'A' && found <= 'Z' ? found - 'A' + 'a' : found) == wanted; });
+    if (!opening)
+        return Availability::here;
+    if (opening->reason == FixedReason::another_run_is_converting)
+        return Availability::being_converted;
+    bool missing = opening->step == FailedStep::open && opening->error_number == ENOENT;
+    return listed.from_folder && missing ? Availability::gone : Availability::here;
 }
 
-// One recording of the batch, or a folder named that could not be read.
-struct BatchItem {
-    std::string path;
-    StageOutcome unreadable_folder;
-};
-
-// The recordings named, in order: a folder gives its entries that end in ".rec", not its folders, in
-// the byte order of their names; it is not searched further down.
-std::vector<BatchItem> recordings_named(const std::vector<std::string>& inputs)
+// What the plan needs to know of a recording that is here: what the catalogue holds, read again now
+// that the recording's lock is held, and what its .ts file holds.
+StageOutcome gather_facts(const ListedRecording& listed, const OpenedRecording& recording, const BatchState& state,
+    CatalogueWatch& catalogue, RecordingFacts& facts)
 {
-    std::vector<BatchItem> items;
-    for (const std::string& input : inputs) {
-        if (!identify_path(input).folder) {
-            items.push_back({ input, std::nullopt });
-            continue;
-        }
-        std::vector<std::string> names;
-        if (!list_folder(input, names)) {
-            items.push_back({ input, system_failure(FailedStep::read, input, errno) });
-            continue;
-        }
-        std::sort(names.begin(), names.end());
-        for (const std::string& name : names) {
-            std::string path = join_path(input, name);
-            if (has_recording_ending(name) && !identify_path(path).folder)
-                items.push_back({ path, std::nullopt });
-        }
+    if (!state.start_afresh) {
+        if (StageOutcome failure = catalogue.catch_up(recording.input.identity))
+            return failure;
+        facts.catalogued = catalogue.holds(recording_key(listed.path, *recording.header));
     }
-    return items;
-}
-
-// What tells two paths apart as files: the file itself where it exists, else the place it would be
-// created at, so that two spellings, a link, or a file and its folder count once.
-std::string file_key(const std::string& path)
-{
-    FileIdentity identity = identify_path(path);
-    if (identity.exists)
-        return "file " + std::to_string(identity.device) + ":" + std::to_string(identity.index);
-    if (!identity.resolved_path.empty())
-        return "place " + identity.resolved_path;
-    return "path " + path;
-}
-
-// The same file named twice is converted once, where it first appears.
-std::vector<BatchItem> without_repeats(std::vector<BatchItem> items)
-{
-    std::set<std::string> seen;
-    std::vector<BatchItem> kept;
-    for (BatchItem& item : items) {
-        if (seen.insert(file_key(item.path)).second)
-            kept.push_back(std::move(item));
+    if (!state.skip_extraction) {
+        OutputJudgement judgement = judge_output_path(recording.input, listed.output_path);
+        if (judgement.error_number != 0)
+            return system_failure(FailedStep::read, listed.output_path, judgement.error_number);
+        facts.output = judgement.holding;
     }
-    return kept;
+    facts.output_claimed_by = listed.output_claimed_by;
+    return std::nullopt;
 }
 
-}
-
-std::string transport_stream_name(std::string_view recording_name)
+StageFailure refusal_of(BatchRefusal refusal_reason, const ListedRecording& listed, const RunOptions& options,
+    const OpenedRecording& recording)
 {
-    if (has_recording_ending(recording_name))
-        recording_name.remove_suffix(recording_ending.size());
-    return std::string(recording_name) + ".ts";
+    if (refusal_reason == BatchRefusal::output_claimed) {
+        StageFailure claimed = refusal(FailedStep::write, listed.output_path, FixedReason::is_the_ts_of);
+        claimed.other_path = listed.output_claimed_by;
+        return claimed;
+    }
+    // A recording or a catalogue at the .ts file's place is refused in the words a single run uses.
+    if (StageOutcome refused = refusal_before_writing(options, recording.input.identity))
+        return std::move(*refused);
+    return refusal(FailedStep::write, listed.output_path, FixedReason::holds_another_stream);
 }
 
-std::string transport_stream_path(const std::string& recording_path, const std::string* output_folder)
+// One recording's turn: opened and locked, the facts gathered, the plan's decision carried out.
+ConversionResult take_turn(const ListedRecording& listed, RunOptions options, BatchState state, CatalogueWatch& catalogue,
+    ConsoleReporter& reporter)
 {
-    if (output_folder)
-        return join_path(*output_folder, transport_stream_name(split_path(recording_path).name));
-    return transport_stream_name(recording_path);
+    if (listed.unreadable_folder)
+        return { ConversionOutcome::failed, listed.unreadable_folder, false };
+    options.input_path = listed.path;
+    options.output_path = listed.output_path;
+
+    OpenedRecording recording;
+    StageOutcome opening = open_recording(options, reporter, recording);
+    RecordingFacts facts;
+    facts.availability = availability_of(listed, opening);
+    if (opening && facts.availability == Availability::here)
+        return { ConversionOutcome::failed, std::move(opening), false };
+    if (facts.availability == Availability::here) {
+        if (StageOutcome failure = gather_facts(listed, recording, state, catalogue, facts))
+            return { ConversionOutcome::failed, std::move(failure), false };
+    }
+
+    BatchDecision decision = decide(facts, state);
+    switch (decision.action) {
+    case BatchAction::skip:
+        reporter.skipping(listed.path, decision.skip, options.catalogue_path);
+        return { ConversionOutcome::skipped, std::nullopt, false };
+    case BatchAction::refuse:
+        return { ConversionOutcome::failed, refusal_of(decision.refusal, listed, options, recording), false };
+    case BatchAction::convert:
+    case BatchAction::write_stream_only:
+        break;
+    }
+    options.append = !decision.start_afresh;
+    ConversionPlan plan { decision.action == BatchAction::write_stream_only, true, &catalogue };
+    return convert_opened(recording, options, plan, reporter);
+}
+
 }
 
 int run_batch(const RunOptions& options, Console& console)
@@ -108,48 +110,26 @@ int run_batch(const RunOptions& options, Console& console)
         return exit_status_failure;
     }
 
-    std::vector<BatchItem> items = without_repeats(recordings_named(options.batch_inputs));
-    // Each .ts file is claimed by the first recording that would write it, judged before anything is
-    // written: a later one would destroy it.
-    std::map<std::string, std::string> output_claims;
-    std::vector<std::string> claimed_by(items.size());
-    for (std::size_t index = 0; index < items.size(); ++index) {
-        if (items[index].unreadable_folder || options.skip_extraction)
-            continue;
-        auto [claim, first] = output_claims.emplace(file_key(transport_stream_path(items[index].path, output_folder)), items[index].path);
-        if (!first)
-            claimed_by[index] = claim->second;
-    }
-    // Read once, before the first recording: what the catalogue holds is skipped. Starting afresh
-    // skips nothing.
-    std::optional<CatalogueHoldings> holdings;
-    if (options.append)
-        holdings = read_catalogue_holdings(options.catalogue_path);
-
-    BatchSummary summary { items.size(), 0, 0, {} };
+    std::vector<ListedRecording> recordings = list_recordings(options.batch_inputs, output_folder, !options.skip_extraction);
+    CatalogueWatch catalogue(options.catalogue_path);
+    BatchSummary summary { recordings.size(), 0, 0, {} };
     // What every recording's conversion is given, but for its own paths; without the list of inputs,
     // which would otherwise be copied once for every recording.
     RunOptions each = options;
     each.batch_inputs.clear();
     // -a empties the catalogue once: for the first recording whose line is written.
-    bool start_afresh = !options.append;
-    for (std::size_t index = 0; index < items.size(); ++index) {
-        const BatchItem& item = items[index];
-        ConversionResult result { ConversionOutcome::failed, item.unreadable_folder, false };
-        if (!item.unreadable_folder) {
-            RunOptions recording = each;
-            recording.input_path = item.path;
-            recording.output_path = transport_stream_path(item.path, output_folder);
-            recording.append = !start_afresh;
-            result = convert_recording(recording, reporter, { holdings ? &*holdings : nullptr, claimed_by[index] });
-        }
-        start_afresh = start_afresh && !result.catalogued;
+    BatchState state { options.skip_extraction, !options.append };
+    for (std::size_t index = 0; index < recordings.size(); ++index) {
+        const ListedRecording& listed = recordings[index];
+        reporter.batch_recording(index + 1, recordings.size());
+        ConversionResult result = take_turn(listed, each, state, catalogue, reporter);
+        state.start_afresh = state.start_afresh && !result.catalogued;
         if (result.outcome == ConversionOutcome::converted)
             ++summary.converted;
         else if (result.outcome == ConversionOutcome::skipped)
             ++summary.skipped;
         else
-            summary.failed.push_back(item.path);
+            summary.failed.push_back(listed.path);
         if (result.failure)
             reporter.failed(*result.failure);
         // Written out after each recording, so that a batch stopped part way has said what it did.

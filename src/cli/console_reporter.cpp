@@ -55,6 +55,10 @@ std::string reason_words(const StageFailure& failure)
         return "it is the .ts of " + failure.other_path;
     case FixedReason::another_run_is_writing:
         return "another run is writing it";
+    case FixedReason::another_run_is_converting:
+        return "another run is converting it";
+    case FixedReason::holds_another_stream:
+        return "it holds another recording's stream";
     case FixedReason::shrank_during_the_copy:
         return "the file shrank during the copy";
     case FixedReason::no_longer_the_file_read:
@@ -83,6 +87,8 @@ std::string_view keep_words(KeepReason reason)
         return "it is not a regular file";
     case KeepReason::output_not_a_regular_file:
         return "the .ts file is not a regular file";
+    case KeepReason::output_changed:
+        return "the .ts file changed after it was written";
     case KeepReason::catalogue_not_a_regular_file:
         return "the catalogue is not a regular file";
     case KeepReason::changed_during_the_run:
@@ -191,9 +197,24 @@ void ConsoleReporter::reading_header()
     console_.print("\nreading header ...");
 }
 
-void ConsoleReporter::skipping(const std::string& input_path, const std::string& catalogue_path)
+void ConsoleReporter::skipping(const std::string& input_path, SkipReason reason, const std::string& catalogue_path)
 {
-    console_.print("\nskipping ", input_path + ": already in " + catalogue_path);
+    switch (reason) {
+    case SkipReason::already_catalogued:
+        console_.print("\nskipping ", input_path + ": already in " + catalogue_path);
+        return;
+    case SkipReason::gone:
+        console_.print("\nskipping ", input_path + ": it is gone");
+        return;
+    case SkipReason::being_converted:
+        console_.print("\nskipping ", input_path + ": another run is converting it");
+        return;
+    }
+}
+
+void ConsoleReporter::batch_recording(std::size_t number, std::size_t total)
+{
+    console_.print("\nrecording ", std::to_string(number) + " of " + std::to_string(total));
 }
 
 void ConsoleReporter::keeping(const std::string& input_path, KeepReason reason)

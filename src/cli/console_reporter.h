@@ -38,13 +38,15 @@ public:
     void appending_to_catalogue(const std::string& catalogue_path) override;
     void reading_recording(const std::string& input_path) override;
     void reading_header() override;
-    void skipping(const std::string& input_path, const std::string& catalogue_path) override;
+    void skipping(const std::string& input_path, SkipReason reason, const std::string& catalogue_path) override;
     void stream_checked(const StreamReport& report) override;
     void checking_stream() override;
     void keeping(const std::string& input_path, KeepReason reason) override;
     void deleting(const std::string& input_path) override;
 
     void failed(const StageFailure& failure);
+    // Before each recording of a batch: where it stands in the batch.
+    void batch_recording(std::size_t number, std::size_t total);
     // The summary line and a line for each recording that failed; "all done" is the caller's.
     void batch_done(const BatchSummary& summary);
     void all_done();

@@ -1,11 +1,12 @@
 #include "cli/conversion.h"
 
+#include "archive/catalogue_watch.h"
+#include "archive/stream_holding.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/catalogue_holdings.h"
 #include "platform/file.h"
 #include "platform/file_identity.h"
-#include "recording/recording_header.h"
 #include "recording/stream_check.h"
-#include "recording/stream_extraction.h"
 
 #include <cerrno>
 
@@ -56,48 +57,24 @@ StageFailure not_a_recording(const std::string& input_path, const HeaderCheck& c
     return failure;
 }
 
-// Refuses, before anything is opened for writing, a run that would write into the recording it reads,
-// put the catalogue into the .ts file, overwrite another recording, a catalogue or another recording's
-// new .ts file with a stream, or append to a file that is not a catalogue; and a run whose catalogue
-// cannot be written at all, before a long copy is wasted on it. The same checks are made again on
-// each file as it is opened; these only catch the slips early.
-StageOutcome refusal_before_writing(const RunOptions& options, const FileIdentity& input, const BatchContext& batch)
+// Why the .ts file just opened, judged through its handle under its lock, must not be written: what
+// `refusal_before_writing` found by its path, and for a batch anything but the start of this
+// recording's stream.
+StageOutcome refusal_of_opened_output(const OpenRecording& input, const std::string& output_path, bool keep_other_streams,
+    NativeHandle opened, const FileIdentity& identity)
 {
-    const std::string& output_path = options.output_path;
-    const std::string& catalogue_path = options.catalogue_path;
-    FileIdentity output = options.skip_extraction ? FileIdentity {} : identify_path(output_path);
-    if (!options.skip_extraction) {
-        if (is_same_file(output, input))
-            return refusal(FailedStep::write, output_path, FixedReason::is_the_input);
-        if (!batch.output_claimed_by.empty()) {
-            StageFailure claimed = refusal(FailedStep::write, output_path, FixedReason::is_the_ts_of);
-            claimed.other_path = batch.output_claimed_by;
-            return claimed;
-        }
-        FixedReason reason = reason_not_to_write_stream_over(read_file_start(output_path, catalogue_header_line().size()));
-        if (reason != FixedReason::none)
-            return refusal(FailedStep::write, output_path, reason);
-    }
-    FixedReason reason = reason_not_to_catalogue_into(identify_path(catalogue_path),
-        read_file_start(catalogue_path, catalogue_header_line().size()), { input, output });
-    if (reason != FixedReason::none)
-        return refusal(FailedStep::write, catalogue_path, reason);
-    if (int error_number = appending_error(catalogue_path); error_number != 0)
-        return system_failure(FailedStep::open, catalogue_path, error_number);
+    if (!identity.regular_file)
+        return std::nullopt;
+    if (FixedReason reason = reason_not_to_write_stream_over(start_of(opened)); reason != FixedReason::none)
+        return refusal(FailedStep::write, output_path, reason);
+    if (!keep_other_streams)
+        return std::nullopt;
+    OutputJudgement judgement = judge_output(input, opened, identity);
+    if (judgement.error_number != 0)
+        return system_failure(FailedStep::read, output_path, judgement.error_number);
+    if (judgement.holding == OutputHolding::something_else)
+        return refusal(FailedStep::write, output_path, FixedReason::holds_another_stream);
     return std::nullopt;
-}
-
-// A batch skips a recording the catalogue already holds a line for, unless its .ts file is missing or
-// is not the whole stream: a run stopped part way is done again.
-bool already_converted(const RunOptions& options, const FileIdentity& input, const RecordingHeader& header, const BatchContext& batch)
-{
-    if (batch.catalogue_holdings == nullptr || !batch.catalogue_holdings->holds(options.input_path, header))
-        return false;
-    if (options.skip_extraction)
-        return true;
-    FileIdentity output = identify_path(options.output_path);
-    return output.regular_file && input.regular_file && input.size >= transport_stream_offset
-        && output.size == input.size - transport_stream_offset;
 }
 
 // -k removes only the plain file that was read: the path itself, not followed through a link, must
@@ -127,6 +104,14 @@ bool unchanged_since_copied(const OpenRecording& input, const WrittenStream& str
     return now.exists && now.size == transport_stream_offset + stream.bytes_copied && now.modified_ns == input.identity.modified_ns;
 }
 
+// The lock kept other runs out of the .ts file, but not every program: it must still be the file at
+// its path, holding exactly the bytes copied.
+bool output_as_written(const std::string& output_path, const WrittenStream& stream)
+{
+    FileIdentity now = identify(stream.lock.native());
+    return now.exists && now.size == stream.bytes_copied && is_same_file(identify_path(output_path), now);
+}
+
 // Why a -k run keeps its recording, or empty when it may go.
 std::optional<KeepReason> reason_to_keep(const RunOptions& options, const OpenRecording& input, const WrittenStream& stream,
     const CatalogueFile& catalogue)
@@ -137,6 +122,8 @@ std::optional<KeepReason> reason_to_keep(const RunOptions& options, const OpenRe
         return KeepReason::input_not_a_regular_file;
     if (!stream.output.regular_file)
         return KeepReason::output_not_a_regular_file;
+    if (!output_as_written(options.output_path, stream))
+        return KeepReason::output_changed;
     // Its line must be kept somewhere: /dev/null or a FIFO keeps nothing.
     if (!catalogue.identity.regular_file)
         return KeepReason::catalogue_not_a_regular_file;
@@ -145,9 +132,78 @@ std::optional<KeepReason> reason_to_keep(const RunOptions& options, const OpenRe
     return std::nullopt;
 }
 
+// Copies the stream, or with -t -s only reads it, checking it on the way with -s.
+StageOutcome write_stream(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter, ExtractionResult& extraction)
+{
+    const OpenRecording& input = recording.input;
+    std::optional<StreamChecker> checker;
+    if (options.check_stream)
+        checker.emplace(recording.header->pcr_pid());
+    ExtractionSettings settings;
+    settings.checker = checker ? &*checker : nullptr;
+    if (!options.skip_extraction) {
+        settings.sync_to_disk = removes_input(options);
+        settings.refuse_output = [&input, &options, &plan](NativeHandle opened, const FileIdentity& identity) {
+            return refusal_of_opened_output(input, options.output_path, plan.keep_other_streams, opened, identity);
+        };
+        extraction = extract_transport_stream(input, options.output_path, reporter, settings);
+        if (extraction.failure)
+            return std::move(extraction.failure);
+    } else if (checker) {
+        if (StageOutcome failure = check_transport_stream(input, reporter, settings))
+            return failure;
+    }
+    // A report only: what the check finds changes neither the catalogue nor the outcome.
+    if (checker)
+        reporter.stream_checked(checker->report());
+    return std::nullopt;
 }
 
-ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter, const BatchContext& batch)
+// Adds the recording's line, unless a batch finds it there already under the catalogue's lock.
+StageOutcome write_line(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter, const WrittenStream& stream, CatalogueFile& catalogue, bool& line_was_there)
+{
+    CatalogueEntry entry { options.catalogue_path, options.input_path, !options.append,
+        options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored, removes_input(options), !plan.line_is_there };
+    FilesOfTheRun files { recording.input.identity, stream.output };
+    if (StageOutcome failure = ensure_catalogue_header(entry, files, catalogue, reporter))
+        return failure;
+    line_was_there = false;
+    if (plan.catalogue && !entry.start_afresh) {
+        if (StageOutcome failure = plan.catalogue->catch_up_through(catalogue.file.native(), catalogue.identity))
+            return failure;
+        line_was_there = plan.catalogue->holds(recording_key(options.input_path, *recording.header));
+    }
+    if (line_was_there)
+        return close_catalogue(catalogue, entry);
+    return append_catalogue_row(catalogue, entry, *recording.header, reporter);
+}
+
+}
+
+StageOutcome refusal_before_writing(const RunOptions& options, const FileIdentity& input)
+{
+    const std::string& output_path = options.output_path;
+    const std::string& catalogue_path = options.catalogue_path;
+    FileIdentity output = options.skip_extraction ? FileIdentity {} : identify_path(output_path);
+    if (!options.skip_extraction) {
+        if (is_same_file(output, input))
+            return refusal(FailedStep::write, output_path, FixedReason::is_the_input);
+        FixedReason reason = reason_not_to_write_stream_over(read_file_start(output_path, catalogue_header_line().size()));
+        if (reason != FixedReason::none)
+            return refusal(FailedStep::write, output_path, reason);
+    }
+    FixedReason reason = reason_not_to_catalogue_into(identify_path(catalogue_path),
+        read_file_start(catalogue_path, catalogue_header_line().size()), { input, output });
+    if (reason != FixedReason::none)
+        return refusal(FailedStep::write, catalogue_path, reason);
+    if (int error_number = appending_error(catalogue_path); error_number != 0)
+        return system_failure(FailedStep::open, catalogue_path, error_number);
+    return std::nullopt;
+}
+
+StageOutcome open_recording(const RunOptions& options, ConversionReporter& reporter, OpenedRecording& recording)
 {
     // Messages must not be mixed into the recording, the stream or the catalogue, whichever of them
     // standard output or standard error is; the recording is judged once it is open, before any
@@ -157,73 +213,75 @@ ConversionResult convert_recording(const RunOptions& options, ConversionReporter
     reporter.uses_file(identify_path(options.catalogue_path));
 
     reporter.reading_recording(options.input_path);
-    File input_file = open_for_reading(options.input_path);
-    if (!input_file.is_open())
-        return failed(system_failure(FailedStep::open, options.input_path, errno));
-    OpenRecording input { input_file.native(), options.input_path, identify(input_file.native()), false, {} };
+    recording.file = open_for_reading(options.input_path);
+    if (!recording.file.is_open())
+        return system_failure(FailedStep::open, options.input_path, errno);
+    OpenRecording& input = recording.input;
+    input = { recording.file.native(), options.input_path, identify(recording.file.native()), false, {} };
     reporter.uses_file(input.identity);
+    input.sequential = !can_be_positioned(input.handle);
+    // Two runs converting one recording would write its .ts file and its line twice. What a pipe gives
+    // is read by this run alone, and a folder or a device is no recording.
+    if (input.identity.regular_file) {
+        LockOutcome lock = lock_against_other_runs(input.handle);
+        if (lock == LockOutcome::held_elsewhere)
+            return refusal(FailedStep::read, options.input_path, FixedReason::another_run_is_converting);
+        if (lock == LockOutcome::failed)
+            return system_failure(FailedStep::lock, options.input_path, errno);
+    }
 
     reporter.reading_header();
     HeaderReading reading = read_recording_header(input.handle);
     if (reading.error_number != 0)
-        return failed(system_failure(FailedStep::read, options.input_path, reading.error_number));
+        return system_failure(FailedStep::read, options.input_path, reading.error_number);
     if (!reading.header)
-        return failed(not_a_recording(options.input_path, reading));
-    const RecordingHeader& header = *reading.header;
+        return not_a_recording(options.input_path, reading);
+    recording.header = *reading.header;
     // What a pipe has given of the stream with the header cannot be read again.
-    input.sequential = !can_be_positioned(input.handle);
     if (input.sequential)
-        input.already_read = std::as_bytes(header.stream_start());
+        input.already_read = std::as_bytes(recording.header->stream_start());
+    return std::nullopt;
+}
 
-    if (already_converted(options, input.identity, header, batch)) {
-        reporter.skipping(options.input_path, options.catalogue_path);
-        return { ConversionOutcome::skipped, std::nullopt, false };
-    }
-    if (StageOutcome refused = refusal_before_writing(options, input.identity, batch))
+ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter)
+{
+    const OpenRecording& input = recording.input;
+    if (StageOutcome refused = refusal_before_writing(options, input.identity))
         return failed(std::move(*refused));
 
     // Holds the .ts file's lock until the run is over.
     ExtractionResult extraction;
-    std::optional<StreamChecker> checker;
-    if (options.check_stream)
-        checker.emplace(header.pcr_pid());
-    ExtractionSettings settings;
-    settings.checker = checker ? &*checker : nullptr;
-    if (!options.skip_extraction) {
-        settings.sync_to_disk = removes_input(options);
-        settings.refuse_output = [](NativeHandle opened, const FileIdentity& identity) {
-            return identity.regular_file ? reason_not_to_write_stream_over(start_of(opened)) : FixedReason::none;
-        };
-        extraction = extract_transport_stream(input, options.output_path, reporter, settings);
-        if (extraction.failure)
-            return failed(std::move(*extraction.failure));
-    } else if (checker) {
-        if (StageOutcome failure = check_transport_stream(input, reporter, settings))
-            return failed(std::move(*failure));
-    }
-    // A report only: what the check finds changes neither the catalogue nor the outcome.
-    if (checker)
-        reporter.stream_checked(checker->report());
-
-    CatalogueEntry entry { options.catalogue_path, options.input_path, !options.append,
-        options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored, removes_input(options) };
+    if (StageOutcome failure = write_stream(recording, options, plan, reporter, extraction))
+        return failed(std::move(*failure));
     CatalogueFile catalogue;
-    FilesOfTheRun files { input.identity, extraction.stream.output };
-    if (StageOutcome failure = ensure_catalogue_header(entry, files, catalogue, reporter))
+    bool line_was_there = false;
+    if (StageOutcome failure = write_line(recording, options, plan, reporter, extraction.stream, catalogue, line_was_there))
         return failed(std::move(*failure));
-    if (StageOutcome failure = append_catalogue_row(catalogue, entry, header, reporter))
-        return failed(std::move(*failure));
+    if (line_was_there && !plan.line_is_there) {
+        // Another run catalogued it while this one copied; what is skipped is never deleted.
+        reporter.skipping(options.input_path, SkipReason::already_catalogued, options.catalogue_path);
+        return { ConversionOutcome::skipped, std::nullopt, true };
+    }
     ConversionResult result { ConversionOutcome::converted, std::nullopt, true };
 
-    // The input stays open until here, so that -k sees what became of the very file that was read.
+    // The recording stays open, and locked, until here, so that -k sees what became of the very file
+    // that was read, and no other run starts on it before it is gone.
     if (!options.keep_input) {
-        std::optional<KeepReason> reason = reason_to_keep(options, input, extraction.stream, catalogue);
-        // Nothing was written through the input, so its close has nothing to report.
-        static_cast<void>(input_file.close());
-        if (reason)
+        if (std::optional<KeepReason> reason = reason_to_keep(options, input, extraction.stream, catalogue))
             reporter.keeping(options.input_path, *reason);
         else if (StageOutcome failure = remove_input(options.input_path, input.identity, reporter))
             result = { ConversionOutcome::failed, std::move(failure), true };
     }
+    // Nothing was written through the input, so its close has nothing to report.
+    static_cast<void>(recording.file.close());
     return result;
+}
+
+ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter)
+{
+    OpenedRecording recording;
+    if (StageOutcome failure = open_recording(options, reporter, recording))
+        return failed(std::move(*failure));
+    return convert_opened(recording, options, {}, reporter);
 }

@@ -1,13 +1,18 @@
-// Converting one recording: the run sequence from opening the recording to the -k decision, as an
-// entry point that announces its progress through a reporter and returns how it went.
+// Converting one recording: the run sequence from opening the recording to the -k decision, as steps
+// that announce their progress through a reporter and return how they went.
 #pragma once
 
+#include "archive/batch_plan.h"
 #include "cli/run_options.h"
+#include "platform/file.h"
+#include "recording/recording_header.h"
+#include "recording/stream_extraction.h"
 #include "shared/stage_report.h"
 
+#include <optional>
 #include <string>
 
-class CatalogueHoldings;
+class CatalogueWatch;
 struct StreamReport;
 
 enum class ConversionOutcome { converted, skipped, failed };
@@ -23,6 +28,7 @@ enum class KeepReason {
     no_stream_written,
     input_not_a_regular_file,
     output_not_a_regular_file,
+    output_changed,
     catalogue_not_a_regular_file,
     changed_during_the_run,
 };
@@ -32,7 +38,7 @@ class ConversionReporter : public ProgressReporter {
 public:
     virtual void reading_recording(const std::string& input_path) = 0;
     virtual void reading_header() = 0;
-    virtual void skipping(const std::string& input_path, const std::string& catalogue_path) = 0;
+    virtual void skipping(const std::string& input_path, SkipReason reason, const std::string& catalogue_path) = 0;
     virtual void stream_checked(const StreamReport& report) = 0;
     virtual void keeping(const std::string& input_path, KeepReason reason) = 0;
     virtual void deleting(const std::string& input_path) = 0;
@@ -41,18 +47,44 @@ protected:
     ~ConversionReporter() = default;
 };
 
-// What a batch knows of one of its recordings that a single run does not.
-struct BatchContext {
-    // What the catalogue held when the batch began: a recording it holds, with its whole .ts file, is
-    // skipped. Null when nothing is to be skipped.
-    const CatalogueHoldings* catalogue_holdings = nullptr;
-    // An earlier recording of the batch whose .ts file is this one's too, which this one must not
-    // overwrite; empty when there is none.
-    std::string output_claimed_by;
+// A recording opened to be converted: locked against other runs for as long as this is kept, and its
+// header read.
+struct OpenedRecording {
+    File file;
+    OpenRecording input;
+    std::optional<RecordingHeader> header;
 };
 
-// Converts the recording `options` names: reads and checks its header, refuses to write over what
-// must not be written over, copies its stream (unless -t), appends its catalogue line and, with -k,
-// deletes it when that is safe. Prints nothing itself: its progress goes to `reporter`, and a
-// failure comes back in the result, for the caller to report. The closing "all done" is the caller's.
-ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter, const BatchContext& batch = {});
+// Opens the recording `options` names, takes its lock without waiting (only a regular file is locked), and
+// reads and checks its header. Fails when it cannot be opened or read, when it is no recording, and,
+// with another_run_is_converting, when another run holds its lock.
+[[nodiscard]] StageOutcome open_recording(const RunOptions& options, ConversionReporter& reporter, OpenedRecording& recording);
+
+// How an opened recording is converted.
+struct ConversionPlan {
+    // Its line is in the catalogue already: only the .ts file is written, and the catalogue goes
+    // unannounced unless the line has gone meanwhile.
+    bool line_is_there = false;
+    // Never write over a .ts file that holds anything but the start of this recording's stream: a batch
+    // derives the .ts names, which the user did not choose.
+    bool keep_other_streams = false;
+    // What a batch knows of the catalogue: looked at once more under the catalogue's lock, so that a
+    // line another run wrote meanwhile is not written twice. Null for a single run.
+    CatalogueWatch* catalogue = nullptr;
+};
+
+// Refuses to write over what must not be written over, copies the stream (unless -t), appends the
+// catalogue line and, with -k, deletes the recording when that is safe. Prints nothing itself: its
+// progress goes to `reporter`, and a failure comes back in the result, for the caller to report.
+ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter);
+
+// One recording from start to end, as a single run converts it. The closing "all done" is the caller's.
+ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter);
+
+// Refuses, before anything is opened for writing, a run that would write into the recording it reads,
+// put the catalogue into the .ts file, overwrite another recording or a catalogue with a stream, or
+// append to a file that is not a catalogue; and a run whose catalogue cannot be written at all, before
+// a long copy is wasted on it. The same checks are made again on each file as it is opened; these
+// only catch the slips early.
+[[nodiscard]] StageOutcome refusal_before_writing(const RunOptions& options, const FileIdentity& input);

@@ -42,6 +42,10 @@ bool close_handle(NativeHandle file);
 // Opens an existing file to read it; a folder opens too, and then fails to be read.
 File open_for_reading(const std::string& path);
 
+// Opens a regular file to read it without ever waiting: a FIFO, a device or anything else but a
+// regular file is not read, and the open fails with EINVAL.
+File open_regular_for_reading(const std::string& path);
+
 // Opens for writing, creating the file if it is missing but never emptying it: the caller first
 // looks at what it opened. A regular file can be read through the handle too, where the system allows
 // it, so that its first bytes can be judged; a FIFO or a device is opened for writing alone, so that
@@ -82,6 +86,7 @@ using WriteCall = std::function<std::int64_t(NativeHandle, const void*, std::siz
 enum class LockOutcome {
     locked,
     held_elsewhere,  // another open of the file holds it, and the caller did not want to wait
+    unsupported,     // the file system cannot lock a file opened this way; only lock_against_other_runs says so
     failed,          // errno says why
 };
 
@@ -89,6 +94,16 @@ enum class LockOutcome {
 // `wait`, runs side by side on one catalogue take turns here; without it, a lock another run holds is
 // reported at once.
 [[nodiscard]] LockOutcome lock_exclusively(NativeHandle file, bool wait);
+
+// Takes a shared lock on the whole file, waiting for an exclusive one to go: readers of a file that
+// runs append to under lock_exclusively read whole lines.
+[[nodiscard]] LockOutcome lock_shared(NativeHandle file);
+
+// Takes an exclusive lock, without waiting, on a file opened only for reading, that only other runs of
+// this program look for: it never stops another program reading the file. Where locks are mandatory
+// (Windows) it covers a byte range past the end of any file. `unsupported` where the file system
+// refuses an exclusive lock without write access (NFS): the caller goes on without it.
+[[nodiscard]] LockOutcome lock_against_other_runs(NativeHandle file);
 
 [[nodiscard]] bool remove_file(const std::string& path);
 
@@ -129,6 +144,11 @@ extern const char path_separator;
 
 // Splits at the last separator.
 PathParts split_path(const std::string& path);
+
+// A file's name, without its folders, as the file system compares names: unchanged where names differ
+// by case, in the system's own upper case where they do not (Windows), so that two names that the
+// file system takes for one give the same key.
+std::string file_name_key(std::string_view path);
 
 // `name` inside `folder`, with the system's separator between them unless `folder` already ends in one.
 std::string join_path(const std::string& folder, const std::string& name);

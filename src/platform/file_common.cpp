@@ -106,3 +106,8 @@ bool is_same_file(const FileIdentity& first, const FileIdentity& second)
         return !first.resolved_path.empty() && first.resolved_path == second.resolved_path;
     return false;
 }
+
+bool changed_between(const FileIdentity& before, const FileIdentity& after)
+{
+    return before.size != after.size || before.modified_ns != after.modified_ns || before.changed_ns != after.changed_ns;
+}

@@ -18,6 +18,7 @@ struct FileIdentity {
     // As they were when the identity was taken; not part of what makes two files the same.
     std::uint64_t size = 0;
     std::int64_t modified_ns = 0;
+    std::int64_t changed_ns = 0;  // the inode's change time, or on Windows the change time the system keeps
     // For a file that does not exist yet: where creating it would put it, every link resolved.
     std::string resolved_path;
 };
@@ -32,3 +33,7 @@ FileIdentity identify_link(const std::string& path);
 // and symbolic links; two files that do not exist yet are the same when they would be created at the
 // same place.
 bool is_same_file(const FileIdentity& first, const FileIdentity& second);
+
+// Whether a file was written or changed between two looks at it: another size, modification time or
+// change time.
+bool changed_between(const FileIdentity& before, const FileIdentity& after);

@@ -88,10 +88,15 @@ ExtractionResult extract_transport_stream(const OpenRecording& input, const std:
         written.lock = duplicate(output.native());
         if (!written.lock.is_open())
             return failed(system_failure(FailedStep::lock, output_path, errno));
+        // Another run may have written the whole file and gone between this one's open and its lock;
+        // writing now would mix this stream into that one's.
+        FileIdentity locked = identify(output.native());
+        if (changed_between(written.output, locked))
+            return failed(refusal(FailedStep::write, output_path, FixedReason::another_run_is_writing));
     }
     if (settings.refuse_output) {
-        if (FixedReason reason = settings.refuse_output(output.native(), written.output); reason != FixedReason::none)
-            return failed(refusal(FailedStep::write, output_path, reason));
+        if (StageOutcome refused = settings.refuse_output(output.native(), written.output))
+            return failed(std::move(*refused));
     }
     // Only a file with something in it is emptied: on some file systems truncating even an empty file
     // makes its close start writing the whole new stream out to the disk, which doubles the run's time.

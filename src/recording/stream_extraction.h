@@ -27,8 +27,9 @@ struct ExtractionSettings {
     // delete the recording. Anything but a regular file has nothing to flush.
     bool sync_to_disk = false;
     // Why the file just opened at the output path must not be written over (it holds a recording or a
-    // catalogue, say), judged through its handle before anything is emptied; none when it may be.
-    std::function<FixedReason(NativeHandle opened, const FileIdentity& identity)> refuse_output;
+    // catalogue, say), judged through its handle under its lock before anything is emptied; empty when
+    // it may be.
+    std::function<StageOutcome(NativeHandle opened, const FileIdentity& identity)> refuse_output;
     // When set, every byte of the stream goes through it on its way.
     StreamChecker* checker = nullptr;
 };
@@ -57,8 +58,9 @@ struct ExtractionResult {
 };
 
 // Opens `output_path`, takes an exclusive lock on a regular file without waiting for it, and checks
-// that what was opened is not the recording itself and is not refused by `refuse_output` (judged as
-// opened, so a link put in place meanwhile cannot redirect the write); then truncates it and copies the
+// that what was opened is not the recording itself, was not written by another run between the open
+// and the lock, and is not refused by `refuse_output` (judged as opened, so a link put in place
+// meanwhile cannot redirect the write); then truncates it and copies the
 // stream into it, announcing the stage and a chunk per 16 MiB. Fails when the output cannot be opened,
 // locked, written or closed, when another run is writing it, when the copy buffer cannot be had, or
 // when the recording cannot be read to its end, which for a regular file is the size it had when it

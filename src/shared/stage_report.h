@@ -29,6 +29,8 @@ enum class FixedReason {
     is_not_a_folder,
     is_the_ts_of,  // another recording of the same batch writes that .ts file: `other_path`
     another_run_is_writing,
+    another_run_is_converting,
+    holds_another_stream,  // a batch never writes over another recording's .ts file
     shrank_during_the_copy,
     no_longer_the_file_read,
     wrong_magic,

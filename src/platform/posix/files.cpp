@@ -43,9 +43,9 @@ std::int64_t as_result(ssize_t result)
     return static_cast<std::int64_t>(result);
 }
 
-std::int64_t modification_time(const struct stat& status)
+std::int64_t nanoseconds(const struct timespec& time)
 {
-    return static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000LL + status.st_mtim.tv_nsec;
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000LL + time.tv_nsec;
 }
 
 FileIdentity from_status(const struct stat& status)
@@ -59,7 +59,8 @@ FileIdentity from_status(const struct stat& status)
     identity.character_device = S_ISCHR(status.st_mode);
     identity.pipe = S_ISFIFO(status.st_mode);
     identity.size = static_cast<std::uint64_t>(status.st_size);
-    identity.modified_ns = modification_time(status);
+    identity.modified_ns = nanoseconds(status.st_mtim);
+    identity.changed_ns = nanoseconds(status.st_ctim);
     return identity;
 }
 
@@ -117,6 +118,17 @@ bool close_handle(NativeHandle file)
 File open_for_reading(const std::string& path)
 {
     return open_with(path, O_RDONLY);
+}
+
+File open_regular_for_reading(const std::string& path)
+{
+    // Without O_NONBLOCK, opening a FIFO waits for a writer; a regular file reads the same either way.
+    File file = open_with(path, O_RDONLY | O_NONBLOCK);
+    if (file.is_open() && !identify(file.native()).regular_file) {
+        errno = EINVAL;
+        return File {};
+    }
+    return file;
 }
 
 File open_for_writing(const std::string& path)
@@ -212,9 +224,10 @@ bool flush_folder_of(const std::string& path)
     return folder.close();
 }
 
-LockOutcome lock_exclusively(NativeHandle file, bool wait)
+namespace {
+
+LockOutcome lock_with(NativeHandle file, int operation)
 {
-    int operation = wait ? LOCK_EX : LOCK_EX | LOCK_NB;
     for (;;) {
         if (::flock(descriptor_of(file), operation) == 0)
             return LockOutcome::locked;
@@ -222,6 +235,28 @@ LockOutcome lock_exclusively(NativeHandle file, bool wait)
             continue;
         return errno == EWOULDBLOCK ? LockOutcome::held_elsewhere : LockOutcome::failed;
     }
+}
+
+}
+
+LockOutcome lock_exclusively(NativeHandle file, bool wait)
+{
+    return lock_with(file, wait ? LOCK_EX : LOCK_EX | LOCK_NB);
+}
+
+LockOutcome lock_shared(NativeHandle file)
+{
+    return lock_with(file, LOCK_SH);
+}
+
+LockOutcome lock_against_other_runs(NativeHandle file)
+{
+    // flock locks are advisory: nobody is kept from reading. Over NFS they are byte-range locks, and an
+    // exclusive one on a file opened for reading fails with EBADF.
+    LockOutcome outcome = lock_with(file, LOCK_EX | LOCK_NB);
+    if (outcome == LockOutcome::failed && (errno == EBADF || errno == EINVAL || errno == EOPNOTSUPP))
+        return LockOutcome::unsupported;
+    return outcome;
 }
 
 bool remove_file(const std::string& path)
@@ -293,6 +328,12 @@ bool is_path_separator(char character)
 }
 
 const char path_separator = '/';
+
+std::string file_name_key(std::string_view path)
+{
+    std::size_t separator = path.find_last_of('/');
+    return std::string(separator == std::string_view::npos ? path : path.substr(separator + 1));
+}
 
 bool list_folder(const std::string& path, std::vector<std::string>& names)
 {

@@ -175,6 +175,9 @@ FileIdentity identity_of(HANDLE handle, bool link_is_not_a_file)
     identity.size = combine(information.nFileSizeHigh, information.nFileSizeLow);
     // 100-nanosecond steps; the origin does not matter, only whether it changed.
     identity.modified_ns = static_cast<std::int64_t>(combine(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime)) * 100;
+    FILE_BASIC_INFO basic {};
+    if (::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic))
+        identity.changed_ns = static_cast<std::int64_t>(basic.ChangeTime.QuadPart) * 100;
     return identity;
 }
 
@@ -221,6 +224,16 @@ bool close_handle(NativeHandle file)
 File open_for_reading(const std::string& path)
 {
     return create(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS);
+}
+
+File open_regular_for_reading(const std::string& path)
+{
+    File file = create(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    if (file.is_open() && !identify(file.native()).regular_file) {
+        errno = EINVAL;
+        return File {};
+    }
+    return file;
 }
 
 File open_for_writing(const std::string& path)
@@ -341,17 +354,42 @@ bool flush_folder_of(const std::string&)
     return true;
 }
 
-LockOutcome lock_exclusively(NativeHandle file, bool wait)
+namespace {
+
+// Locks `length` bytes from `offset`; a range may run past the end of the file.
+LockOutcome lock_range(NativeHandle file, DWORD flags, std::uint64_t offset, std::uint64_t length)
 {
-    OVERLAPPED whole_file {};
-    DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
-    if (::LockFileEx(handle_of(file), flags, 0, MAXDWORD, MAXDWORD, &whole_file))
+    OVERLAPPED range {};
+    range.Offset = static_cast<DWORD>(offset);
+    range.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    if (::LockFileEx(handle_of(file), flags, 0, static_cast<DWORD>(length), static_cast<DWORD>(length >> 32), &range))
         return LockOutcome::locked;
     DWORD error = ::GetLastError();
     if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING)
         return LockOutcome::held_elsewhere;
     errno = errno_of(error);
     return LockOutcome::failed;
+}
+
+constexpr std::uint64_t whole_file = ~std::uint64_t { 0 };
+
+}
+
+LockOutcome lock_exclusively(NativeHandle file, bool wait)
+{
+    return lock_range(file, LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, whole_file);
+}
+
+LockOutcome lock_shared(NativeHandle file)
+{
+    return lock_range(file, 0, 0, whole_file);
+}
+
+LockOutcome lock_against_other_runs(NativeHandle file)
+{
+    // Locks on Windows are mandatory: a lock on the file's bytes would make every other program's read
+    // of them fail. The last byte a file could ever have is past the end of every real one.
+    return lock_range(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, whole_file - 1, 1);
 }
 
 bool remove_file(const std::string& path)
@@ -414,6 +452,22 @@ bool is_path_separator(char character)
 }
 
 const char path_separator = '\\';
+
+std::string file_name_key(std::string_view path)
+{
+    std::size_t separator = path.find_last_of("/\\");
+    std::wstring name = wide(std::string(separator == std::string_view::npos ? path : path.substr(separator + 1)));
+    if (name.empty())
+        return {};
+    // The invariant upper case is the one the file system compares names by, not an ASCII folding.
+    std::wstring upper(name.size(), L'\0');
+    int length = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.data(), static_cast<int>(name.size()), upper.data(),
+        static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (length <= 0)
+        return narrow(name);
+    upper.resize(static_cast<std::size_t>(length));
+    return narrow(upper);
+}
 
 bool list_folder(const std::string& path, std::vector<std::string>& names)
 {

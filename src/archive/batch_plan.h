@@ -1,0 +1,54 @@
+// What a batch does with each of its recordings, decided from the facts gathered at its turn.
+#pragma once
+
+#include "archive/stream_holding.h"
+
+#include <string>
+
+// Whether the recording is there to be converted, as its turn finds it.
+enum class Availability {
+    here,                // opened, locked against other runs, and its header read
+    gone,                // listed from its folder, and removed since: another run converted it with -k
+    being_converted,     // another run holds its lock
+};
+
+// What a batch knows of one recording at its turn, after its lock and the catalogue's re-read.
+struct RecordingFacts {
+    Availability availability = Availability::here;
+    bool catalogued = false;  // the catalogue holds a line with the recording's key
+    OutputHolding output = OutputHolding::nothing;  // what its .ts file holds; not looked at with -t
+    std::string output_claimed_by;  // an earlier recording of the batch whose .ts file is this one's too
+};
+
+// What the batch has done so far, and its flags, as far as they bear on the decision.
+struct BatchState {
+    bool skip_extraction = false;  // -t: no .ts file is written or claimed
+    bool start_afresh = false;     // -a, and no line written yet: what the catalogue holds does not count
+};
+
+enum class BatchAction {
+    convert,            // write the .ts file and the line
+    write_stream_only,  // the line is there already; the .ts file is not whole, or missing
+    skip,
+    refuse,
+};
+
+enum class SkipReason { already_catalogued, gone, being_converted };
+
+enum class BatchRefusal {
+    output_claimed,          // an earlier recording of the batch writes that .ts file
+    output_holds_something,  // the .ts file holds another recording's stream, or other data
+};
+
+struct BatchDecision {
+    BatchAction action = BatchAction::convert;
+    SkipReason skip = SkipReason::already_catalogued;        // for skip
+    BatchRefusal refusal = BatchRefusal::output_claimed;     // for refuse
+    bool start_afresh = false;  // for convert: empty the catalogue first
+};
+
+// Decides for one recording. A recording the catalogue holds, with its whole stream in its .ts file
+// (or with -t), is already converted: that is decided first. Otherwise a .ts file an earlier recording
+// of the batch claims, or one that holds anything but the start of this recording's stream, is never
+// written over; what is missing is added, and nothing twice.
+BatchDecision decide(const RecordingFacts& facts, const BatchState& state);

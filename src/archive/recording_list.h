@@ -1,0 +1,33 @@
+// The recordings a batch names, in its order, each with the .ts file it writes.
+#pragma once
+
+#include "shared/stage_report.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct ListedRecording {
+    std::string path;
+    std::string output_path;  // its .ts file
+    // Found in a folder rather than named: if it has gone by its turn, another run converted it.
+    bool from_folder = false;
+    // A folder named that could not be listed, in place of its recordings.
+    StageOutcome unreadable_folder;
+    // An earlier recording of the batch whose .ts file is this one's too; empty when there is none.
+    std::string output_claimed_by;
+};
+
+// The recordings the inputs name, in order: a folder gives its entries that end in ".rec", in any case,
+// not its folders, in the byte order of their names, and is not searched further down. The same file
+// named twice counts once, where it first appears. Each .ts file goes into `output_folder` when there
+// is one, else beside its recording; with `claim_outputs`, a .ts file is claimed by the first recording
+// that writes it, judged before anything is written.
+std::vector<ListedRecording> list_recordings(const std::vector<std::string>& inputs, const std::string* output_folder,
+    bool claim_outputs);
+
+// A recording's .ts name: a final ".rec", in any case, replaced by ".ts", or ".ts" added.
+std::string transport_stream_name(std::string_view recording_name);
+
+// Where a recording's .ts file goes: into `output_folder` when there is one, else beside the recording.
+std::string transport_stream_path(const std::string& recording_path, const std::string* output_folder);

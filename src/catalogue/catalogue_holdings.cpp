@@ -1,0 +1,167 @@
+#include "catalogue/catalogue_holdings.h"
+
+#include "catalogue/broadcast_time.h"
+#include "catalogue/catalogue.h"
+#include "platform/file.h"
+#include "recording/recording_header.h"
+
+#include <cstdio>
+
+namespace {
+
+// The columns a key is made of.
+constexpr std::uint64_t filename_column = 0;
+constexpr std::uint64_t start_time_column = 4;
+constexpr std::uint64_t start_day_column = 5;
+constexpr std::uint64_t service_id_column = 12;
+constexpr std::uint64_t event_id_column = 13;
+
+// No file system has longer names, and no identifier or time is written longer, so a field past its
+// limit names no recording.
+constexpr std::size_t name_limit = 1024;
+constexpr std::size_t value_limit = 32;
+
+std::string identifier(unsigned value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04x", value);
+    return text;
+}
+
+std::string packed(const RecordingKey& key)
+{
+    std::string text = key.name;
+    for (const std::string* field : { &key.service_id, &key.event_id, &key.start_time, &key.start_day }) {
+        text += '\0';
+        text += *field;
+    }
+    return text;
+}
+
+}
+
+RecordingKey recording_key(std::string_view recording_path, const RecordingHeader& header)
+{
+    std::string start = format_broadcast_time(header.start_time());
+    std::size_t comma = start.find(',');
+    return { file_name_key(recording_path), identifier(header.service_id()), identifier(header.event_id()), start.substr(0, comma),
+        start.substr(comma + 1) };
+}
+
+void CatalogueHoldings::feed(std::string_view bytes)
+{
+    for (char character : bytes)
+        take(character);
+}
+
+bool CatalogueHoldings::holds(const RecordingKey& key) const
+{
+    return keys_.contains(packed(key));
+}
+
+void CatalogueHoldings::take(char character)
+{
+    switch (start_) {
+    case Start::not_a_catalogue:
+        return;
+    case Start::header:
+        // The header line holds no quote, so its first line feed ends it.
+        header_ += character;
+        if (character == '\n')
+            start_ = header_ == catalogue_header_line() ? Start::catalogue : Start::not_a_catalogue;
+        else if (header_.size() >= catalogue_header_line().size())
+            start_ = Start::not_a_catalogue;
+        if (start_ != Start::header)
+            header_.clear();
+        return;
+    case Start::catalogue:
+        take_in_field(character);
+        return;
+    }
+}
+
+void CatalogueHoldings::take_in_field(char character)
+{
+    if (quote_pending_) {
+        quote_pending_ = false;
+        if (character == '"') {
+            // A doubled quote inside a quoted field stands for one.
+            keep_in_current(character);
+            return;
+        }
+        quoted_ = false;
+    }
+    if (quoted_) {
+        if (character == '"')
+            quote_pending_ = true;
+        else
+            keep_in_current(character);
+        return;
+    }
+    switch (character) {
+    case '"':
+        quoted_ = true;
+        return;
+    case ',':
+        ++field_;
+        return;
+    case '\n':
+        end_record();
+        return;
+    default:
+        keep_in_current(character);
+        return;
+    }
+}
+
+void CatalogueHoldings::keep_in_current(char character)
+{
+    switch (field_) {
+    case filename_column:
+        // Only the last part of the path counts: a separator starts the name again, however long the
+        // folder before it was.
+        if (is_path_separator(character)) {
+            current_.name.clear();
+            name_too_long_ = false;
+        } else if (current_.name.size() < name_limit) {
+            current_.name += character;
+        } else {
+            name_too_long_ = true;
+        }
+        return;
+    case start_time_column:
+        keep(current_.start_time, character, value_limit);
+        return;
+    case start_day_column:
+        keep(current_.start_day, character, value_limit);
+        return;
+    case service_id_column:
+        keep(current_.service_id, character, value_limit);
+        return;
+    case event_id_column:
+        keep(current_.event_id, character, value_limit);
+        return;
+    default:
+        return;
+    }
+}
+
+void CatalogueHoldings::keep(std::string& field, char character, std::size_t limit)
+{
+    if (field.size() < limit)
+        field += character;
+    else
+        spoilt_ = true;
+}
+
+void CatalogueHoldings::end_record()
+{
+    if (field_ > event_id_column && !spoilt_ && !name_too_long_) {
+        current_.name = file_name_key(current_.name);
+        keys_.insert(packed(current_));
+    }
+    current_ = {};
+    field_ = 0;
+    spoilt_ = false;
+    name_too_long_ = false;
+}

@@ -1,0 +1,59 @@
+// What a catalogue already holds: the recordings its lines name, read back from its bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+
+class RecordingHeader;
+
+// A recording as a catalogue line knows it: the name of its file without the folders, compared as the
+// file system compares names, and the broadcast it came from (Service Id, Event Id, Start Time and
+// Start Day, as the line writes them). However its path was spelt, a recording has one key.
+struct RecordingKey {
+    std::string name;
+    std::string service_id;
+    std::string event_id;
+    std::string start_time;
+    std::string start_day;
+
+    auto operator<=>(const RecordingKey&) const = default;
+};
+
+RecordingKey recording_key(std::string_view recording_path, const RecordingHeader& header);
+
+// Reads a catalogue's bytes in order, in pieces of any size, and keeps the key of every whole line: a
+// few tens of bytes a line, however long the line is. Quoting is read as the catalogue writes it: a
+// field may be quoted, a quote inside it doubled. A line cut short at the end is held back until the
+// rest of it comes. Bytes that do not begin with the header line hold nothing.
+class CatalogueHoldings {
+public:
+    void feed(std::string_view bytes);
+
+    bool holds(const RecordingKey& key) const;
+    std::size_t size() const { return keys_.size(); }
+
+private:
+    void take(char character);
+    void take_in_field(char character);
+    void keep_in_current(char character);
+    void end_record();
+    void keep(std::string& field, char character, std::size_t limit);
+
+    enum class Start { header, catalogue, not_a_catalogue };
+    Start start_ = Start::header;
+    std::string header_;  // the first line so far, while it is being read
+
+    // The record being read: which field, whether inside quotes, and a quote that may be the first of
+    // a doubled pair.
+    std::uint64_t field_ = 0;
+    bool quoted_ = false;
+    bool quote_pending_ = false;
+    bool spoilt_ = false;         // a kept field ran longer than any real value
+    bool name_too_long_ = false;  // the name so far is longer than any file system allows
+    RecordingKey current_;
+
+    std::set<std::string> keys_;  // each key's fields joined by zero bytes
+};

@@ -1,0 +1,372 @@
+// The batch's archive: which recordings it names, what a catalogue and a .ts file already hold, and
+// what it decides for each recording.
+
+#include "archive/batch_plan.h"
+#include "archive/catalogue_watch.h"
+#include "archive/recording_list.h"
+#include "archive/stream_holding.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/catalogue_holdings.h"
+#include "cli/console_reporter.h"
+#include "cli/conversion.h"
+#include "platform/file.h"
+#include "recording/recording_header.h"
+#include "recording/stream_extraction.h"
+#include "support/captured_console.h"
+#include "support/recording_builder.h"
+#include "support/scratch_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct NamingCase {
+    const char* name;
+    std::string recording;
+    std::optional<std::string> output_folder;
+    std::string expected;  // with '/' for the system's separator
+};
+
+void PrintTo(const NamingCase& naming_case, std::ostream* stream) { *stream << naming_case.name; }
+
+class TransportStreamName : public testing::TestWithParam<NamingCase> { };
+
+TEST_P(TransportStreamName, FollowsTheRecordingsName)
+{
+    const NamingCase& naming = GetParam();
+    std::string expected = naming.expected;
+    std::replace(expected.begin(), expected.end(), '/', path_separator);
+    std::replace(expected.begin(), expected.end(), '|', '/');
+    EXPECT_EQ(transport_stream_path(naming.recording, naming.output_folder ? &*naming.output_folder : nullptr), expected);
+}
+
+// In the expected paths '|' is a '/' the recording's own path holds, left as it is.
+INSTANTIATE_TEST_SUITE_P(Batch, TransportStreamName,
+    testing::Values(
+        NamingCase { "RecEndingReplaced", "news.rec", std::nullopt, "news.ts" },
+        NamingCase { "RecEndingInAnyCase", "NEWS.REC", std::nullopt, "NEWS.ts" },
+        NamingCase { "MixedCaseEnding", "News.Rec", std::nullopt, "News.ts" },
+        NamingCase { "NoEndingGetsOneAdded", "news", std::nullopt, "news.ts" },
+        NamingCase { "OtherEndingKept", "news.ts", std::nullopt, "news.ts.ts" },
+        NamingCase { "RecOnlyAtTheEnd", "news.rec.bak", std::nullopt, "news.rec.bak.ts" },
+        NamingCase { "BesideTheRecording", "dish1/news.rec", std::nullopt, "dish1|news.ts" },
+        NamingCase { "IntoTheOutputFolder", "dish1/news.rec", "video", "video/news.ts" },
+        NamingCase { "OutputFolderEndingInASeparator", "news.rec", "video/", "video|news.ts" }),
+    [](const testing::TestParamInfo<NamingCase>& info) { return std::string(info.param.name); });
+
+// The plan.
+
+struct PlanCase {
+    const char* name;
+    RecordingFacts facts;
+    BatchState state;
+    BatchAction action;
+    std::optional<SkipReason> skip = std::nullopt;
+    std::optional<BatchRefusal> refusal = std::nullopt;
+    bool start_afresh = false;
+};
+
+void PrintTo(const PlanCase& plan_case, std::ostream* stream) { *stream << plan_case.name; }
+
+class BatchPlan : public testing::TestWithParam<PlanCase> { };
+
+TEST_P(BatchPlan, DecidesForOneRecording)
+{
+    const PlanCase& plan_case = GetParam();
+    BatchDecision decision = decide(plan_case.facts, plan_case.state);
+    EXPECT_EQ(decision.action, plan_case.action);
+    if (plan_case.skip) {
+        EXPECT_EQ(decision.skip, *plan_case.skip);
+    }
+    if (plan_case.refusal) {
+        EXPECT_EQ(decision.refusal, *plan_case.refusal);
+    }
+    EXPECT_EQ(decision.start_afresh, plan_case.start_afresh);
+}
+
+RecordingFacts facts(bool catalogued, OutputHolding output, std::string claimed_by = {})
+{
+    return { Availability::here, catalogued, output, std::move(claimed_by) };
+}
+
+constexpr BatchState plain { false, false };
+constexpr BatchState catalogue_only { true, false };   // -t
+constexpr BatchState afresh { false, true };           // -a, before the first line
+
+INSTANTIATE_TEST_SUITE_P(Archive, BatchPlan,
+    testing::Values(
+        PlanCase { "NewRecordingIsConverted", facts(false, OutputHolding::nothing), plain, BatchAction::convert },
+        PlanCase { "CataloguedWithItsWholeStreamIsSkipped", facts(true, OutputHolding::whole_stream), plain, BatchAction::skip,
+            SkipReason::already_catalogued },
+        // Already converted is decided first: a whole .ts that an earlier recording claims is still done.
+        PlanCase { "AlreadyConvertedBeforeAnyClaim", facts(true, OutputHolding::whole_stream, "dish1/news.rec"), plain, BatchAction::skip,
+            SkipReason::already_catalogued },
+        PlanCase { "CataloguedWithTheStreamMissingWritesOnlyTheStream", facts(true, OutputHolding::nothing), plain, BatchAction::write_stream_only },
+        PlanCase { "CataloguedWithTheStreamCutShortWritesOnlyTheStream", facts(true, OutputHolding::start_of_stream), plain,
+            BatchAction::write_stream_only },
+        PlanCase { "CataloguedWithTheStreamInAFifoWritesItAgain", facts(true, OutputHolding::not_a_file), plain, BatchAction::write_stream_only },
+        // One byte longer than the stream is not what an interrupted run leaves: it is never written over.
+        PlanCase { "CataloguedWithALongerStreamIsRefused", facts(true, OutputHolding::something_else), plain, BatchAction::refuse,
+            std::nullopt, BatchRefusal::output_holds_something },
+        PlanCase { "AnotherRecordingsStreamIsNeverReplaced", facts(false, OutputHolding::something_else), plain, BatchAction::refuse,
+            std::nullopt, BatchRefusal::output_holds_something },
+        PlanCase { "AnInterruptedRunsStreamIsReplaced", facts(false, OutputHolding::start_of_stream), plain, BatchAction::convert },
+        PlanCase { "ClaimedByAnEarlierRecordingIsRefused", facts(false, OutputHolding::nothing, "dish1/news.rec"), plain, BatchAction::refuse,
+            std::nullopt, BatchRefusal::output_claimed },
+        PlanCase { "CatalogueOnlyWithTheLineIsSkipped", facts(true, OutputHolding::nothing), catalogue_only, BatchAction::skip,
+            SkipReason::already_catalogued },
+        // -t claims no .ts: two recordings of one name in two folders, of different events, are both catalogued.
+        PlanCase { "CatalogueOnlyClaimsNoStream", facts(false, OutputHolding::something_else, "dish1/news.rec"), catalogue_only, BatchAction::convert },
+        PlanCase { "StartingAfreshSkipsNothing", facts(true, OutputHolding::whole_stream), afresh, BatchAction::convert, std::nullopt, std::nullopt, true },
+        // Once the first line is written, -a is spent: every later recording keeps its line.
+        PlanCase { "AfterStartingAfreshTheRestAppend", facts(false, OutputHolding::nothing), plain, BatchAction::convert },
+        PlanCase { "GoneIsSkipped", { Availability::gone, false, OutputHolding::nothing, {} }, plain, BatchAction::skip, SkipReason::gone },
+        PlanCase { "BeingConvertedElsewhereIsSkipped", { Availability::being_converted, false, OutputHolding::nothing, {} }, afresh, BatchAction::skip,
+            SkipReason::being_converted }),
+    [](const testing::TestParamInfo<PlanCase>& info) { return std::string(info.param.name); });
+
+// A recording's identity.
+
+std::string header_line() { return std::string(catalogue_header_line()); }
+
+const std::string example_line_tail =
+    ",12,ABC,TV,12:45,13/10/1993,14:00,13/10/1993,01:15,\"News\",2174,0003,0102,1234,00a0,00a1,00a0,0064,\"Local news\",\n";
+
+RecordingHeader example_header()
+{
+    return *RecordingHeader::parse(build_recording());
+}
+
+TEST(RecordingIdentity, EverySpellingOfAPathIsOneRecording)
+{
+    // Folders longer than any name are still only folders.
+    std::vector<std::string> spellings { "news.rec", "./news.rec", "../archive/news.rec", "/srv/archive/news.rec", "archive//news.rec",
+        std::string(2000, 'd') + "/news.rec" };
+#ifdef _WIN32
+    for (const char* windows : { "Z:\\archive\\news.rec", "z:/archive/news.rec", "Z:\\archive/NEWS.REC", "archive\\News.Rec" })
+        spellings.push_back(windows);
+#endif
+    RecordingKey key = recording_key("news.rec", example_header());
+    for (const std::string& written : spellings) {
+        EXPECT_EQ(recording_key(written, example_header()), key) << written;
+        CatalogueHoldings holdings;
+        holdings.feed(header_line() + written + example_line_tail);
+        EXPECT_TRUE(holdings.holds(key)) << written;
+    }
+}
+
+TEST(RecordingIdentity, OtherNamesAndBroadcastsAreOtherRecordings)
+{
+    RecordingFields other_event;
+    other_event.event_id = 0x4321;
+    RecordingFields other_start;
+    other_start.start_time = 0xC0790C2E;
+    RecordingFields other_service;
+    other_service.service_id = 0x0103;
+    CatalogueHoldings holdings;
+    holdings.feed(header_line() + "archive/news.rec" + example_line_tail);
+    for (const RecordingFields& fields : { other_event, other_start, other_service })
+        EXPECT_FALSE(holdings.holds(recording_key("news.rec", *RecordingHeader::parse(build_recording(fields)))));
+    EXPECT_FALSE(holdings.holds(recording_key("news2.rec", example_header())));
+    EXPECT_FALSE(holdings.holds(recording_key("archive", example_header())));
+#ifndef _WIN32
+    // Names that differ in case are two files where the file system tells them apart.
+    EXPECT_FALSE(holdings.holds(recording_key("NEWS.rec", example_header())));
+#endif
+}
+
+TEST(RecordingIdentity, LinesAreReadAsTheCatalogueWritesThem)
+{
+    RecordingKey key = recording_key("news, late.rec", example_header());
+    const std::string catalogue = header_line() + "older.rec,1,\"Chan, nel\",TV,\"quoted \"\"title\"\"\n" + "more\"" + example_line_tail
+        + "\"dir/news, late.rec\"" + example_line_tail;
+    // In pieces of every size, so that a piece ends inside every kind of field, quote and line.
+    for (std::size_t piece = 1; piece <= catalogue.size(); piece += piece < 40 ? 1 : 97) {
+        CatalogueHoldings holdings;
+        for (std::size_t offset = 0; offset < catalogue.size(); offset += piece)
+            holdings.feed(std::string_view(catalogue).substr(offset, piece));
+        EXPECT_TRUE(holdings.holds(key)) << piece;
+        EXPECT_EQ(holdings.size(), 2u) << piece;  // the quoted line break ends no line
+    }
+    // A line cut short counts only once its line feed comes.
+    CatalogueHoldings torn;
+    std::string line = "\"news, late.rec\"" + example_line_tail;
+    torn.feed(header_line() + line.substr(0, line.size() - 1));
+    EXPECT_FALSE(torn.holds(key));
+    torn.feed("\n");
+    EXPECT_TRUE(torn.holds(key));
+}
+
+TEST(RecordingIdentity, WhatIsNotACatalogueHoldsNothing)
+{
+    for (const std::string& text : { "Filename,Camera,\nnews.rec" + example_line_tail, "news.rec" + example_line_tail,
+             header_line().substr(0, 20) + "\nnews.rec" + example_line_tail }) {
+        CatalogueHoldings holdings;
+        holdings.feed(text);
+        EXPECT_EQ(holdings.size(), 0u) << text;
+    }
+    // A field too long to be any file's name or any identifier names no recording, and costs nothing.
+    CatalogueHoldings long_fields;
+    long_fields.feed(header_line() + std::string(5000, 'n') + example_line_tail);
+    EXPECT_EQ(long_fields.size(), 0u);
+}
+
+// What a .ts file holds.
+
+TEST(StreamSamples, CoverBothEndsAndSixteenBlocksBetween)
+{
+    for (std::uint64_t size : { std::uint64_t { 1 }, std::uint64_t { 65536 }, std::uint64_t { 65537 }, std::uint64_t { 131072 },
+             std::uint64_t { 131073 }, std::uint64_t { 200000 }, std::uint64_t { 5 } << 30 }) {
+        std::vector<ByteRange> samples = stream_samples(size);
+        std::uint64_t bytes = 0;
+        for (const ByteRange& sample : samples) {
+            EXPECT_LE(sample.offset + sample.length, size) << size;
+            bytes += sample.length;
+        }
+        EXPECT_EQ(samples.front().offset, 0u) << size;
+        EXPECT_EQ(samples.front().length, std::min<std::uint64_t>(size, 65536)) << size;
+        EXPECT_EQ(samples.back().offset + samples.back().length, size) << size;
+        EXPECT_LE(bytes, 192u * 1024) << size;
+        if (size > 131072 + 4096) {
+            EXPECT_EQ(samples.size(), 18u) << size;
+            EXPECT_EQ(bytes, 192u * 1024) << size;
+        }
+    }
+}
+
+struct HoldingCase {
+    const char* name;
+    std::optional<std::vector<std::uint8_t>> (*contents)(const std::vector<std::uint8_t>& stream);
+    OutputHolding expected;
+};
+
+void PrintTo(const HoldingCase& holding_case, std::ostream* stream) { *stream << holding_case.name; }
+
+class OutputJudging : public testing::TestWithParam<HoldingCase> { };
+
+TEST_P(OutputJudging, TellsWhatTheFileHolds)
+{
+    ScratchFolder folder;
+    std::vector<std::uint8_t> recording = build_recording({}, 1 << 20);
+    std::vector<std::uint8_t> stream(recording.begin() + 3760, recording.end());
+    write_file(folder / "a.rec", recording);
+    if (std::optional<std::vector<std::uint8_t>> contents = GetParam().contents(stream))
+        write_file(folder / "a.ts", *contents);
+    File input = open_for_reading((folder / "a.rec").string());
+    OpenRecording opened { input.native(), "a.rec", identify(input.native()), false, {} };
+    OutputJudgement judgement = judge_output_path(opened, (folder / "a.ts").string());
+    EXPECT_EQ(judgement.error_number, 0);
+    EXPECT_EQ(judgement.holding, GetParam().expected);
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+INSTANTIATE_TEST_SUITE_P(Archive, OutputJudging,
+    testing::Values(
+        HoldingCase { "Missing", [](const Bytes&) -> std::optional<Bytes> { return std::nullopt; }, OutputHolding::nothing },
+        HoldingCase { "Empty", [](const Bytes&) -> std::optional<Bytes> { return Bytes {}; }, OutputHolding::nothing },
+        HoldingCase { "Whole", [](const Bytes& stream) -> std::optional<Bytes> { return stream; }, OutputHolding::whole_stream },
+        HoldingCase { "CutShort", [](const Bytes& stream) -> std::optional<Bytes> { return Bytes(stream.begin(), stream.begin() + 300000); },
+            OutputHolding::start_of_stream },
+        HoldingCase { "ShorterThanTheComparedStart", [](const Bytes& stream) -> std::optional<Bytes> { return Bytes(stream.begin(), stream.begin() + 100); },
+            OutputHolding::start_of_stream },
+        // Full size but with a block a crash left empty, past the compared start.
+        HoldingCase { "FullSizePartlyEmpty", [](const Bytes& stream) -> std::optional<Bytes> {
+                         Bytes spoilt = stream;
+                         std::fill(spoilt.begin() + 500000, spoilt.begin() + 700000, 0);
+                         return spoilt;
+                     },
+            OutputHolding::start_of_stream },
+        HoldingCase { "OneByteLonger", [](const Bytes& stream) -> std::optional<Bytes> {
+                         Bytes longer = stream;
+                         longer.push_back(0x47);
+                         return longer;
+                     },
+            OutputHolding::something_else },
+        HoldingCase { "AnotherStreamOfTheSameSize", [](const Bytes& stream) -> std::optional<Bytes> {
+                         Bytes other = stream;
+                         other[1000] ^= 0xFF;
+                         return other;
+                     },
+            OutputHolding::something_else }),
+    [](const testing::TestParamInfo<HoldingCase>& info) { return std::string(info.param.name); });
+
+// The catalogue as a batch follows it.
+
+TEST(CatalogueWatch, ReadsOnOrStartsOverWhenTheFileIsAnother)
+{
+    ScratchFolder folder;
+    std::string path = (folder / "list.csv").string();
+    auto key = [](const std::string& name) { return recording_key(name, example_header()); };
+    auto append = [&path](const std::string& text) { write_file(path, read_file_text(path) + text); };
+    CatalogueWatch watch(path);
+
+    ASSERT_FALSE(watch.catch_up({}));
+    EXPECT_FALSE(watch.holds(key("a.rec")));
+    write_file(path, header_line() + "a.rec" + example_line_tail);
+    ASSERT_FALSE(watch.catch_up({}));
+    EXPECT_TRUE(watch.holds(key("a.rec")));
+    append("b.rec" + example_line_tail);
+    ASSERT_FALSE(watch.catch_up({}));
+    EXPECT_TRUE(watch.holds(key("a.rec")) && watch.holds(key("b.rec")));
+
+    // Emptied and written again in place, longer than before (another run's -a): read again whole.
+    std::filesystem::resize_file(path, 0);
+    append(header_line() + "c.rec" + example_line_tail + "d.rec" + example_line_tail + "e.rec" + example_line_tail);
+    ASSERT_FALSE(watch.catch_up({}));
+    EXPECT_FALSE(watch.holds(key("a.rec")));
+    EXPECT_TRUE(watch.holds(key("c.rec")) && watch.holds(key("e.rec")));
+
+    // Another file put in its place, as an editor saves one, with its first line changed and the
+    // rest as it was.
+    std::string saved = read_file_text(path);
+    saved.replace(saved.find("c.rec"), 5, "f.rec");
+    write_file(folder / "saved.csv", saved);
+    std::filesystem::rename(folder / "saved.csv", path);
+    ASSERT_FALSE(watch.catch_up({}));
+    EXPECT_TRUE(watch.holds(key("f.rec")));
+    EXPECT_FALSE(watch.holds(key("c.rec")));
+    // What was read before the file changed is gone with it, however short the new one is.
+    write_file(folder / "saved.csv", header_line());
+    std::filesystem::rename(folder / "saved.csv", path);
+    ASSERT_FALSE(watch.catch_up({}));
+    EXPECT_FALSE(watch.holds(key("c.rec")) || watch.holds(key("f.rec")));
+}
+
+TEST(CatalogueWatch, LineAnotherRunWroteMeanwhileIsNotWrittenTwice)
+{
+    // The batch looked at the catalogue before another run, one that could not be kept out by the
+    // recording's lock (over NFS), appended this recording's line: the look under the catalogue's lock,
+    // just before the append, finds it.
+    ScratchFolder folder;
+    write_file(folder / "a.rec", build_recording({}, 1000));
+    std::string catalogue = (folder / "list.csv").string();
+    write_file(catalogue, header_line());
+    CatalogueWatch watch(catalogue);
+    ASSERT_FALSE(watch.catch_up({}));
+
+    RunOptions options;
+    options.input_path = (folder / "a.rec").string();
+    options.catalogue_path = catalogue;
+    options.skip_extraction = true;
+    CapturedConsole console;
+    ConsoleReporter reporter(console.console());
+    OpenedRecording recording;
+    ASSERT_FALSE(open_recording(options, reporter, recording));
+    const std::string meanwhile = header_line() + options.input_path + example_line_tail;
+    write_file(catalogue, meanwhile);
+
+    ConversionResult result = convert_opened(recording, options, { false, true, &watch }, reporter);
+    EXPECT_EQ(result.outcome, ConversionOutcome::skipped);
+    EXPECT_EQ(read_file_text(catalogue), meanwhile);
+    EXPECT_EQ(console.text(), "\nReading " + options.input_path + "\nreading header ...\nappending " + catalogue + "\nskipping "
+            + options.input_path + ": already in " + catalogue);
+}
+
+}
