@@ -562,6 +562,20 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
     EXPECT_EQ(read_file_bytes(folder / "more" / "a.rec"), other_stream);
     EXPECT_EQ(read_file_text(folder / "list.csv"), before + second_line);
 
+    // With -s the batch names at its end the recordings whose streams need a look.
+    std::filesystem::create_directory(folder / "checked");
+    std::vector<std::uint8_t> sample = read_file_bytes(PELORUS_SAMPLE_RECORDING);
+    write_file(folder / "checked" / "good.rec", sample);
+    sample.erase(sample.begin() + 3760 + 100 * 188 + 88, sample.begin() + 3760 + 101 * 188);
+    write_file(folder / "checked" / "cut.rec", sample);
+    ProcessResult checked = run_pelorus({ "-b", "-t", "-s", "checked", "-c", "checked.csv" }, folder.path());
+    const std::string reading = "\nreading header ...\nchecking stream ..... done\nstream: ";
+    EXPECT_EQ(checked.output, "\nrecording 1 of 2\nReading " + in("checked", "cut.rec") + reading
+            + "7543 packets, 1 sync loss (88 bytes skipped), 00:00:06 by PCR\ncreating checked.csv\nappending checked.csv"
+            + "\nrecording 2 of 2\nReading " + in("checked", "good.rec") + reading + "7544 packets, no errors, 00:00:06 by PCR\nappending checked.csv"
+            + "\n2 recordings: 2 converted, 0 skipped, 0 failed\nstream faults: " + in("checked", "cut.rec") + "\nall done");
+    EXPECT_EQ(checked.exit_status, 0);
+
 #ifndef _WIN32
     // A catalogue that is a FIFO, with a reader waiting on it, holds nothing to skip, and is never
     // waited on to find out: the line goes through it.

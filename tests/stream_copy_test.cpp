@@ -512,12 +512,51 @@ void PrintTo(const CheckCase& check_case, std::ostream* stream) { *stream << che
 StreamReport found(std::uint64_t packets, std::uint64_t sync, std::uint64_t continuity, std::uint64_t marked, std::uint64_t scrambled,
     std::size_t last_packet = 0, std::optional<std::uint64_t> pcr_duration = std::nullopt)
 {
-    return { packets, sync, continuity, marked, scrambled, last_packet, pcr_duration };
+    StreamReport report;
+    report.packets = packets;
+    report.sync_errors = sync;
+    report.continuity_errors = continuity;
+    report.marked_in_error = marked;
+    report.scrambled = scrambled;
+    report.last_packet_bytes = last_packet;
+    report.pcr_duration = pcr_duration;
+    return report;
+}
+
+StreamReport after_losses(StreamReport report, std::uint64_t losses, std::uint64_t skipped)
+{
+    report.sync_losses = losses;
+    report.bytes_skipped = skipped;
+    return report;
+}
+
+// Bytes that are no packets: lone sync bytes here and there, none where a packet would start right
+// after the last good one; with `aligned`, three of them 188 bytes apart, which is not enough to take
+// for packets while five could follow.
+std::vector<std::uint8_t> junk(std::size_t length, bool aligned = false)
+{
+    std::vector<std::uint8_t> bytes(length);
+    for (std::size_t index = 0; index < length; ++index)
+        bytes[index] = static_cast<std::uint8_t>((index * 37 + 11) % 251 == 0x47 ? 0x48 : (index * 37 + 11) % 251);
+    for (std::size_t at : { std::size_t { 100 }, std::size_t { 250 } })
+        bytes[at % length] = 0x47;
+    if (aligned)
+        for (std::size_t at : { std::size_t { 5 }, std::size_t { 193 }, std::size_t { 381 } })
+            bytes[at] = 0x47;
+    return bytes;
+}
+
+std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> first, const std::vector<std::uint8_t>& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
 }
 
 void expect_report(const StreamReport& report, const StreamReport& expected, const std::string& what)
 {
     EXPECT_EQ(report.packets, expected.packets) << what;
+    EXPECT_EQ(report.sync_losses, expected.sync_losses) << what;
+    EXPECT_EQ(report.bytes_skipped, expected.bytes_skipped) << what;
     EXPECT_EQ(report.sync_errors, expected.sync_errors) << what;
     EXPECT_EQ(report.continuity_errors, expected.continuity_errors) << what;
     EXPECT_EQ(report.marked_in_error, expected.marked_in_error) << what;
@@ -534,6 +573,14 @@ TEST_P(StreamCheck, CountsWhatTheStreamHolds)
     StreamChecker whole(0x100);
     whole.feed(std::as_bytes(std::span(check_case.stream)));
     expect_report(whole.report(), check_case.expected, "fed whole");
+    // The bytes a judgement needs may come in later pieces: one byte, a packet and either side of it,
+    // and as many as five packets need.
+    for (std::size_t piece : { 1u, 187u, 188u, 189u, 941u, 3100u }) {
+        StreamChecker checker(0x100);
+        for (std::size_t offset = 0; offset < check_case.stream.size(); offset += piece)
+            checker.feed(std::as_bytes(std::span(check_case.stream).subspan(offset, std::min(piece, check_case.stream.size() - offset))));
+        expect_report(checker.report(), check_case.expected, "pieces of " + std::to_string(piece));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(StreamCheck, StreamCheck,
@@ -573,7 +620,28 @@ INSTANTIATE_TEST_SUITE_P(StreamCheck, StreamCheck,
                        stream.resize(stream.size() + 100, 0x47);
                        return stream;
                    }(),
-            found(3, 0, 0, 0, 0, 100) }),
+            found(3, 0, 0, 0, 0, 100) },
+        // Packet 10 lost its last 100 bytes: it is read with 100 bytes of packet 11 as its end, the
+        // rest of packet 11 is skipped, and packet 12 is found again; its counter is not judged.
+        CheckCase { "CutInsideAPacket", [] {
+                       std::vector<std::uint8_t> stream = packets_of(counting(20));
+                       stream.erase(stream.begin() + 10 * 188 + 88, stream.begin() + 11 * 188);
+                       return stream;
+                   }(),
+            after_losses(found(19, 0, 0, 0, 0), 1, 88) },
+        // The counters go on after the junk with a gap, which a loss does not count.
+        CheckCase { "JunkBetweenPackets", packets_of(counting(10)) + junk(1000, true) + packets_of(counting(10, 15)),
+            after_losses(found(20, 0, 0, 0, 0), 1, 1000) },
+        CheckCase { "JunkToTheEnd", packets_of(counting(10)) + junk(500), after_losses(found(10, 0, 0, 0, 0), 1, 500) },
+        CheckCase { "FewerThanFivePacketsLeftAfterALoss", packets_of(counting(10)) + junk(400) + packets_of(counting(2, 3)) + junk(100),
+            after_losses(found(12, 0, 0, 0, 0, 100), 1, 400) },
+        CheckCase { "OnePacketLeftNeverRestoresSync", packets_of(counting(10)) + junk(400) + packets_of(counting(1)) + junk(50),
+            after_losses(found(10, 0, 0, 0, 0), 1, 400 + 188 + 50) },
+        // Scrambling and the error flag are read from packets in sync only; the clock goes on across a loss.
+        CheckCase { "PcrStepsGoOnAcrossALoss",
+            packets_of(std::vector<Packet> { { .counter = 0, .adaptation_field_control = 3, .pcr = second_of_pcr } } + counting(3, 1)) + junk(600)
+                + packets_of(std::vector<Packet> { { .counter = 9, .adaptation_field_control = 3, .pcr = 5 * second_of_pcr } } + counting(4, 10)),
+            after_losses(found(9, 0, 0, 0, 0, 0, 4 * second_of_pcr), 1, 600) }),
     [](const testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
 
 TEST(StreamCheck, PacketsSplitAcrossPiecesAreCheckedWhole)

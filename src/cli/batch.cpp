@@ -68,7 +68,7 @@ ConversionResult take_turn(const ListedRecording& listed, RunOptions options, Ba
     ConsoleReporter& reporter)
 {
     if (listed.unreadable_folder)
-        return { ConversionOutcome::failed, listed.unreadable_folder, false };
+        return { ConversionOutcome::failed, listed.unreadable_folder, false, false };
     options.input_path = listed.path;
     options.output_path = listed.output_path;
 
@@ -77,19 +77,19 @@ ConversionResult take_turn(const ListedRecording& listed, RunOptions options, Ba
     RecordingFacts facts;
     facts.availability = availability_of(listed, opening);
     if (opening && facts.availability == Availability::here)
-        return { ConversionOutcome::failed, std::move(opening), false };
+        return { ConversionOutcome::failed, std::move(opening), false, false };
     if (facts.availability == Availability::here) {
         if (StageOutcome failure = gather_facts(listed, recording, state, catalogue, facts))
-            return { ConversionOutcome::failed, std::move(failure), false };
+            return { ConversionOutcome::failed, std::move(failure), false, false };
     }
 
     BatchDecision decision = decide(facts, state);
     switch (decision.action) {
     case BatchAction::skip:
         reporter.skipping(listed.path, decision.skip, options.catalogue_path);
-        return { ConversionOutcome::skipped, std::nullopt, false };
+        return { ConversionOutcome::skipped, std::nullopt, false, false };
     case BatchAction::refuse:
-        return { ConversionOutcome::failed, refusal_of(decision.refusal, listed, options, recording), false };
+        return { ConversionOutcome::failed, refusal_of(decision.refusal, listed, options, recording), false, false };
     case BatchAction::convert:
     case BatchAction::write_stream_only:
         break;
@@ -112,7 +112,7 @@ int run_batch(const RunOptions& options, Console& console)
 
     std::vector<ListedRecording> recordings = list_recordings(options.batch_inputs, output_folder, !options.skip_extraction);
     CatalogueWatch catalogue(options.catalogue_path);
-    BatchSummary summary { recordings.size(), 0, 0, {} };
+    BatchSummary summary { recordings.size(), 0, 0, {}, {} };
     // What every recording's conversion is given, but for its own paths; without the list of inputs,
     // which would otherwise be copied once for every recording.
     RunOptions each = options;
@@ -130,6 +130,8 @@ int run_batch(const RunOptions& options, Console& console)
             ++summary.skipped;
         else
             summary.failed.push_back(listed.path);
+        if (result.stream_faults)
+            summary.stream_faults.push_back(listed.path);
         if (result.failure)
             reporter.failed(*result.failure);
         // Written out after each recording, so that a batch stopped part way has said what it did.

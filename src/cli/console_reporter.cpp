@@ -102,6 +102,9 @@ std::string_view keep_words(KeepReason reason)
 std::string describe_stream(const StreamReport& report)
 {
     std::string text = counted(report.packets, "packet", "packets");
+    if (report.sync_losses != 0)
+        text += ", " + counted(report.sync_losses, "sync loss", "sync losses") + " (" + counted(report.bytes_skipped, "byte", "bytes")
+            + " skipped)";
     if (report.sync_errors != 0)
         text += ", " + counted(report.sync_errors, "sync error", "sync errors");
     if (report.continuity_errors != 0)
@@ -241,6 +244,8 @@ void ConsoleReporter::batch_done(const BatchSummary& summary)
     console_.print("\n", line);
     for (const std::string& recording : summary.failed)
         console_.print("\nfailed: ", recording);
+    for (const std::string& recording : summary.stream_faults)
+        console_.print("\nstream faults: ", recording);
 }
 
 void ConsoleReporter::all_done()

@@ -16,6 +16,7 @@ struct BatchSummary {
     std::size_t converted = 0;
     std::size_t skipped = 0;
     std::vector<std::string> failed;  // the recordings that failed, in order
+    std::vector<std::string> stream_faults;  // with -s, the recordings whose stream check found anything
 };
 
 // What failed, as a message says it after "error: ": "cannot write a.ts: No space left on device".
@@ -47,7 +48,8 @@ public:
     void failed(const StageFailure& failure);
     // Before each recording of a batch: where it stands in the batch.
     void batch_recording(std::size_t number, std::size_t total);
-    // The summary line and a line for each recording that failed; "all done" is the caller's.
+    // The summary line, a line for each recording that failed and one for each whose stream has
+    // faults; "all done" is the caller's.
     void batch_done(const BatchSummary& summary);
     void all_done();
 

@@ -14,7 +14,7 @@ namespace {
 
 ConversionResult failed(StageFailure failure)
 {
-    return { ConversionOutcome::failed, std::move(failure), false };
+    return { ConversionOutcome::failed, std::move(failure), false, false };
 }
 
 // A file's first bytes, enough to tell a recording or a catalogue by.
@@ -134,7 +134,7 @@ std::optional<KeepReason> reason_to_keep(const RunOptions& options, const OpenRe
 
 // Copies the stream, or with -t -s only reads it, checking it on the way with -s.
 StageOutcome write_stream(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
-    ConversionReporter& reporter, ExtractionResult& extraction)
+    ConversionReporter& reporter, ExtractionResult& extraction, bool& stream_faults)
 {
     const OpenRecording& input = recording.input;
     std::optional<StreamChecker> checker;
@@ -155,8 +155,11 @@ StageOutcome write_stream(const OpenedRecording& recording, const RunOptions& op
             return failure;
     }
     // A report only: what the check finds changes neither the catalogue nor the outcome.
-    if (checker)
-        reporter.stream_checked(checker->report());
+    if (checker) {
+        StreamReport report = checker->report();
+        stream_faults = report.has_errors();
+        reporter.stream_checked(report);
+    }
     return std::nullopt;
 }
 
@@ -252,7 +255,8 @@ ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& op
 
     // Holds the .ts file's lock until the run is over.
     ExtractionResult extraction;
-    if (StageOutcome failure = write_stream(recording, options, plan, reporter, extraction))
+    bool stream_faults = false;
+    if (StageOutcome failure = write_stream(recording, options, plan, reporter, extraction, stream_faults))
         return failed(std::move(*failure));
     CatalogueFile catalogue;
     bool line_was_there = false;
@@ -261,9 +265,9 @@ ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& op
     if (line_was_there && !plan.line_is_there) {
         // Another run catalogued it while this one copied; what is skipped is never deleted.
         reporter.skipping(options.input_path, SkipReason::already_catalogued, options.catalogue_path);
-        return { ConversionOutcome::skipped, std::nullopt, true };
+        return { ConversionOutcome::skipped, std::nullopt, true, stream_faults };
     }
-    ConversionResult result { ConversionOutcome::converted, std::nullopt, true };
+    ConversionResult result { ConversionOutcome::converted, std::nullopt, true, stream_faults };
 
     // The recording stays open, and locked, until here, so that -k sees what became of the very file
     // that was read, and no other run starts on it before it is gone.
@@ -271,7 +275,7 @@ ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& op
         if (std::optional<KeepReason> reason = reason_to_keep(options, input, extraction.stream, catalogue))
             reporter.keeping(options.input_path, *reason);
         else if (StageOutcome failure = remove_input(options.input_path, input.identity, reporter))
-            result = { ConversionOutcome::failed, std::move(failure), true };
+            result = { ConversionOutcome::failed, std::move(failure), true, stream_faults };
     }
     // Nothing was written through the input, so its close has nothing to report.
     static_cast<void>(recording.file.close());

@@ -21,6 +21,7 @@ struct ConversionResult {
     ConversionOutcome outcome = ConversionOutcome::converted;
     StageOutcome failure;     // what failed, when it failed
     bool catalogued = false;  // its line is in the catalogue
+    bool stream_faults = false;  // with -s, the check found something other than no errors
 };
 
 // Why a -k run keeps its recording.
