@@ -194,6 +194,13 @@ TEST(RecordingIdentity, LinesAreReadAsTheCatalogueWritesThem)
         EXPECT_TRUE(holdings.holds(key)) << piece;
         EXPECT_EQ(holdings.size(), 2u) << piece;  // the quoted line break ends no line
     }
+    // A catalogue that says it is UTF-8, and a Filename written with an apostrophe in front.
+    CatalogueHoldings marked;
+    marked.feed(std::string(utf8_mark) + header_line() + "'-news.rec" + example_line_tail + "''quoted.rec" + example_line_tail);
+    EXPECT_TRUE(marked.holds(recording_key("-news.rec", example_header())));
+    EXPECT_TRUE(marked.holds(recording_key("'quoted.rec", example_header())));
+    EXPECT_FALSE(marked.holds(recording_key("'-news.rec", example_header())));
+
     // A line cut short counts only once its line feed comes.
     CatalogueHoldings torn;
     std::string line = "\"news, late.rec\"" + example_line_tail;

@@ -24,7 +24,7 @@ StageOutcome CatalogueWatch::catch_up(const FileIdentity& recording)
     }
     FileIdentity identity = identify(catalogue.native());
     // Before any lock: a file that is not a catalogue (the recording named as one, say) is never waited for.
-    if (is_same_file(identity, recording) || !holds_a_catalogue(read_start(catalogue.native(), catalogue_header_line().size()))) {
+    if (is_same_file(identity, recording) || !holds_a_catalogue(read_start(catalogue.native(), catalogue_start_length()))) {
         forget();
         return std::nullopt;
     }

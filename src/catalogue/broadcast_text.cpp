@@ -5,15 +5,18 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace {
 
 constexpr unsigned line_break = 0x8A;
 
 struct Table {
-    CharacterSet set;
-    std::size_t selector_length;  // the bytes that select the table, not part of the text
+    std::optional<CharacterSet> set;  // empty for the default table, which the program decodes itself
+    std::size_t selector_length;      // the bytes that select the table, not part of the text
 };
+
+constexpr std::optional<CharacterSet> default_table = std::nullopt;
 
 constexpr std::array<CharacterSet, 16> iso_8859_by_number {
     CharacterSet::iso_8859_1, CharacterSet::iso_8859_1, CharacterSet::iso_8859_2, CharacterSet::iso_8859_3,
@@ -30,16 +33,16 @@ Table table_of(std::string_view stored)
     auto byte = [&stored](std::size_t index) { return static_cast<unsigned char>(stored[index]); };
     unsigned first = byte(0);
     if (first >= 0x20)
-        return { CharacterSet::iso_6937, 0 };
+        return { default_table, 0 };
     if (first >= 0x01 && first <= 0x0B)
         return { iso_8859_by_number[first + 4], 1 };
     switch (first) {
     case 0x10: {
         if (stored.size() < 3 || byte(1) != 0)
-            return { CharacterSet::iso_6937, std::min<std::size_t>(stored.size(), 3) };
+            return { default_table, std::min<std::size_t>(stored.size(), 3) };
         unsigned part = byte(2);
         if (part < 1 || part > 15 || part == 12)
-            return { CharacterSet::iso_6937, 3 };
+            return { default_table, 3 };
         return { iso_8859_by_number[part], 3 };
     }
     case 0x11: return { CharacterSet::ucs_2_big_endian, 1 };
@@ -47,28 +50,28 @@ Table table_of(std::string_view stored)
     case 0x13: return { CharacterSet::gb2312, 1 };
     case 0x14: return { CharacterSet::big5, 1 };
     case 0x15: return { CharacterSet::utf_8, 1 };
-    case 0x1F: return { CharacterSet::iso_6937, std::min<std::size_t>(stored.size(), 2) };
-    default: return { CharacterSet::iso_6937, 1 };
+    case 0x1F: return { default_table, std::min<std::size_t>(stored.size(), 2) };
+    default: return { default_table, 1 };
     }
 }
 
 // In a single-byte table the codes 0x80 to 0x9F are controls, not characters: they are taken out
 // before the text reaches the converter, which knows nothing of them.
-void decode_single_byte(std::string_view text, CharacterSet set, std::string& utf8)
+void decode_single_byte(std::string_view text, std::optional<CharacterSet> set, std::string& utf8)
 {
     std::size_t run_start = 0;
     for (std::size_t index = 0; index <= text.size(); ++index) {
         unsigned byte = index < text.size() ? static_cast<unsigned char>(text[index]) : 0;
-        bool euro = set == CharacterSet::iso_6937 && byte == 0xA4;
         bool control = byte >= 0x80 && byte <= 0x9F;
-        if (index < text.size() && !euro && !control)
+        if (index < text.size() && !control)
             continue;
-        append_as_utf8(text.substr(run_start, index - run_start), set, utf8);
+        std::string_view run = text.substr(run_start, index - run_start);
+        if (set)
+            append_as_utf8(run, *set, utf8);
+        else
+            append_default_table(run, utf8);
         run_start = index + 1;
-        // The default table is ISO/IEC 6937 with this one change.
-        if (euro)
-            utf8 += "\xE2\x82\xAC";
-        else if (byte == line_break)
+        if (byte == line_break)
             utf8 += '\n';
         // The emphasis codes, and the other controls, have nothing to show.
     }
@@ -161,21 +164,25 @@ std::string well_formed(std::string_view bytes)
     return text;
 }
 
-std::string decode(std::string_view text, CharacterSet set)
+std::string decode(std::string_view text, std::optional<CharacterSet> set)
 {
     std::string utf8;
-    switch (set) {
+    if (!set) {
+        decode_single_byte(text, default_table, utf8);
+        return utf8;
+    }
+    switch (*set) {
     case CharacterSet::utf_8:
         // Already UTF-8: well_formed() judges it, the same way on every system, where converters
         // differ in how many U+FFFD they give for a bad sequence.
         return without_two_byte_controls(std::string(text));
     case CharacterSet::ucs_2_big_endian:
-        append_as_utf8(text, set, utf8);
+        append_as_utf8(text, *set, utf8);
         return without_two_byte_controls(utf8);
     case CharacterSet::euc_kr:
     case CharacterSet::gb2312:
     case CharacterSet::big5:
-        append_as_utf8(text, set, utf8);
+        append_as_utf8(text, *set, utf8);
         return utf8;
     default:
         decode_single_byte(text, set, utf8);
@@ -190,7 +197,7 @@ std::string decode_broadcast_text(std::string_view stored)
     if (stored.empty())
         return {};
     Table table = table_of(stored);
-    if (!has_converter(table.set))
-        table.set = CharacterSet::iso_6937;
+    if (table.set && !has_converter(*table.set))
+        table.set = default_table;
     return well_formed(decode(stored.substr(table.selector_length), table.set));
 }

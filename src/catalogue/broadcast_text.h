@@ -14,8 +14,9 @@
 // line feed, whatever the system's converter gives. Decoding never fails.
 std::string decode_broadcast_text(std::string_view stored);
 
-// Whether a text is in the two-byte table, where a zero byte is half of a character, not the end.
-constexpr bool is_two_byte_text(std::string_view stored)
-{
-    return !stored.empty() && stored.front() == '\x11';
-}
+// Appends bytes of the default table, decoded by this program's own table rather than the system's,
+// so that every system gives the same: each non-spacing mark (0xC1 to 0xCF) combined with the letter
+// after it into one character, or before a space into the accent alone. A byte the table lacks, or a
+// mark at the end or before what it cannot go with, becomes U+FFFD, and the byte after such a mark
+// is read on its own. The control codes 0x80 to 0x9F are left to the caller.
+void append_default_table(std::string_view bytes, std::string& utf8);

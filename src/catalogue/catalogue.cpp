@@ -45,6 +45,44 @@ void append_text(std::string& line, std::string_view text)
     line += ',';
 }
 
+// A spreadsheet runs a cell that begins with one of these as a formula, and the texts come off the air
+// or from a file's name: such a text gets an apostrophe in front, which spreadsheets show as text.
+constexpr std::string_view formula_starts = "=+-@\t\r";
+
+std::string guarded(std::string text)
+{
+    if (!text.empty() && formula_starts.find(text.front()) != std::string_view::npos)
+        text.insert(text.begin(), '\'');
+    return text;
+}
+
+// The Filename is guarded too, and one that begins with an apostrophe of its own gets one more, so
+// that reading the catalogue back takes off exactly one.
+std::string guarded_filename(std::string_view path)
+{
+    std::string text = guarded(std::string(path));
+    if (text.size() == path.size() && text.starts_with('\''))
+        text.insert(text.begin(), '\'');
+    return text;
+}
+
+// A text as stored, but for one that names its ISO 8859 table with 0x10 0x00 0xNN: written without
+// those three bytes, and not cut at the selector's own zero byte.
+std::string_view stored_text(std::string_view plain, std::string_view to_decode)
+{
+    if (to_decode.starts_with(std::string_view("\x10\x00", 2)))
+        return to_decode.substr(std::min<std::size_t>(to_decode.size(), 3));
+    return plain;
+}
+
+// The text a catalogue line holds: decoded to UTF-8, or as stored.
+std::string text_for_line(std::string_view plain, std::string_view to_decode, TextEncoding encoding)
+{
+    if (encoding == TextEncoding::utf_8)
+        return guarded(decode_broadcast_text(to_decode));
+    return guarded(std::string(stored_text(plain, to_decode)));
+}
+
 std::string_view service_type_name(unsigned service_type)
 {
     switch (service_type) {
@@ -57,7 +95,8 @@ std::string_view service_type_name(unsigned service_type)
     }
 }
 
-// A catalogue is new when it does not exist or is an empty file: either way it still needs its header.
+// A catalogue is new when it does not exist or is an empty file (or holds the UTF-8 mark alone): either
+// way it still needs its header.
 // Existence is what decides, not whether the file can be read, so an existing catalogue is never taken
 // for a new one and truncated.
 bool is_new_catalogue(const std::string& path)
@@ -66,7 +105,7 @@ bool is_new_catalogue(const std::string& path)
     if (!catalogue.exists)
         // Only a file that is surely absent counts; anything else is left for the open to judge.
         return catalogue.missing;
-    return catalogue.regular_file && catalogue.size == 0;
+    return catalogue.regular_file && (catalogue.size == 0 || (catalogue.size == utf8_mark.size() && read_file_start(path, utf8_mark.size()) == utf8_mark));
 }
 
 // The last line was cut short when the catalogue does not end with a line feed. A catalogue that cannot
@@ -116,14 +155,24 @@ std::string_view catalogue_header_line()
            "Description,\n";
 }
 
+std::size_t catalogue_start_length()
+{
+    return utf8_mark.size() + catalogue_header_line().size();
+}
+
+std::string_view without_utf8_mark(std::string_view start)
+{
+    return start.starts_with(utf8_mark) ? start.substr(utf8_mark.size()) : start;
+}
+
 bool holds_a_catalogue(std::string_view start)
 {
-    return start.empty() || begins_like_a_catalogue(start);
+    return without_utf8_mark(start).empty() || begins_like_a_catalogue(start);
 }
 
 bool begins_like_a_catalogue(std::string_view start)
 {
-    return start.starts_with(catalogue_header_line());
+    return without_utf8_mark(start).starts_with(catalogue_header_line());
 }
 
 FixedReason reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start, const FilesOfTheRun& files)
@@ -139,13 +188,12 @@ FixedReason reason_not_to_catalogue_into(const FileIdentity& catalogue, std::str
 
 std::string catalogue_row(std::string_view input_path, const RecordingHeader& header, TextEncoding encoding)
 {
-    bool decode = encoding == TextEncoding::utf_8;
-    std::string channel = decode ? decode_broadcast_text(header.channel_name_to_decode()) : std::string(header.channel_name());
-    std::string title = decode ? decode_broadcast_text(header.event_name_to_decode()) : std::string(header.event_name());
-    std::string description = decode ? decode_broadcast_text(header.event_description_to_decode()) : std::string(header.event_description());
+    std::string channel = text_for_line(header.channel_name(), header.channel_name_to_decode(), encoding);
+    std::string title = text_for_line(header.event_name(), header.event_name_to_decode(), encoding);
+    std::string description = text_for_line(header.event_description(), header.event_description_to_decode(), encoding);
 
     std::string line;
-    append_text(line, input_path);
+    append_text(line, guarded_filename(input_path));
     append_number(line, header.service_number(), 10, 1);
     line += ',';
     append_text(line, channel);
@@ -198,23 +246,33 @@ StageOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfT
         return system_failure(FailedStep::lock, path, errno);
     // Judged again under the lock, as opened: what another program put at the path since the run's
     // first look, or during the copy, is never appended to or emptied.
-    if (regular && !holds_a_catalogue(read_start(catalogue.file.native(), catalogue_header_line().size())))
+    std::string start = regular ? read_start(catalogue.file.native(), catalogue_start_length()) : std::string();
+    if (regular && !holds_a_catalogue(start))
         return refusal(FailedStep::write, path, FixedReason::is_not_a_catalogue);
-    if (entry.start_afresh && regular && !truncate_file(catalogue.file.native(), 0))
-        return fail_to_write(path, errno);
+    if (entry.start_afresh && regular) {
+        if (!truncate_file(catalogue.file.native(), 0))
+            return fail_to_write(path, errno);
+        start.clear();
+    }
     // Another run may have created the file and not yet written its header; whoever writes first does.
     // A device such as /dev/full is given a header only when the catalogue is started afresh.
     // Everything is measured under the lock, after any emptying.
+    bool marked = start.starts_with(utf8_mark);
     catalogue.header_due = entry.start_afresh;
     if (regular) {
         FileIdentity now = identify(catalogue.file.native());
         if (!now.exists)
             return fail_to_write(path, errno);
         catalogue.size_before = now.size;
-        catalogue.header_due = catalogue.size_before == 0;
-        catalogue.needs_line_feed = catalogue.size_before > 0 && !ends_with_line_feed(catalogue);
+        bool mark_alone = marked && catalogue.size_before == utf8_mark.size();
+        catalogue.header_due = catalogue.size_before == 0 || mark_alone;
+        catalogue.needs_line_feed = catalogue.size_before > 0 && !mark_alone && !ends_with_line_feed(catalogue);
         catalogue.needs_closing_quote = catalogue.needs_line_feed && ends_inside_quotes(catalogue);
     }
+    // The run that writes the header line decides whether the mark goes first, and a catalogue that has
+    // it is written in UTF-8 by every run, so that it never holds two encodings.
+    catalogue.mark_due = catalogue.header_due && !marked && entry.encoding == TextEncoding::utf_8;
+    catalogue.encoding = marked || catalogue.mark_due ? TextEncoding::utf_8 : entry.encoding;
     return std::nullopt;
 }
 
@@ -230,9 +288,11 @@ StageOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueEntry
         text += '"';
     if (catalogue.needs_line_feed)
         text += '\n';
+    if (catalogue.mark_due)
+        text += utf8_mark;
     if (catalogue.header_due)
         text += catalogue_header_line();
-    text += catalogue_row(entry.filename, header, entry.encoding);
+    text += catalogue_row(entry.filename, header, catalogue.encoding);
     bool regular = catalogue.identity.regular_file;
     if (!write_all(catalogue.file.native(), text)) {
         StageFailure failure = system_failure(FailedStep::write, path, errno);

@@ -13,8 +13,19 @@ class RecordingHeader;
 // The 19 column labels, each followed by a comma, then a line feed.
 std::string_view catalogue_header_line();
 
-// Whether a file whose first bytes are `start` (as many as the header line has, or the whole file when
-// it is shorter) is a catalogue: empty, or beginning with the whole header line.
+// A catalogue that says it is UTF-8 begins with the byte order mark, before its header line; spreadsheets
+// read it in the local 8-bit code page without it.
+inline constexpr std::string_view utf8_mark = "\xEF\xBB\xBF";
+
+// How many of a file's first bytes tell whether it is a catalogue: the mark and the header line.
+std::size_t catalogue_start_length();
+
+// The bytes after the mark, when they begin with it.
+std::string_view without_utf8_mark(std::string_view start);
+
+// Whether a file whose first bytes are `start` (catalogue_start_length() of them, or the whole file when
+// it is shorter) is a catalogue: empty or the mark alone, or beginning with the whole header line, after
+// the mark where there is one.
 bool holds_a_catalogue(std::string_view start);
 
 // Whether those first bytes are a catalogue's, header line and all: a file that is not empty.
@@ -28,7 +39,10 @@ enum class TextEncoding {
 
 // One recording's line. Program and Description are always quoted, Filename and Channel only when they
 // hold a comma, a quote, a CR or an LF, and a quote inside a quoted field is doubled, so that every line
-// reads as 19 fields; quoting applies to the texts as written. Filename is written as given.
+// reads as 19 fields; quoting applies to the texts as written. Filename is written as given. A text, or
+// the Filename, that a spreadsheet would run as a formula (beginning with =, +, -, @, a tab or a CR)
+// gets an apostrophe in front; a Filename beginning with an apostrophe gets one more. Without -u a text
+// that names its ISO 8859 table (0x10 0x00 0xNN) is written whole, without the selector.
 std::string catalogue_row(std::string_view input_path, const RecordingHeader& header,
     TextEncoding encoding = TextEncoding::as_stored);
 
@@ -51,6 +65,8 @@ struct CatalogueFile {
     File file;
     FileIdentity identity;
     bool header_due = false;
+    bool mark_due = false;  // this run writes the header line, with -u: the UTF-8 mark goes first
+    TextEncoding encoding = TextEncoding::as_stored;  // how the line is written: UTF-8 in a marked catalogue
     bool appending_announced = false;
     bool created = false;             // this run made the file, so its folder entry is new too
     bool needs_line_feed = false;     // the last line was cut short; the new one must start afresh

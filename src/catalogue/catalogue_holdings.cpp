@@ -65,11 +65,11 @@ void CatalogueHoldings::take(char character)
     case Start::not_a_catalogue:
         return;
     case Start::header:
-        // The header line holds no quote, so its first line feed ends it.
+        // The header line holds no quote, so its first line feed ends it; the UTF-8 mark may come first.
         header_ += character;
         if (character == '\n')
-            start_ = header_ == catalogue_header_line() ? Start::catalogue : Start::not_a_catalogue;
-        else if (header_.size() >= catalogue_header_line().size())
+            start_ = without_utf8_mark(header_) == catalogue_header_line() ? Start::catalogue : Start::not_a_catalogue;
+        else if (header_.size() >= catalogue_start_length())
             start_ = Start::not_a_catalogue;
         if (start_ != Start::header)
             header_.clear();
@@ -118,6 +118,13 @@ void CatalogueHoldings::keep_in_current(char character)
 {
     switch (field_) {
     case filename_column:
+        // A Filename written with an apostrophe in front, so that no spreadsheet runs it, is read
+        // without it.
+        if (!filename_started_) {
+            filename_started_ = true;
+            if (character == '\'')
+                return;
+        }
         // Only the last part of the path counts: a separator starts the name again, however long the
         // folder before it was.
         if (is_path_separator(character)) {
@@ -164,4 +171,5 @@ void CatalogueHoldings::end_record()
     field_ = 0;
     spoilt_ = false;
     name_too_long_ = false;
+    filename_started_ = false;
 }

@@ -26,8 +26,9 @@ RecordingKey recording_key(std::string_view recording_path, const RecordingHeade
 
 // Reads a catalogue's bytes in order, in pieces of any size, and keeps the key of every whole line: a
 // few tens of bytes a line, however long the line is. Quoting is read as the catalogue writes it: a
-// field may be quoted, a quote inside it doubled. A line cut short at the end is held back until the
-// rest of it comes. Bytes that do not begin with the header line hold nothing.
+// field may be quoted, a quote inside it doubled, and one apostrophe in front of a Filename is not
+// part of it. A line cut short at the end is held back until the rest of it comes. Bytes that do not
+// begin with the header line, after the UTF-8 mark where there is one, hold nothing.
 class CatalogueHoldings {
 public:
     void feed(std::string_view bytes);
@@ -53,6 +54,7 @@ private:
     bool quote_pending_ = false;
     bool spoilt_ = false;         // a kept field ran longer than any real value
     bool name_too_long_ = false;  // the name so far is longer than any file system allows
+    bool filename_started_ = false;
     RecordingKey current_;
 
     std::set<std::string> keys_;  // each key's fields joined by zero bytes

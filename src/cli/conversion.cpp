@@ -20,7 +20,7 @@ ConversionResult failed(StageFailure failure)
 // A file's first bytes, enough to tell a recording or a catalogue by.
 std::string start_of(NativeHandle file)
 {
-    return read_start(file, catalogue_header_line().size());
+    return read_start(file, catalogue_start_length());
 }
 
 // Why a stream must not be written over a file that begins with `start`: it would destroy another
@@ -193,12 +193,12 @@ StageOutcome refusal_before_writing(const RunOptions& options, const FileIdentit
     if (!options.skip_extraction) {
         if (is_same_file(output, input))
             return refusal(FailedStep::write, output_path, FixedReason::is_the_input);
-        FixedReason reason = reason_not_to_write_stream_over(read_file_start(output_path, catalogue_header_line().size()));
+        FixedReason reason = reason_not_to_write_stream_over(read_file_start(output_path, catalogue_start_length()));
         if (reason != FixedReason::none)
             return refusal(FailedStep::write, output_path, reason);
     }
     FixedReason reason = reason_not_to_catalogue_into(identify_path(catalogue_path),
-        read_file_start(catalogue_path, catalogue_header_line().size()), { input, output });
+        read_file_start(catalogue_path, catalogue_start_length()), { input, output });
     if (reason != FixedReason::none)
         return refusal(FailedStep::write, catalogue_path, reason);
     if (int error_number = appending_error(catalogue_path); error_number != 0)

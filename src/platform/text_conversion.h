@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-// The character sets the catalogue decodes from; the converter knows each by its own name.
+// The character sets the catalogue decodes from with the system's converter, which knows each by its
+// own name. The default table (ISO/IEC 6937) is not among them: the catalogue decodes it itself.
 enum class CharacterSet {
-    iso_6937,
     iso_8859_1, iso_8859_2, iso_8859_3, iso_8859_4, iso_8859_5, iso_8859_6, iso_8859_7, iso_8859_8,
     iso_8859_9, iso_8859_10, iso_8859_11, iso_8859_13, iso_8859_14, iso_8859_15,
     ucs_2_big_endian,

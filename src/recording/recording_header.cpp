@@ -72,10 +72,11 @@ std::string_view RecordingHeader::text_to_decode(std::size_t offset, std::size_t
 {
     std::string_view bytes = text(offset, max_length);
     std::size_t limit = std::min(max_length, block_.size() - offset);
-    // The selector 0x10 0x00 0xNN holds a zero byte of its own, which does not end the text.
-    if (bytes == "\x10" && limit >= 3 && block_[offset + 1] == 0) {
-        std::string_view rest = text(offset + 3, limit - 3);
-        return { reinterpret_cast<const char*>(block_.data()) + offset, 3 + rest.size() };
+    // The selector 0x10 0x00 0xNN holds a zero byte of its own, which does not end the text; a text
+    // bounded within the selector is the part of it that is there.
+    if (bytes == "\x10" && limit >= 2 && block_[offset + 1] == 0) {
+        std::size_t rest = limit > 3 ? text(offset + 3, limit - 3).size() : 0;
+        return { reinterpret_cast<const char*>(block_.data()) + offset, std::min(limit, 3 + rest) };
     }
     if (bytes.empty() || bytes.front() != '\x11')
         return bytes;

@@ -12,7 +12,6 @@ namespace {
 const char* iconv_name(CharacterSet set)
 {
     switch (set) {
-    case CharacterSet::iso_6937: return "ISO_6937";
     case CharacterSet::iso_8859_1: return "ISO-8859-1";
     case CharacterSet::iso_8859_2: return "ISO-8859-2";
     case CharacterSet::iso_8859_3: return "ISO-8859-3";

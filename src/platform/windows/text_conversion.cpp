@@ -10,7 +10,6 @@ namespace {
 UINT code_page(CharacterSet set)
 {
     switch (set) {
-    case CharacterSet::iso_6937: return 20269;
     case CharacterSet::iso_8859_1: return 28591;
     case CharacterSet::iso_8859_2: return 28592;
     case CharacterSet::iso_8859_3: return 28593;
@@ -84,13 +83,11 @@ void append_as_utf8(std::string_view bytes, CharacterSet set, std::string& utf8)
     }
     bool available = page != 0 && ::IsValidCodePage(page);
     // One character at a time, of one or two bytes, so that one that does not decode becomes U+FFFD
-    // and the rest still decode. A two-byte character starts with a lead byte, or in ISO/IEC 6937 with
-    // a diacritical mark that goes with the letter after it.
+    // and the rest still decode. A two-byte character starts with a lead byte.
     std::wstring wide;
     for (std::size_t index = 0; index < bytes.size();) {
         unsigned char byte = static_cast<unsigned char>(bytes[index]);
-        bool two_bytes = index + 1 < bytes.size()
-            && (set == CharacterSet::iso_6937 ? byte >= 0xC1 && byte <= 0xCF : available && ::IsDBCSLeadByteEx(page, byte) != 0);
+        bool two_bytes = index + 1 < bytes.size() && available && ::IsDBCSLeadByteEx(page, byte) != 0;
         std::size_t length = two_bytes ? 2 : 1;
         if (byte < 0x80) {
             wide += static_cast<wchar_t>(byte);
