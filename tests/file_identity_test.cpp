@@ -1,8 +1,19 @@
 #include "platform/file_identity.h"
 
+#include "platform/kernel_copy.h"
 #include "support/scratch_folder.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#ifndef _WIN32
+#include <csignal>
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+#endif
 
 
 namespace {
@@ -88,6 +99,81 @@ TEST(FileIdentity, LinkLoopsEndTheResolution)
     std::filesystem::create_symlink("loop-b", folder / "loop-a");
     std::filesystem::create_symlink("loop-a", folder / "loop-b");
     EXPECT_FALSE(same(folder / "loop-a", folder / "loop-b"));
+}
+#endif
+
+// The platform's calls on files.
+
+#ifndef _WIN32
+// While it lives, SIGUSR1 is caught by a handler installed without SA_RESTART, so that a call blocked
+// when it comes back fails with EINTR, as a terminal's signals make calls fail.
+class InterruptingSignal {
+public:
+    InterruptingSignal()
+    {
+        struct sigaction action { };
+        action.sa_handler = [](int) { };
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGUSR1, &action, &previous_);
+    }
+    ~InterruptingSignal() { ::sigaction(SIGUSR1, &previous_, nullptr); }
+
+    // Interrupts `thread` a while from now, once it is surely blocked, then does `after`.
+    static std::thread later(pthread_t thread, std::function<void()> after)
+    {
+        return std::thread([thread, after] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            ::pthread_kill(thread, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            after();
+        });
+    }
+
+private:
+    struct sigaction previous_ { };
+};
+
+TEST(FileCalls, InterruptedOrNotReadyCallsAreMadeAgain)
+{
+    InterruptingSignal signal;
+    pthread_t self = ::pthread_self();
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    File reading { ends[0] };
+    File writing { ends[1] };
+    char byte = 0;
+
+    // A read blocked on an empty pipe, interrupted, then given a byte.
+    std::thread giver = InterruptingSignal::later(self, [&] { EXPECT_EQ(::write(ends[1], "a", 1), 1); });
+    EXPECT_EQ(read_in_order(reading.native(), &byte, 1), 1);
+    giver.join();
+
+    // A write blocked on a full pipe, interrupted, then given room.
+    ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    std::vector<char> filler(4096, 'f');
+    while (::write(ends[1], filler.data(), filler.size()) > 0) { }
+    ::fcntl(ends[1], F_SETFL, 0);
+    std::thread drainer = InterruptingSignal::later(self, [&] { EXPECT_GT(::read(ends[0], filler.data(), filler.size()), 0); });
+    EXPECT_EQ(write_some(writing.native(), "b", 1), 1);
+    drainer.join();
+    while (::fcntl(ends[0], F_SETFL, O_NONBLOCK) == 0 && ::read(ends[0], filler.data(), filler.size()) > 0) { }
+
+    // A read on a pipe its maker left non-blocking waits until there is something to read.
+    giver = InterruptingSignal::later(self, [&] { EXPECT_EQ(::write(ends[1], "c", 1), 1); });
+    EXPECT_EQ(read_in_order(reading.native(), &byte, 1), 1);
+    EXPECT_EQ(byte, 'c');
+    giver.join();
+
+#ifdef PELORUS_KERNEL_COPY
+    // The kernel's move out of an empty pipe, interrupted, then given a byte.
+    ScratchFolder folder;
+    File output = open_for_writing((folder / "out").string());
+    ::fcntl(ends[0], F_SETFL, 0);
+    giver = InterruptingSignal::later(self, [&] { EXPECT_EQ(::write(ends[1], "d", 1), 1); });
+    EXPECT_EQ(kernel_move(reading.native(), nullptr, output.native(), 1), 1);
+    giver.join();
+    EXPECT_EQ(read_file_text(folder / "out"), "d");
+#endif
 }
 #endif
 

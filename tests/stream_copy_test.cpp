@@ -149,32 +149,6 @@ TEST(StreamCopy, ContinuesShortReadsAndShortWrites)
     EXPECT_EQ(writes, 26);
 }
 
-TEST(StreamCopy, RetriesInterruptedReadsAndWrites)
-{
-    CopyFixture fixture(20);
-    fixture.settings.method = CopyMethod::buffered;
-    int reads = 0;
-    int writes = 0;
-    fixture.calls.read_at = [&reads](NativeHandle file, void* buffer, std::size_t length, std::uint64_t offset) -> std::int64_t {
-        if (++reads % 2 == 1) {
-            errno = EINTR;
-            return -1;
-        }
-        return read_at(file, buffer, length, offset);
-    };
-    fixture.calls.write = [&writes](NativeHandle file, const void* data, std::size_t length) -> std::int64_t {
-        if (++writes == 2) {
-            errno = EINTR;
-            return -1;
-        }
-        return write_some(file, data, length);
-    };
-    CopyResult result = fixture.copy();
-    EXPECT_EQ(result.outcome, CopyOutcome::complete);
-    EXPECT_EQ(fixture.output(), fixture.stream());
-    EXPECT_EQ(fixture.reports, expected_reports(20));
-}
-
 struct FailureCase {
     const char* name;
     bool fail_read;  // else the write fails
@@ -316,13 +290,11 @@ INSTANTIATE_TEST_SUITE_P(StreamCopy, KernelRefusal,
         RefusalCase { "OutputRefusedInTheMiddle", false, 2, EPERM }),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
-TEST(StreamCopy, KernelPathContinuesPartialDrainsAndInterruptions)
+TEST(StreamCopy, KernelPathContinuesPartialDrains)
 {
     CopyFixture fixture(26);
     KernelCalls counts;
-    count_calls(fixture, counts, [](bool from_input, int call_number, NativeHandle in, NativeHandle out) -> std::int64_t {
-        if (call_number == 2)
-            return fail_with(EINTR);
+    count_calls(fixture, counts, [](bool from_input, int, NativeHandle in, NativeHandle out) -> std::int64_t {
         if (!from_input)
             return kernel_move(in, nullptr, out, 1);
         return pass_through;

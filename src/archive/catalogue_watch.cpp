@@ -55,8 +55,6 @@ StageOutcome CatalogueWatch::read_new_bytes(NativeHandle catalogue, const FileId
     while (offset_ < identity.size) {
         std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), identity.size - offset_));
         std::int64_t got = read_at(catalogue, piece.data(), wanted, offset_);
-        if (got < 0 && errno == EINTR)
-            continue;
         if (got < 0)
             return system_failure(FailedStep::read, path_, errno);
         if (got == 0)

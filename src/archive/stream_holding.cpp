@@ -19,8 +19,6 @@ int read_exactly(NativeHandle file, char* data, std::size_t length, std::uint64_
     got = 0;
     while (got < length) {
         std::int64_t read = read_at(file, data + got, length - got, offset + got);
-        if (read < 0 && errno == EINTR)
-            continue;
         if (read < 0)
             return errno;
         if (read == 0)

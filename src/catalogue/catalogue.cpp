@@ -113,10 +113,7 @@ bool is_new_catalogue(const std::string& path)
 bool ends_with_line_feed(const CatalogueFile& catalogue)
 {
     char last = '\n';
-    std::int64_t got;
-    do
-        got = read_at(catalogue.file.native(), &last, 1, catalogue.size_before - 1);
-    while (got < 0 && errno == EINTR);
+    std::int64_t got = read_at(catalogue.file.native(), &last, 1, catalogue.size_before - 1);
     return got != 1 || last == '\n';
 }
 
@@ -129,8 +126,6 @@ bool ends_inside_quotes(const CatalogueFile& catalogue)
     bool inside = false;
     for (std::uint64_t offset = 0; offset < catalogue.size_before;) {
         std::int64_t got = read_at(catalogue.file.native(), piece.data(), piece.size(), offset);
-        if (got < 0 && errno == EINTR)
-            continue;
         if (got <= 0)
             break;
         for (char character : std::string_view(piece.data(), static_cast<std::size_t>(got)))

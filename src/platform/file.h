@@ -62,15 +62,16 @@ File open_for_appending(const std::string& path, bool& created);
 // so the first can be closed, and its result checked, while the lock is still held.
 File duplicate(NativeHandle file);
 
-// Bytes moved, 0 at the end, -1 on an error.
+// Bytes moved, 0 at the end, -1 on an error. A call a signal interrupts is made again, and one on a
+// descriptor left non-blocking waits until it is ready, so neither is ever an error to the caller.
 std::int64_t read_at(NativeHandle file, void* data, std::size_t length, std::uint64_t offset);
 std::int64_t read_in_order(NativeHandle file, void* data, std::size_t length);
 std::int64_t write_some(NativeHandle file, const void* data, std::size_t length);
 
 using WriteCall = std::function<std::int64_t(NativeHandle, const void*, std::size_t)>;
 
-// Writes every byte through `write`, continuing short writes and interrupted calls; false on the first
-// real error, with errno saying why.
+// Writes every byte through `write`, continuing short writes; false on the first error, with errno
+// saying why.
 [[nodiscard]] bool write_all_with(const WriteCall& write, NativeHandle file, const void* data, std::size_t length);
 [[nodiscard]] bool write_all(NativeHandle file, std::string_view bytes);
 
@@ -115,9 +116,6 @@ bool writes_at_end(NativeHandle file);
 
 // Tells the system the file will be read once from start to end, where it takes such advice.
 void advise_sequential(NativeHandle file);
-
-// For a source left in non-blocking mode by whoever made it: waits until it has something to read.
-bool wait_until_readable(NativeHandle file);
 
 // The first `length` bytes of an existing regular file, fewer if it is shorter; empty when the path
 // names no regular file or it cannot be read. Never opens anything but a regular file, so a FIFO is

@@ -40,11 +40,8 @@ bool write_all_with(const WriteCall& write, NativeHandle file, const void* data,
     const char* bytes = static_cast<const char*>(data);
     while (length > 0) {
         std::int64_t written = write(file, bytes, length);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
+        if (written < 0)
             return false;
-        }
         if (written == 0) {
             // A write that moves nothing would loop for ever; no file or device does it honestly.
             errno = EIO;
@@ -67,8 +64,6 @@ std::string read_start(NativeHandle file, std::size_t length)
     std::size_t delivered = 0;
     while (delivered < length) {
         std::int64_t got = read_at(file, bytes.data() + delivered, length - delivered, delivered);
-        if (got < 0 && errno == EINTR)
-            continue;
         if (got <= 0)
             break;
         delivered += static_cast<std::size_t>(got);

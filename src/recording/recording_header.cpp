@@ -130,8 +130,6 @@ HeaderReading read_recording_header(NativeHandle input)
     while (delivered < bytes.size()) {
         std::int64_t length = in_order ? read_in_order(input, bytes.data() + delivered, bytes.size() - delivered)
                                        : read_at(input, bytes.data() + delivered, bytes.size() - delivered, delivered);
-        if (length < 0 && (errno == EINTR || (errno == EAGAIN && in_order && wait_until_readable(input))))
-            continue;
         if (length < 0) {
             HeaderReading failed;
             failed.error_number = errno;

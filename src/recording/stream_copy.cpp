@@ -96,8 +96,6 @@ void copy_buffered(const CopySource& source, NativeHandle output, std::span<std:
         std::int64_t delivered = source.sequential ? calls.read(input, buffer.data(), wanted)
                                                    : calls.read_at(input, buffer.data(), wanted, position.input_offset);
         if (delivered < 0) {
-            if (errno == EINTR || (errno == EAGAIN && source.sequential && wait_until_readable(input)))
-                continue;
             position.fail(CopyOutcome::read_failed, errno);
             return;
         }
@@ -148,8 +146,6 @@ KernelCopy copy_in_kernel(NativeHandle input, std::uint64_t input_size, NativeHa
         std::size_t wanted = clamp_to_chunk(pipe->capacity, position.counter);
         std::int64_t filled = calls.kernel_move(input, &input_position, pipe->write_end.native(), wanted);
         if (filled < 0) {
-            if (errno == EINTR)
-                continue;
             if (is_refusal(errno))
                 return KernelCopy::fall_back;
             position.fail(CopyOutcome::read_failed, errno);
@@ -167,8 +163,6 @@ KernelCopy copy_in_kernel(NativeHandle input, std::uint64_t input_size, NativeHa
         while (in_pipe > 0) {
             std::int64_t drained = calls.kernel_move(pipe->read_end.native(), nullptr, output, in_pipe);
             if (drained < 0) {
-                if (errno == EINTR)
-                    continue;
                 if (is_refusal(errno))
                     return KernelCopy::fall_back;
                 position.fail(CopyOutcome::write_failed, errno);
@@ -193,8 +187,6 @@ KernelCopy copy_from_pipe_in_kernel(NativeHandle input, NativeHandle output, std
         std::size_t wanted = clamp_to_chunk(piece_size, position.counter);
         std::int64_t moved = calls.kernel_move(input, nullptr, output, wanted);
         if (moved < 0) {
-            if (errno == EINTR || (errno == EAGAIN && wait_until_readable(input)))
-                continue;
             if (is_refusal(errno))
                 return KernelCopy::fall_back;
             // Reading a pipe has no failure of its own to speak of; this is the file refusing the data.

@@ -2,6 +2,8 @@
 
 #include "platform/kernel_copy.h"
 
+#include "platform/posix/retry.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -10,8 +12,10 @@
 std::int64_t kernel_move(NativeHandle input, std::int64_t* input_offset, NativeHandle output, std::size_t length)
 {
     off_t offset = input_offset ? static_cast<off_t>(*input_offset) : 0;
-    ssize_t moved = ::splice(static_cast<int>(input), input_offset ? &offset : nullptr, static_cast<int>(output), nullptr,
-        length, SPLICE_F_MOVE);
+    // A pipe left non-blocking by whoever made it is waited on until it has something to give.
+    int from = static_cast<int>(input);
+    ssize_t moved = retried(input_offset ? -1 : from, POLLIN,
+        [&] { return ::splice(from, input_offset ? &offset : nullptr, static_cast<int>(output), nullptr, length, SPLICE_F_MOVE); });
     if (input_offset)
         *input_offset = offset;
     return moved;

@@ -3,6 +3,7 @@
 #include "platform/file.h"
 #include "platform/file_identity.h"
 #include "platform/kernel_copy.h"
+#include "platform/posix/retry.h"
 #include "platform/standard_streams.h"
 
 #include <cerrno>
@@ -12,7 +13,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,11 +31,8 @@ int descriptor_of(NativeHandle file)
 
 File open_with(const std::string& path, int flags)
 {
-    for (;;) {
-        int descriptor = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
-        if (descriptor >= 0 || errno != EINTR)
-            return File { descriptor >= 0 ? NativeHandle { descriptor } : no_handle };
-    }
+    int descriptor = retried(-1, 0, [&] { return ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666); });
+    return File { descriptor >= 0 ? NativeHandle { descriptor } : no_handle };
 }
 
 std::int64_t as_result(ssize_t result)
@@ -191,17 +188,20 @@ File duplicate(NativeHandle file)
 
 std::int64_t read_at(NativeHandle file, void* data, std::size_t length, std::uint64_t offset)
 {
-    return as_result(::pread(descriptor_of(file), data, length, static_cast<off_t>(offset)));
+    int descriptor = descriptor_of(file);
+    return as_result(retried(descriptor, POLLIN, [&] { return ::pread(descriptor, data, length, static_cast<off_t>(offset)); }));
 }
 
 std::int64_t read_in_order(NativeHandle file, void* data, std::size_t length)
 {
-    return as_result(::read(descriptor_of(file), data, length));
+    int descriptor = descriptor_of(file);
+    return as_result(retried(descriptor, POLLIN, [&] { return ::read(descriptor, data, length); }));
 }
 
 std::int64_t write_some(NativeHandle file, const void* data, std::size_t length)
 {
-    return as_result(::write(descriptor_of(file), data, length));
+    int descriptor = descriptor_of(file);
+    return as_result(retried(descriptor, POLLOUT, [&] { return ::write(descriptor, data, length); }));
 }
 
 bool truncate_file(NativeHandle file, std::uint64_t size)
@@ -228,13 +228,10 @@ namespace {
 
 LockOutcome lock_with(NativeHandle file, int operation)
 {
-    for (;;) {
-        if (::flock(descriptor_of(file), operation) == 0)
-            return LockOutcome::locked;
-        if (errno == EINTR)
-            continue;
-        return errno == EWOULDBLOCK ? LockOutcome::held_elsewhere : LockOutcome::failed;
-    }
+    // A lock held elsewhere is said so at once, not waited for: its EWOULDBLOCK is no source not ready.
+    if (retried(-1, 0, [&] { return ::flock(descriptor_of(file), operation); }) == 0)
+        return LockOutcome::locked;
+    return errno == EWOULDBLOCK ? LockOutcome::held_elsewhere : LockOutcome::failed;
 }
 
 }
@@ -273,15 +270,6 @@ bool writes_at_end(NativeHandle file)
 {
     int flags = ::fcntl(descriptor_of(file), F_GETFL);
     return flags >= 0 && (flags & O_APPEND) != 0;
-}
-
-bool wait_until_readable(NativeHandle file)
-{
-    pollfd waiting { descriptor_of(file), POLLIN, 0 };
-    while (::poll(&waiting, 1, -1) < 0)
-        if (errno != EINTR)
-            return false;
-    return true;
 }
 
 std::string read_file_start(const std::string& path, std::size_t length)

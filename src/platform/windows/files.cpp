@@ -410,12 +410,6 @@ bool writes_at_end(NativeHandle file)
     return is_appending(file);
 }
 
-bool wait_until_readable(NativeHandle)
-{
-    // Handles here are never left non-blocking.
-    return true;
-}
-
 std::string read_file_start(const std::string& path, std::size_t length)
 {
     DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
