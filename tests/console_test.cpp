@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include "cli/message_routing.h"
 #include "platform/file.h"
 #include "platform/file_identity.h"
 #include "support/scratch_folder.h"
@@ -61,6 +62,42 @@ TEST(Console, FailedWriteIsReportedByFlush)
     EXPECT_FALSE(console.flush());
     EXPECT_NE(console.error_number(), 0);
     EXPECT_EQ(destination.written(), "");
+}
+
+TEST(MessageRouting, NeverWritesIntoAFileOfTheRun)
+{
+    // Standard output and standard error as two files, either or both of them a file of the run (the
+    // .ts file, say, and the catalogue).
+    struct Case {
+        const char* name;
+        bool output_is_of_the_run;
+        bool error_is_of_the_run;
+        bool error_named_first;  // -o /dev/stderr -c /dev/stdout: the .ts file is named before the catalogue
+        std::string on_output;
+        std::string on_error;
+    };
+    for (const Case& routing_case : { Case { "neither", false, false, false, "\nall done", "" },
+             Case { "output", true, false, false, "", "\nall done" },
+             Case { "error", false, true, false, "\nall done", "" },
+             Case { "both", true, true, false, "", "" },
+             Case { "both, error named first", true, true, true, "", "" } }) {
+        Destination output("output");
+        Destination error("error");
+        Console console(output.file.native(), false);
+        MessageRouting routing(console, output.file.native(), error.file.native(), false);
+        if (routing_case.error_is_of_the_run && routing_case.error_named_first)
+            routing.keep_out_of(identify(error.file.native()));
+        if (routing_case.output_is_of_the_run)
+            routing.keep_out_of(identify(output.file.native()));
+        if (routing_case.error_is_of_the_run)
+            routing.keep_out_of(identify(error.file.native()));
+        routing.keep_out_of(identify_path((output.folder / "recording").string()));
+        console.print("\nall done");
+        EXPECT_TRUE(console.flush());
+        routing.report_elsewhere("!");
+        EXPECT_EQ(output.written(), routing_case.on_output) << routing_case.name;
+        EXPECT_EQ(error.written(), routing_case.on_error + (routing_case.error_is_of_the_run ? "" : "!")) << routing_case.name;
+    }
 }
 
 }

@@ -234,7 +234,7 @@ StageOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfT
     bool regular = catalogue.identity.regular_file;
     if (FixedReason reason = reason_not_to_catalogue_into(catalogue.identity, {}, files); reason != FixedReason::none)
         return refusal(FailedStep::write, path, reason);
-    reporter.uses_file(catalogue.identity);
+    reporter.keep_messages_out_of(catalogue.identity);
 
     // A lock that fails on a device or a pipe costs nothing: no line there can be spoilt by another run.
     if (lock_exclusively(catalogue.file.native(), true) == LockOutcome::failed && regular)

@@ -101,9 +101,9 @@ ConversionResult take_turn(const ListedRecording& listed, RunOptions options, Ba
 
 }
 
-int run_batch(const RunOptions& options, Console& console)
+int run_batch(const RunOptions& options, Console& console, MessageRouting& routing)
 {
-    ConsoleReporter reporter(console);
+    ConsoleReporter reporter(console, routing);
     const std::string* output_folder = options.output_path_given ? &options.output_path : nullptr;
     if (output_folder && !identify_path(*output_folder).folder) {
         reporter.failed(refusal(FailedStep::write, *output_folder, FixedReason::is_not_a_folder));

@@ -5,6 +5,7 @@
 #include "cli/run_options.h"
 
 class Console;
+class MessageRouting;
 
 // Runs the batch and returns the exit status: 0 when no recording failed.
-int run_batch(const RunOptions& options, Console& console);
+int run_batch(const RunOptions& options, Console& console, MessageRouting& routing);

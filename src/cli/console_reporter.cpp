@@ -1,5 +1,6 @@
 #include "cli/console_reporter.h"
 
+#include "cli/message_routing.h"
 #include "platform/console.h"
 #include "recording/recording_header.h"
 #include "recording/stream_check.h"
@@ -145,9 +146,10 @@ std::string describe_failure(const StageFailure& failure)
     return text;
 }
 
-void ConsoleReporter::uses_file(const FileIdentity& file)
+void ConsoleReporter::keep_messages_out_of(const FileIdentity& file)
 {
-    console_.keep_away_from(file);
+    if (routing_)
+        routing_->keep_out_of(file);
 }
 
 void ConsoleReporter::writing_stream(const std::string& output_path)

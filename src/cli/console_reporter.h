@@ -9,6 +9,7 @@
 #include <vector>
 
 class Console;
+class MessageRouting;
 
 // How a batch went, for its closing lines.
 struct BatchSummary {
@@ -28,9 +29,11 @@ std::string describe_stream(const StreamReport& report);
 
 class ConsoleReporter final : public ConversionReporter {
 public:
-    explicit ConsoleReporter(Console& console) : console_(console) { }
+    // Without a routing, as in tests, messages stay where the console writes them.
+    explicit ConsoleReporter(Console& console, MessageRouting* routing = nullptr) : console_(console), routing_(routing) { }
+    ConsoleReporter(Console& console, MessageRouting& routing) : ConsoleReporter(console, &routing) { }
 
-    void uses_file(const FileIdentity& file) override;
+    void keep_messages_out_of(const FileIdentity& file) override;
     void writing_stream(const std::string& output_path) override;
     void copying_stream() override;
     void chunk_done() override;
@@ -55,4 +58,5 @@ public:
 
 private:
     Console& console_;
+    MessageRouting* routing_;
 };

@@ -212,8 +212,8 @@ StageOutcome open_recording(const RunOptions& options, ConversionReporter& repor
     // standard output or standard error is; the recording is judged once it is open, before any
     // message is written out.
     if (!options.skip_extraction)
-        reporter.uses_file(identify_path(options.output_path));
-    reporter.uses_file(identify_path(options.catalogue_path));
+        reporter.keep_messages_out_of(identify_path(options.output_path));
+    reporter.keep_messages_out_of(identify_path(options.catalogue_path));
 
     reporter.reading_recording(options.input_path);
     recording.file = open_for_reading(options.input_path);
@@ -221,7 +221,7 @@ StageOutcome open_recording(const RunOptions& options, ConversionReporter& repor
         return system_failure(FailedStep::open, options.input_path, errno);
     OpenRecording& input = recording.input;
     input = { recording.file.native(), options.input_path, identify(recording.file.native()), false, {} };
-    reporter.uses_file(input.identity);
+    reporter.keep_messages_out_of(input.identity);
     input.sequential = !can_be_positioned(input.handle);
     // Two runs converting one recording would write its .ts file and its line twice. What a pipe gives
     // is read by this run alone, and a folder or a device is no recording.

@@ -1,3 +1,4 @@
+#include "cli/message_routing.h"
 #include "cli/run.h"
 #include "platform/console.h"
 #include "platform/entry.h"
@@ -7,6 +8,6 @@ int program_entry(int argument_count, const char* const* arguments)
 {
     prepare_standard_streams();
     Console console { standard_output(), is_terminal(standard_output()) };
-    console.set_alternative(standard_error(), is_terminal(standard_error()));
-    return run(argument_count, arguments, console);
+    MessageRouting routing { console, standard_output(), standard_error(), is_terminal(standard_error()) };
+    return run(argument_count, arguments, console, routing);
 }

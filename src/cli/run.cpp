@@ -4,13 +4,14 @@
 #include "cli/command_line.h"
 #include "cli/console_reporter.h"
 #include "cli/conversion.h"
+#include "cli/message_routing.h"
 #include "platform/console.h"
 
 namespace {
 
-int run_one(const RunOptions& options, Console& console)
+int run_one(const RunOptions& options, Console& console, MessageRouting& routing)
 {
-    ConsoleReporter reporter(console);
+    ConsoleReporter reporter(console, routing);
     ConversionResult result = convert_recording(options, reporter);
     if (result.failure) {
         reporter.failed(*result.failure);
@@ -22,13 +23,13 @@ int run_one(const RunOptions& options, Console& console)
 
 }
 
-int run(int argument_count, const char* const* arguments, Console& console)
+int run(int argument_count, const char* const* arguments, Console& console, MessageRouting& routing)
 {
     CommandLine command_line = parse_command_line(argument_count, arguments);
     int status = exit_status_success;
     switch (command_line.request) {
     case CommandLineRequest::run:
-        status = command_line.options.batch ? run_batch(command_line.options, console) : run_one(command_line.options, console);
+        status = command_line.options.batch ? run_batch(command_line.options, console, routing) : run_one(command_line.options, console, routing);
         break;
     case CommandLineRequest::usage:
         print_usage(console);
@@ -44,7 +45,7 @@ int run(int argument_count, const char* const* arguments, Console& console)
     // Checked only now, so that a console that fails never stops the work; but a run whose messages
     // were lost does not pass for a clean one.
     if (!console.flush()) {
-        console.report_elsewhere("pelorus: cannot write messages: " + system_error_text(console.error_number()) + "\n");
+        routing.report_elsewhere("pelorus: cannot write messages: " + system_error_text(console.error_number()) + "\n");
         return exit_status_failure;
     }
     return status;

@@ -1,8 +1,5 @@
 #include "platform/console.h"
 
-#include "platform/file.h"
-#include "platform/file_identity.h"
-
 #include <cerrno>
 #include <cstring>
 
@@ -30,47 +27,8 @@ void Console::redirect(NativeHandle destination, bool write_out_each_message)
 {
     destination_ = destination;
     write_out_each_message_ = write_out_each_message;
-    if (write_out_each_message_)
+    if (write_out_each_message_ || destination_ == no_handle)
         write_out();
-}
-
-void Console::set_alternative(NativeHandle destination, bool write_out_each_message)
-{
-    alternative_ = destination;
-    alternative_write_out_each_message_ = write_out_each_message;
-}
-
-namespace {
-
-bool writes_into(NativeHandle destination, const FileIdentity& file)
-{
-    if (destination == no_handle || !file.exists)
-        return false;
-    FileIdentity own = identify(destination);
-    return !own.character_device && is_same_file(own, file);
-}
-
-}
-
-void Console::keep_away_from(const FileIdentity& file)
-{
-    if (writes_into(alternative_, file))
-        alternative_is_a_file_of_the_run_ = true;
-    if (!writes_into(destination_, file))
-        return;
-    if (alternative_ != no_handle && alternative_ != destination_ && !alternative_is_a_file_of_the_run_) {
-        redirect(alternative_, alternative_write_out_each_message_);
-        return;
-    }
-    // Nowhere is left that is not one of the run's files; the exit status still tells how it went.
-    destination_ = no_handle;
-    pending_.clear();
-}
-
-void Console::report_elsewhere(std::string_view text)
-{
-    if (alternative_ != no_handle && !alternative_is_a_file_of_the_run_)
-        static_cast<void>(write_all(alternative_, text));
 }
 
 bool Console::flush()

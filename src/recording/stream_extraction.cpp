@@ -76,7 +76,7 @@ ExtractionResult extract_transport_stream(const OpenRecording& input, const std:
     WrittenStream written { identify(output.native()), 0, {} };
     if (is_same_file(written.output, input.identity))
         return failed(refusal(FailedStep::write, output_path, FixedReason::is_the_input));
-    reporter.uses_file(written.output);
+    reporter.keep_messages_out_of(written.output);
     // A device or a pipe keeps nothing another run could spoil; locking /dev/null would only make runs
     // that write there wait for each other.
     if (written.output.regular_file) {

@@ -66,7 +66,7 @@ inline StageFailure refusal(FailedStep step, std::string path, FixedReason reaso
 class ProgressReporter {
 public:
     // A file the run has opened or is about to write: the messages must never go into it.
-    virtual void uses_file(const FileIdentity& file) = 0;
+    virtual void keep_messages_out_of(const FileIdentity& file) = 0;
     virtual void writing_stream(const std::string& output_path) = 0;
     virtual void copying_stream() = 0;
     // Instead of copying_stream, when the stream is only read to be checked.
