@@ -143,6 +143,21 @@ TEST_P(RefusedCommandLine, AsksForUsageText)
 INSTANTIATE_TEST_SUITE_P(CommandLine, RefusedCommandLine, testing::ValuesIn(usage_cases),
     [](const testing::TestParamInfo<UsageCase>& info) { return std::string(info.param.name); });
 
+TEST(CommandLine, BatchTakesEveryRecordingAndFolder)
+{
+    // -b anywhere: every positional argument and each -i is one more input, -o the folder, -c the
+    // catalogue, and the three paths of one recording keep their defaults.
+    CommandLine line = scan({ "recs", "-o", "video", "-i", "x.rec", "-c", "list.csv", "more", "-b", "-k" });
+    ASSERT_EQ(line.request, CommandLineRequest::run);
+    EXPECT_TRUE(line.batch.batch);
+    EXPECT_EQ(line.batch.inputs, (std::vector<std::string> { "recs", "x.rec", "more" }));
+    EXPECT_EQ(line.batch.output_folder, std::optional<std::string>("video"));
+    EXPECT_EQ(line.options.catalogue_path, "list.csv");
+    EXPECT_EQ(line.options.input_path, "test.rec");
+    EXPECT_FALSE(line.options.keep_input);
+    EXPECT_FALSE(scan({ "-b", "recs" }).batch.output_folder);
+}
+
 TEST(CommandLine, KeepsVeryLongPathWhole)
 {
     std::string long_path(5000, 'x');

@@ -553,6 +553,15 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
         EXPECT_EQ(read_file_text(folder / "list.csv"), before + second_line) << again[1];
     }
 
+    // -o must name a folder: a file, or nothing there, ends the batch before anything is read or written.
+    for (const char* not_a_folder : { "list.csv", "missing" }) {
+        ProcessResult refused = run_pelorus({ "-b", "more", "-o", not_a_folder, "-c", "other.csv" }, folder.path());
+        EXPECT_EQ(refused.output, "\nerror: cannot write " + std::string(not_a_folder) + ": it is not a folder");
+        EXPECT_EQ(refused.exit_status, failure_status);
+        EXPECT_EQ(read_file_text(folder / "list.csv"), before + second_line);
+        EXPECT_FALSE(std::filesystem::exists(folder / "other.csv"));
+    }
+
     // Another disk with a recording of the same name, into the same folder: the first one's stream is
     // never replaced, and -k keeps the recording that could not be written.
     ProcessResult other_disk = run_pelorus({ "-b", "-k", "more", "-o", "video", "-c", "list.csv" }, folder.path());

@@ -101,28 +101,24 @@ ConversionResult take_turn(const ListedRecording& listed, RunOptions options, Ba
 
 }
 
-int run_batch(const RunOptions& options, Console& console, MessageRouting& routing)
+int run_batch(const RunOptions& options, const BatchOptions& batch, Console& console, MessageRouting& routing)
 {
     ConsoleReporter reporter(console, routing);
-    const std::string* output_folder = options.output_path_given ? &options.output_path : nullptr;
+    const std::string* output_folder = batch.output_folder ? &*batch.output_folder : nullptr;
     if (output_folder && !identify_path(*output_folder).folder) {
         reporter.failed(refusal(FailedStep::write, *output_folder, FixedReason::is_not_a_folder));
         return exit_status_failure;
     }
 
-    std::vector<ListedRecording> recordings = list_recordings(options.batch_inputs, output_folder, !options.skip_extraction);
+    std::vector<ListedRecording> recordings = list_recordings(batch.inputs, output_folder, !options.skip_extraction);
     CatalogueWatch catalogue(options.catalogue_path);
     BatchSummary summary { recordings.size(), 0, 0, {}, {} };
-    // What every recording's conversion is given, but for its own paths; without the list of inputs,
-    // which would otherwise be copied once for every recording.
-    RunOptions each = options;
-    each.batch_inputs.clear();
     // -a empties the catalogue once: for the first recording whose line is written.
     BatchState state { options.skip_extraction, !options.append };
     for (std::size_t index = 0; index < recordings.size(); ++index) {
         const ListedRecording& listed = recordings[index];
         reporter.batch_recording(index + 1, recordings.size());
-        ConversionResult result = take_turn(listed, each, state, catalogue, reporter);
+        ConversionResult result = take_turn(listed, options, state, catalogue, reporter);
         state.start_afresh = state.start_afresh && !result.catalogued;
         if (result.outcome == ConversionOutcome::converted)
             ++summary.converted;

@@ -8,4 +8,5 @@ class Console;
 class MessageRouting;
 
 // Runs the batch and returns the exit status: 0 when no recording failed.
-int run_batch(const RunOptions& options, Console& console, MessageRouting& routing);
+// Each recording is converted with `options`, but for its own paths.
+int run_batch(const RunOptions& options, const BatchOptions& batch, Console& console, MessageRouting& routing);

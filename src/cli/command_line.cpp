@@ -10,47 +10,41 @@
 
 namespace {
 
-// Positional arguments fill these in order; -i, -o and -c move the next slot to the one after their own.
+// The three paths, in the order positional arguments fill them; -i, -o and -c move the next slot to
+// the one after their own.
 constexpr std::array<std::string RunOptions::*, 3> positional_paths {
     &RunOptions::input_path,
     &RunOptions::output_path,
     &RunOptions::catalogue_path,
 };
 
-// The flags, each an option of its own letter that takes no value and sets one field.
-struct Flag {
+// Every option, in the order the usage text lists them: its letter, its usage line, and what it sets.
+// An option with a value sets a path; a flag takes no value and sets one field.
+struct Option {
     char letter;
-    bool RunOptions::*field;
-    bool value;
+    std::string_view usage;
+    std::size_t path_slot;                // an option with a value: its place in positional_paths
+    void (*set_flag)(CommandLine& line);  // a flag: what it sets; null for an option with a value
 };
 
-constexpr std::array<Flag, 6> flags { {
-    { 'a', &RunOptions::append, false },
-    { 'b', &RunOptions::batch, true },
-    { 'k', &RunOptions::keep_input, false },
-    { 's', &RunOptions::check_stream, true },
-    { 't', &RunOptions::skip_extraction, true },
-    { 'u', &RunOptions::utf8_texts, true },
+constexpr std::array<Option, 9> options { {
+    { 'i', "input filename", 0, nullptr },
+    { 'o', "output filename", 1, nullptr },
+    { 'c', ".csv filename", 2, nullptr },
+    { 'a', "overwrite output header info (normally appends)", 0, [](CommandLine& line) { line.options.append = false; } },
+    { 'k', "delete .rec file (normally keeps)", 0, [](CommandLine& line) { line.options.keep_input = false; } },
+    { 't', "no .ts file generation", 0, [](CommandLine& line) { line.options.skip_extraction = true; } },
+    { 'u', ".csv texts in UTF-8", 0, [](CommandLine& line) { line.options.utf8_texts = true; } },
+    { 's', "check the stream's packets", 0, [](CommandLine& line) { line.options.check_stream = true; } },
+    { 'b', "every argument a recording or folder", 0, [](CommandLine& line) { line.batch.batch = true; } },
 } };
 
-const Flag* flag_of(char letter)
+const Option* option_of(char letter)
 {
-    for (const Flag& flag : flags)
-        if (flag.letter == letter)
-            return &flag;
+    for (const Option& option : options)
+        if (option.letter == letter)
+            return &option;
     return nullptr;
-}
-
-constexpr std::size_t slot_of_option(char letter)
-{
-    switch (letter) {
-    case 'i':
-        return 0;
-    case 'o':
-        return 1;
-    default:
-        return 2;
-    }
 }
 
 // A '/' option is exactly two characters (/t), so that any longer argument starting with '/' is an
@@ -64,80 +58,86 @@ bool is_option(std::string_view argument)
     return argument.front() == '-';
 }
 
+// A path as given: by an option with a value (its slot), or positional.
+struct GivenPath {
+    const Option* option;  // null for a positional argument
+    std::string_view value;
+};
+
+// Reads the arguments, setting each flag as it comes and keeping the paths in their order, until
+// they are read or the usage text, help or the version is due.
+CommandLineRequest scan(int argument_count, const char* const* arguments, CommandLine& line, std::vector<GivenPath>& paths)
+{
+    for (int index = 1; index < argument_count; ++index) {
+        std::string_view argument = arguments[index];
+        if (argument == "--help")
+            return CommandLineRequest::help;
+        if (argument == "--version")
+            return CommandLineRequest::version;
+        if (!is_option(argument)) {
+            paths.push_back({ nullptr, argument });
+            continue;
+        }
+        // The second character names the option, and "-" alone names none. A flag is exactly two
+        // characters, so that -keep or -append is refused rather than taken for -k or -a; an option
+        // with a value may run on (-ifoo is -i), since its value is the next argument either way.
+        const Option* option = option_of(argument.size() > 1 ? argument[1] : '\0');
+        if (!option || (option->set_flag && argument.size() != 2))
+            return CommandLineRequest::usage;
+        if (option->set_flag) {
+            option->set_flag(line);
+            continue;
+        }
+        if (index + 1 >= argument_count)
+            return CommandLineRequest::usage;
+        paths.push_back({ option, arguments[++index] });
+    }
+    return CommandLineRequest::run;
+}
+
+// One run: positional arguments fill the paths in order from the slot after the last option's.
+void apply_to_one_recording(const std::vector<GivenPath>& paths, RunOptions& options)
+{
+    std::size_t next_slot = 0;
+    for (const GivenPath& path : paths) {
+        std::size_t slot = path.option ? path.option->path_slot : next_slot;
+        if (slot < positional_paths.size())
+            options.*positional_paths[slot] = path.value;
+        next_slot = slot + 1;
+    }
+}
+
+// -b: every positional argument, and each -i, is one more recording or folder; -o the folder for the
+// .ts files; -c the catalogue.
+void apply_to_batch(const std::vector<GivenPath>& paths, CommandLine& line)
+{
+    for (const GivenPath& path : paths) {
+        char letter = path.option ? path.option->letter : 'i';
+        if (letter == 'i')
+            line.batch.inputs.emplace_back(path.value);
+        else if (letter == 'o')
+            line.batch.output_folder = path.value;
+        else
+            line.options.catalogue_path = path.value;
+    }
+}
+
 }
 
 CommandLine parse_command_line(int argument_count, const char* const* arguments)
 {
-    CommandLine command_line;
-    RunOptions& options = command_line.options;
-    auto ask_for = [&command_line](CommandLineRequest request) {
-        command_line.request = request;
-        return command_line;
-    };
-
-    // The paths in the order given, applied once the whole line is read: whether -b is among the
-    // arguments decides what a positional argument is.
-    struct GivenPath {
-        char option;  // 'i', 'o' or 'c', or 0 for a positional argument
-        std::string_view value;
-    };
+    CommandLine line;
+    // The paths are applied once the whole line is read: whether -b is among the arguments decides
+    // what a positional argument is.
     std::vector<GivenPath> paths;
-
-    for (int index = 1; index < argument_count; ++index) {
-        std::string_view argument = arguments[index];
-        if (argument == "--help")
-            return ask_for(CommandLineRequest::help);
-        if (argument == "--version")
-            return ask_for(CommandLineRequest::version);
-        if (!is_option(argument)) {
-            paths.push_back({ 0, argument });
-            continue;
-        }
-
-        // The second character names the option, and "-" alone names none. A flag is exactly two
-        // characters, so that -keep or -append is refused rather than taken for -k or -a; an option
-        // with a value may run on (-ifoo is -i), since its value is the next argument either way.
-        char letter = argument.size() > 1 ? argument[1] : '\0';
-        if (const Flag* flag = flag_of(letter)) {
-            if (argument.size() != 2)
-                return ask_for(CommandLineRequest::usage);
-            options.*flag->field = flag->value;
-            continue;
-        }
-        switch (letter) {
-        case 'i':
-        case 'o':
-        case 'c':
-            if (index + 1 >= argument_count)
-                return ask_for(CommandLineRequest::usage);
-            paths.push_back({ letter, arguments[++index] });
-            break;
-        default:
-            return ask_for(CommandLineRequest::usage);
-        }
-    }
-
-    std::size_t next_slot = 0;
-    for (const GivenPath& path : paths) {
-        if (options.batch) {
-            // Every positional argument, and each -i, is one more recording or folder.
-            if (path.option == 0 || path.option == 'i')
-                options.batch_inputs.emplace_back(path.value);
-            else if (path.option == 'o')
-                options.output_path = path.value;
-            else
-                options.catalogue_path = path.value;
-            options.output_path_given = options.output_path_given || path.option == 'o';
-        } else if (path.option == 0) {
-            if (next_slot < positional_paths.size())
-                options.*positional_paths[next_slot++] = path.value;
-        } else {
-            std::size_t slot = slot_of_option(path.option);
-            options.*positional_paths[slot] = path.value;
-            next_slot = slot + 1;
-        }
-    }
-    return command_line;
+    line.request = scan(argument_count, arguments, line, paths);
+    if (line.request != CommandLineRequest::run)
+        return line;
+    if (line.batch.batch)
+        apply_to_batch(paths, line);
+    else
+        apply_to_one_recording(paths, line.options);
+    return line;
 }
 
 void print_version(Console& console)
@@ -151,13 +151,8 @@ void print_usage(Console& console)
     console.print("\n============");
     console.print("\n");
     console.print("\nusage: pelorus <options> <input file> <output file> <.csv file> ");
-    console.print("\n         -i    input filename");
-    console.print("\n         -o    output filename");
-    console.print("\n         -c    .csv filename");
-    console.print("\n         -a    overwrite output header info (normally appends)");
-    console.print("\n         -k    delete .rec file (normally keeps)");
-    console.print("\n         -t    no .ts file generation");
-    console.print("\n         -u    .csv texts in UTF-8");
-    console.print("\n         -s    check the stream's packets");
-    console.print("\n         -b    every argument a recording or folder");
+    for (const Option& option : options) {
+        console.print("\n         -", std::string_view(&option.letter, 1));
+        console.print("    ", option.usage);
+    }
 }

@@ -3,7 +3,6 @@
 
 #include "cli/run_options.h"
 
-
 class Console;
 
 // What the command line asks for.
@@ -17,6 +16,7 @@ enum class CommandLineRequest {
 struct CommandLine {
     CommandLineRequest request = CommandLineRequest::run;
     RunOptions options;
+    BatchOptions batch;
 };
 
 // Scans the arguments after the program name. The usage text is due for an unknown option, a flag

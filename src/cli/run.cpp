@@ -29,7 +29,8 @@ int run(int argument_count, const char* const* arguments, Console& console, Mess
     int status = exit_status_success;
     switch (command_line.request) {
     case CommandLineRequest::run:
-        status = command_line.options.batch ? run_batch(command_line.options, console, routing) : run_one(command_line.options, console, routing);
+        status = command_line.batch.batch ? run_batch(command_line.options, command_line.batch, console, routing)
+                                          : run_one(command_line.options, console, routing);
         break;
     case CommandLineRequest::usage:
         print_usage(console);

@@ -1,9 +1,11 @@
-// The run's options, as the command line sets them.
+// The run's options, as the command line sets them: those of one recording, and those of a batch.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+// How one recording is converted.
 struct RunOptions {
     std::string input_path = "test.rec";
     std::string output_path = "test.ts";
@@ -13,12 +15,15 @@ struct RunOptions {
     bool skip_extraction = false;  // -t sets it: no .ts file is written
     bool utf8_texts = false;       // -u sets it: the catalogue's texts are decoded to UTF-8
     bool check_stream = false;     // -s sets it: every packet of the stream is checked and reported on
+};
 
-    // -b: many recordings in one run. Every positional argument, and each -i, names a recording or
-    // a folder of them, in the order given; -o then names the folder the .ts files go to.
+// -b: many recordings in one run, each converted with the RunOptions above but for its own paths.
+struct BatchOptions {
     bool batch = false;
-    std::vector<std::string> batch_inputs;
-    bool output_path_given = false;
+    // Every positional argument, and each -i, names a recording or a folder of them, in the order given.
+    std::vector<std::string> inputs;
+    // -o names the folder the .ts files go to; without it each goes beside its recording.
+    std::optional<std::string> output_folder;
 };
 
 // A run with -k removes the recording once its stream is safely written; with -t no stream is written,

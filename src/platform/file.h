@@ -114,8 +114,8 @@ bool can_be_positioned(NativeHandle file);
 // True when the handle writes only at the end of the file, as an append does.
 bool writes_at_end(NativeHandle file);
 
-// Tells the system the file will be read once from start to end, where it takes such advice.
-void advise_sequential(NativeHandle file);
+// The piece size a copy through the program's own buffer reads and writes by on this system.
+std::size_t buffered_piece_size();
 
 // The first `length` bytes of an existing regular file, fewer if it is shorter; empty when the path
 // names no regular file or it cannot be read. Never opens anything but a regular file, so a FIFO is

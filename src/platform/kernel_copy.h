@@ -27,5 +27,5 @@ std::optional<KernelPipe> make_kernel_pipe(std::size_t capacity);
 // where the system cannot, the pipe stays as it is.
 void grow_pipe(NativeHandle pipe, std::size_t capacity);
 
-// The piece size the buffered copy reads and writes by on this system.
-std::size_t buffered_piece_size();
+// Tells the system the file will be read once from start to end, where it takes such advice.
+void advise_sequential(NativeHandle file);
