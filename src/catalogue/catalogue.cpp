@@ -140,6 +140,70 @@ StageOutcome fail_to_write(const std::string& path, int error_number)
     return system_failure(FailedStep::write, path, error_number);
 }
 
+// Opens the catalogue, creating it if needed but never emptying it: when starting afresh the file is
+// emptied only once the lock is held, and otherwise a catalogue that appeared meanwhile is kept. What
+// was opened must not be one of the run's other files.
+StageOutcome open_catalogue(const CatalogueEntry& entry, const FilesOfTheRun& files, CatalogueFile& catalogue,
+    ProgressReporter& reporter)
+{
+    const std::string& path = entry.catalogue_path;
+    catalogue.file = open_for_appending(path, catalogue.created);
+    if (!catalogue.file.is_open())
+        return system_failure(FailedStep::open, path, errno);
+    catalogue.identity = identify(catalogue.file.native());
+    if (FixedReason reason = reason_not_to_catalogue_into(catalogue.identity, {}, files); reason != FixedReason::none)
+        return refusal(FailedStep::write, path, reason);
+    reporter.keep_messages_out_of(catalogue.identity);
+    return std::nullopt;
+}
+
+// Takes the lock, held until the line is written, and judges the catalogue again under it, as opened:
+// what another program put at the path since the run's first look, or during the copy, is never
+// appended to or emptied. With -a it is then emptied. `start` is left holding its first bytes.
+StageOutcome judge_under_lock(const CatalogueEntry& entry, CatalogueFile& catalogue, std::string& start)
+{
+    const std::string& path = entry.catalogue_path;
+    bool regular = catalogue.identity.regular_file;
+    // A lock that fails on a device or a pipe costs nothing: no line there can be spoilt by another run.
+    if (lock_exclusively(catalogue.file.native(), true) == LockOutcome::failed && regular)
+        return system_failure(FailedStep::lock, path, errno);
+    if (!regular)
+        return std::nullopt;
+    start = read_start(catalogue.file.native(), catalogue_start_length());
+    if (!holds_a_catalogue(start))
+        return refusal(FailedStep::write, path, FixedReason::is_not_a_catalogue);
+    if (entry.start_afresh) {
+        if (!truncate_file(catalogue.file.native(), 0))
+            return fail_to_write(path, errno);
+        start.clear();
+    }
+    return std::nullopt;
+}
+
+// What the line must bring with it, measured under the lock after any emptying: another run may have
+// created the file and not yet written its header, and whoever writes first does. A device such as
+// /dev/full is given a header only when the catalogue is started afresh.
+StageOutcome measure_under_lock(const CatalogueEntry& entry, CatalogueFile& catalogue, std::string_view start)
+{
+    bool marked = start.starts_with(utf8_mark);
+    catalogue.header_due = entry.start_afresh;
+    if (catalogue.identity.regular_file) {
+        FileIdentity now = identify(catalogue.file.native());
+        if (!now.exists)
+            return fail_to_write(entry.catalogue_path, errno);
+        catalogue.size_before = now.size;
+        bool mark_alone = marked && catalogue.size_before == utf8_mark.size();
+        catalogue.header_due = catalogue.size_before == 0 || mark_alone;
+        catalogue.needs_line_feed = catalogue.size_before > 0 && !mark_alone && !ends_with_line_feed(catalogue);
+        catalogue.needs_closing_quote = catalogue.needs_line_feed && ends_inside_quotes(catalogue);
+    }
+    // The run that writes the header line decides whether the mark goes first, and a catalogue that has
+    // it is written in UTF-8 by every run, so that it never holds two encodings.
+    catalogue.mark_due = catalogue.header_due && !marked && entry.encoding == TextEncoding::utf_8;
+    catalogue.encoding = marked || catalogue.mark_due ? TextEncoding::utf_8 : entry.encoding;
+    return std::nullopt;
+}
+
 
 }
 
@@ -225,50 +289,12 @@ StageOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfT
     else if (entry.announce)
         reporter.appending_to_catalogue(path);
     catalogue.appending_announced = entry.announce && !creating;
-    // Never truncated on open: when starting afresh the file is emptied only once the lock is held,
-    // and otherwise a catalogue that appeared meanwhile is kept.
-    catalogue.file = open_for_appending(path, catalogue.created);
-    if (!catalogue.file.is_open())
-        return system_failure(FailedStep::open, path, errno);
-    catalogue.identity = identify(catalogue.file.native());
-    bool regular = catalogue.identity.regular_file;
-    if (FixedReason reason = reason_not_to_catalogue_into(catalogue.identity, {}, files); reason != FixedReason::none)
-        return refusal(FailedStep::write, path, reason);
-    reporter.keep_messages_out_of(catalogue.identity);
-
-    // A lock that fails on a device or a pipe costs nothing: no line there can be spoilt by another run.
-    if (lock_exclusively(catalogue.file.native(), true) == LockOutcome::failed && regular)
-        return system_failure(FailedStep::lock, path, errno);
-    // Judged again under the lock, as opened: what another program put at the path since the run's
-    // first look, or during the copy, is never appended to or emptied.
-    std::string start = regular ? read_start(catalogue.file.native(), catalogue_start_length()) : std::string();
-    if (regular && !holds_a_catalogue(start))
-        return refusal(FailedStep::write, path, FixedReason::is_not_a_catalogue);
-    if (entry.start_afresh && regular) {
-        if (!truncate_file(catalogue.file.native(), 0))
-            return fail_to_write(path, errno);
-        start.clear();
-    }
-    // Another run may have created the file and not yet written its header; whoever writes first does.
-    // A device such as /dev/full is given a header only when the catalogue is started afresh.
-    // Everything is measured under the lock, after any emptying.
-    bool marked = start.starts_with(utf8_mark);
-    catalogue.header_due = entry.start_afresh;
-    if (regular) {
-        FileIdentity now = identify(catalogue.file.native());
-        if (!now.exists)
-            return fail_to_write(path, errno);
-        catalogue.size_before = now.size;
-        bool mark_alone = marked && catalogue.size_before == utf8_mark.size();
-        catalogue.header_due = catalogue.size_before == 0 || mark_alone;
-        catalogue.needs_line_feed = catalogue.size_before > 0 && !mark_alone && !ends_with_line_feed(catalogue);
-        catalogue.needs_closing_quote = catalogue.needs_line_feed && ends_inside_quotes(catalogue);
-    }
-    // The run that writes the header line decides whether the mark goes first, and a catalogue that has
-    // it is written in UTF-8 by every run, so that it never holds two encodings.
-    catalogue.mark_due = catalogue.header_due && !marked && entry.encoding == TextEncoding::utf_8;
-    catalogue.encoding = marked || catalogue.mark_due ? TextEncoding::utf_8 : entry.encoding;
-    return std::nullopt;
+    if (StageOutcome failure = open_catalogue(entry, files, catalogue, reporter))
+        return failure;
+    std::string start;
+    if (StageOutcome failure = judge_under_lock(entry, catalogue, start))
+        return failure;
+    return measure_under_lock(entry, catalogue, start);
 }
 
 StageOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueEntry& entry, const RecordingHeader& header,

@@ -63,6 +63,33 @@ StageOutcome check_whole(const OpenRecording& input, std::uint64_t bytes_copied)
     return std::nullopt;
 }
 
+// Locks a regular output, without waiting, through a second handle that keeps the lock until the run
+// lets it go, and refuses one another run holds or wrote between this run's open and its lock; then
+// lets `refuse_output` judge what was opened.
+StageOutcome lock_and_judge(const File& output, const std::string& output_path, const ExtractionSettings& settings,
+    WrittenStream& written)
+{
+    // A device or a pipe keeps nothing another run could spoil; locking /dev/null would only make runs
+    // that write there wait for each other.
+    if (written.output.regular_file) {
+        LockOutcome lock = lock_exclusively(output.native(), false);
+        if (lock == LockOutcome::held_elsewhere)
+            return refusal(FailedStep::write, output_path, FixedReason::another_run_is_writing);
+        if (lock == LockOutcome::failed)
+            return system_failure(FailedStep::lock, output_path, errno);
+        written.lock = duplicate(output.native());
+        if (!written.lock.is_open())
+            return system_failure(FailedStep::lock, output_path, errno);
+        // Another run may have written the whole file and gone between this one's open and its lock;
+        // writing now would mix this stream into that one's.
+        if (changed_between(written.output, identify(output.native())))
+            return refusal(FailedStep::write, output_path, FixedReason::another_run_is_writing);
+    }
+    if (settings.refuse_output)
+        return settings.refuse_output(output.native(), written.output);
+    return std::nullopt;
+}
+
 }
 
 ExtractionResult extract_transport_stream(const OpenRecording& input, const std::string& output_path,
@@ -77,27 +104,8 @@ ExtractionResult extract_transport_stream(const OpenRecording& input, const std:
     if (is_same_file(written.output, input.identity))
         return failed(refusal(FailedStep::write, output_path, FixedReason::is_the_input));
     reporter.keep_messages_out_of(written.output);
-    // A device or a pipe keeps nothing another run could spoil; locking /dev/null would only make runs
-    // that write there wait for each other.
-    if (written.output.regular_file) {
-        LockOutcome lock = lock_exclusively(output.native(), false);
-        if (lock == LockOutcome::held_elsewhere)
-            return failed(refusal(FailedStep::write, output_path, FixedReason::another_run_is_writing));
-        if (lock == LockOutcome::failed)
-            return failed(system_failure(FailedStep::lock, output_path, errno));
-        written.lock = duplicate(output.native());
-        if (!written.lock.is_open())
-            return failed(system_failure(FailedStep::lock, output_path, errno));
-        // Another run may have written the whole file and gone between this one's open and its lock;
-        // writing now would mix this stream into that one's.
-        FileIdentity locked = identify(output.native());
-        if (changed_between(written.output, locked))
-            return failed(refusal(FailedStep::write, output_path, FixedReason::another_run_is_writing));
-    }
-    if (settings.refuse_output) {
-        if (StageOutcome refused = settings.refuse_output(output.native(), written.output))
-            return failed(std::move(*refused));
-    }
+    if (StageOutcome refused = lock_and_judge(output, output_path, settings, written))
+        return failed(std::move(*refused));
     // Only a file with something in it is emptied: on some file systems truncating even an empty file
     // makes its close start writing the whole new stream out to the disk, which doubles the run's time.
     if (written.output.regular_file && written.output.size > 0 && !truncate_file(output.native(), 0))
@@ -106,7 +114,6 @@ ExtractionResult extract_transport_stream(const OpenRecording& input, const std:
     std::unique_ptr<std::byte[]> buffer = copy_buffer(settings);
     if (!buffer)
         return failed({ FailedStep::get_copy_buffer, output_path, ENOMEM, FixedReason::none, 0, {}, false });
-
     reporter.copying_stream();
     if (StageOutcome failure = copy_out(input, output.native(), output_path, buffer.get(), settings, reporter, written.bytes_copied))
         return failed(std::move(*failure));
