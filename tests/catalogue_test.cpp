@@ -324,7 +324,7 @@ struct CatalogueRun {
     {
         RecordingHeader header = header_of(fields);
         CatalogueFile catalogue;
-        StageOutcome failure = ensure_catalogue_header(entry, {}, catalogue, reporter);
+        CatalogueOutcome failure = ensure_catalogue_header(entry, {}, catalogue, reporter);
         if (!failure)
             failure = append_catalogue_row(catalogue, entry, header, reporter);
         if (failure)

@@ -27,10 +27,13 @@ struct Extraction {
         File input = open_for_reading(input_path);
         OpenRecording recording_read { input.native(), input_path, identify(input.native()), false, {} };
         ConsoleReporter reporter(console.console());
-        ExtractionResult result = extract_transport_stream(recording_read, output_path, reporter, settings);
-        if (result.failure)
-            reporter.failed(*result.failure);
-        return !result.failure;
+        OpenedOutput output;
+        StreamOutcome failure = open_output(recording_read, output_path, reporter, output);
+        if (!failure)
+            failure = write_stream_into(output, recording_read, reporter, settings);
+        if (failure)
+            reporter.failed(*failure);
+        return !failure;
     }
 };
 

@@ -13,7 +13,7 @@ constexpr std::size_t tail_size = 256;
 
 }
 
-StageOutcome CatalogueWatch::catch_up(const FileIdentity& recording)
+std::optional<SystemError> CatalogueWatch::catch_up(const FileIdentity& recording)
 {
     File catalogue = open_regular_for_reading(path_);
     if (!catalogue.is_open()) {
@@ -29,12 +29,12 @@ StageOutcome CatalogueWatch::catch_up(const FileIdentity& recording)
         return std::nullopt;
     }
     if (lock_shared(catalogue.native()) != LockOutcome::locked)
-        return system_failure(FailedStep::lock, path_, errno);
+        return SystemError { Action::lock, path_, errno };
     // Measured under the lock: only whole lines are there.
     return read_new_bytes(catalogue.native(), identify(catalogue.native()));
 }
 
-StageOutcome CatalogueWatch::catch_up_through(NativeHandle catalogue, const FileIdentity& identity)
+std::optional<SystemError> CatalogueWatch::catch_up_through(NativeHandle catalogue, const FileIdentity& identity)
 {
     if (!identity.regular_file) {
         forget();
@@ -43,10 +43,10 @@ StageOutcome CatalogueWatch::catch_up_through(NativeHandle catalogue, const File
     return read_new_bytes(catalogue, identify(catalogue));
 }
 
-StageOutcome CatalogueWatch::read_new_bytes(NativeHandle catalogue, const FileIdentity& identity)
+std::optional<SystemError> CatalogueWatch::read_new_bytes(NativeHandle catalogue, const FileIdentity& identity)
 {
     if (!identity.exists)
-        return system_failure(FailedStep::read, path_, errno);
+        return SystemError { Action::read, path_, errno };
     if (!continues(catalogue, identity)) {
         forget();
         identity_ = identity;
@@ -56,7 +56,7 @@ StageOutcome CatalogueWatch::read_new_bytes(NativeHandle catalogue, const FileId
         std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), identity.size - offset_));
         std::int64_t got = read_at(catalogue, piece.data(), wanted, offset_);
         if (got < 0)
-            return system_failure(FailedStep::read, path_, errno);
+            return SystemError { Action::read, path_, errno };
         if (got == 0)
             break;
         std::string_view bytes(piece.data(), static_cast<std::size_t>(got));

@@ -7,6 +7,7 @@
 #include "shared/stage_report.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class CatalogueWatch {
@@ -18,16 +19,16 @@ public:
     // it again (another run's -a, an editor that saved a new file). Never waits on a FIFO: anything but
     // a regular catalogue holds nothing, and so does the recording being converted, whose lock this run
     // holds. Fails when the lock cannot be had or the file cannot be read.
-    [[nodiscard]] StageOutcome catch_up(const FileIdentity& recording);
+    [[nodiscard]] std::optional<SystemError> catch_up(const FileIdentity& recording);
 
     // The same through the catalogue's own handle, under the exclusive lock its caller holds: the last
     // look before a line is appended.
-    [[nodiscard]] StageOutcome catch_up_through(NativeHandle catalogue, const FileIdentity& identity);
+    [[nodiscard]] std::optional<SystemError> catch_up_through(NativeHandle catalogue, const FileIdentity& identity);
 
     bool holds(const RecordingKey& key) const { return holdings_.holds(key); }
 
 private:
-    [[nodiscard]] StageOutcome read_new_bytes(NativeHandle catalogue, const FileIdentity& identity);
+    [[nodiscard]] std::optional<SystemError> read_new_bytes(NativeHandle catalogue, const FileIdentity& identity);
     bool continues(NativeHandle catalogue, const FileIdentity& identity) const;
     void forget();
 

@@ -30,7 +30,7 @@ void add_named(const std::string& input, std::vector<ListedRecording>& recording
     }
     std::vector<std::string> names;
     if (!list_folder(input, names)) {
-        recordings.push_back({ input, {}, false, system_failure(FailedStep::read, input, errno), {} });
+        recordings.push_back({ input, {}, false, SystemError { Action::read, input, errno }, {} });
         return;
     }
     std::sort(names.begin(), names.end());

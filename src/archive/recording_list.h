@@ -3,6 +3,7 @@
 
 #include "shared/stage_report.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,7 +14,7 @@ struct ListedRecording {
     // Found in a folder rather than named: if it has gone by its turn, another run converted it.
     bool from_folder = false;
     // A folder named that could not be listed, in place of its recordings.
-    StageOutcome unreadable_folder;
+    std::optional<SystemError> unreadable_folder;
     // An earlier recording of the batch whose .ts file is this one's too; empty when there is none.
     std::string output_claimed_by;
 };

@@ -135,24 +135,24 @@ bool ends_inside_quotes(const CatalogueFile& catalogue)
     return inside;
 }
 
-StageOutcome fail_to_write(const std::string& path, int error_number)
+SystemError fail_to_write(const std::string& path, int error_number)
 {
-    return system_failure(FailedStep::write, path, error_number);
+    return { Action::write, path, error_number };
 }
 
 // Opens the catalogue, creating it if needed but never emptying it: when starting afresh the file is
 // emptied only once the lock is held, and otherwise a catalogue that appeared meanwhile is kept. What
 // was opened must not be one of the run's other files.
-StageOutcome open_catalogue(const CatalogueEntry& entry, const FilesOfTheRun& files, CatalogueFile& catalogue,
+CatalogueOutcome open_catalogue(const CatalogueEntry& entry, const FilesOfTheRun& files, CatalogueFile& catalogue,
     ProgressReporter& reporter)
 {
     const std::string& path = entry.catalogue_path;
     catalogue.file = open_for_appending(path, catalogue.created);
     if (!catalogue.file.is_open())
-        return system_failure(FailedStep::open, path, errno);
+        return SystemError { Action::open, path, errno };
     catalogue.identity = identify(catalogue.file.native());
-    if (FixedReason reason = reason_not_to_catalogue_into(catalogue.identity, {}, files); reason != FixedReason::none)
-        return refusal(FailedStep::write, path, reason);
+    if (std::optional<CatalogueRefusal> reason = reason_not_to_catalogue_into(catalogue.identity, {}, files))
+        return Refusal<CatalogueRefusal> { Action::write, path, *reason };
     reporter.keep_messages_out_of(catalogue.identity);
     return std::nullopt;
 }
@@ -160,18 +160,18 @@ StageOutcome open_catalogue(const CatalogueEntry& entry, const FilesOfTheRun& fi
 // Takes the lock, held until the line is written, and judges the catalogue again under it, as opened:
 // what another program put at the path since the run's first look, or during the copy, is never
 // appended to or emptied. With -a it is then emptied. `start` is left holding its first bytes.
-StageOutcome judge_under_lock(const CatalogueEntry& entry, CatalogueFile& catalogue, std::string& start)
+CatalogueOutcome judge_under_lock(const CatalogueEntry& entry, CatalogueFile& catalogue, std::string& start)
 {
     const std::string& path = entry.catalogue_path;
     bool regular = catalogue.identity.regular_file;
     // A lock that fails on a device or a pipe costs nothing: no line there can be spoilt by another run.
     if (lock_exclusively(catalogue.file.native(), true) == LockOutcome::failed && regular)
-        return system_failure(FailedStep::lock, path, errno);
+        return SystemError { Action::lock, path, errno };
     if (!regular)
         return std::nullopt;
     start = read_start(catalogue.file.native(), catalogue_start_length());
     if (!holds_a_catalogue(start))
-        return refusal(FailedStep::write, path, FixedReason::is_not_a_catalogue);
+        return Refusal<CatalogueRefusal> { Action::write, path, CatalogueRefusal::is_not_a_catalogue };
     if (entry.start_afresh) {
         if (!truncate_file(catalogue.file.native(), 0))
             return fail_to_write(path, errno);
@@ -183,7 +183,7 @@ StageOutcome judge_under_lock(const CatalogueEntry& entry, CatalogueFile& catalo
 // What the line must bring with it, measured under the lock after any emptying: another run may have
 // created the file and not yet written its header, and whoever writes first does. A device such as
 // /dev/full is given a header only when the catalogue is started afresh.
-StageOutcome measure_under_lock(const CatalogueEntry& entry, CatalogueFile& catalogue, std::string_view start)
+CatalogueOutcome measure_under_lock(const CatalogueEntry& entry, CatalogueFile& catalogue, std::string_view start)
 {
     bool marked = start.starts_with(utf8_mark);
     catalogue.header_due = entry.start_afresh;
@@ -234,15 +234,16 @@ bool begins_like_a_catalogue(std::string_view start)
     return without_utf8_mark(start).starts_with(catalogue_header_line());
 }
 
-FixedReason reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start, const FilesOfTheRun& files)
+std::optional<CatalogueRefusal> reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start,
+    const FilesOfTheRun& files)
 {
     if (is_same_file(catalogue, files.input))
-        return FixedReason::is_the_input;
+        return CatalogueRefusal::is_the_input;
     if (is_same_file(catalogue, files.output))
-        return FixedReason::is_the_output;
+        return CatalogueRefusal::is_the_output;
     if (!holds_a_catalogue(start))
-        return FixedReason::is_not_a_catalogue;
-    return FixedReason::none;
+        return CatalogueRefusal::is_not_a_catalogue;
+    return std::nullopt;
 }
 
 std::string catalogue_row(std::string_view input_path, const RecordingHeader& header, TextEncoding encoding)
@@ -277,7 +278,7 @@ std::string catalogue_row(std::string_view input_path, const RecordingHeader& he
     return line;
 }
 
-StageOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfTheRun& files, CatalogueFile& catalogue,
+CatalogueOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfTheRun& files, CatalogueFile& catalogue,
     ProgressReporter& reporter)
 {
     const std::string& path = entry.catalogue_path;
@@ -289,15 +290,15 @@ StageOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfT
     else if (entry.announce)
         reporter.appending_to_catalogue(path);
     catalogue.appending_announced = entry.announce && !creating;
-    if (StageOutcome failure = open_catalogue(entry, files, catalogue, reporter))
+    if (CatalogueOutcome failure = open_catalogue(entry, files, catalogue, reporter))
         return failure;
     std::string start;
-    if (StageOutcome failure = judge_under_lock(entry, catalogue, start))
+    if (CatalogueOutcome failure = judge_under_lock(entry, catalogue, start))
         return failure;
     return measure_under_lock(entry, catalogue, start);
 }
 
-StageOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueEntry& entry, const RecordingHeader& header,
+CatalogueOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueEntry& entry, const RecordingHeader& header,
     ProgressReporter& reporter)
 {
     const std::string& path = entry.catalogue_path;
@@ -316,16 +317,16 @@ StageOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueEntry
     text += catalogue_row(entry.filename, header, catalogue.encoding);
     bool regular = catalogue.identity.regular_file;
     if (!write_all(catalogue.file.native(), text)) {
-        StageFailure failure = system_failure(FailedStep::write, path, errno);
+        int error_number = errno;
         // Still under the lock, so nobody has written after the part that went in.
         if (regular && !truncate_file(catalogue.file.native(), catalogue.size_before))
-            failure.last_line_may_be_incomplete = true;
-        return failure;
+            return TornLine { path, error_number };
+        return fail_to_write(path, error_number);
     }
     return close_catalogue(catalogue, entry);
 }
 
-StageOutcome close_catalogue(CatalogueFile& catalogue, const CatalogueEntry& entry)
+CatalogueOutcome close_catalogue(CatalogueFile& catalogue, const CatalogueEntry& entry)
 {
     const std::string& path = entry.catalogue_path;
     bool durable = entry.make_durable && catalogue.identity.regular_file;

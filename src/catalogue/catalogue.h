@@ -5,8 +5,10 @@
 #include "platform/file_identity.h"
 #include "shared/stage_report.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 class RecordingHeader;
 
@@ -30,6 +32,22 @@ bool holds_a_catalogue(std::string_view start);
 
 // Whether those first bytes are a catalogue's, header line and all: a file that is not empty.
 bool begins_like_a_catalogue(std::string_view start);
+
+// Why a run must not write into a file as its catalogue.
+enum class CatalogueRefusal {
+    is_the_input,        // it is the recording being read
+    is_the_output,       // it is the .ts file
+    is_not_a_catalogue,  // it holds something, and not the header line
+};
+
+// A write into the catalogue failed part way, and cutting the torn part back off failed too.
+struct TornLine {
+    std::string path;
+    int error_number;
+};
+
+using CatalogueFailure = std::variant<SystemError, Refusal<CatalogueRefusal>, TornLine>;
+using CatalogueOutcome = std::optional<CatalogueFailure>;
 
 // How the recording's texts are written into its line.
 enum class TextEncoding {
@@ -82,21 +100,22 @@ struct FilesOfTheRun {
 
 // Why the run must not append to this file, or none when it may: it is one of the run's other files,
 // or a file with something in it that is not a catalogue. `start` is as for holds_a_catalogue.
-FixedReason reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start, const FilesOfTheRun& files);
+std::optional<CatalogueRefusal> reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start,
+    const FilesOfTheRun& files);
 
 // Opens the catalogue, creating it if needed, compares what was opened with the run's other files,
 // takes an exclusive lock that is held until the line is written, and under the lock checks that it
 // holds a catalogue. A new or empty catalogue is due a header line, and with `start_afresh` the
 // catalogue is emptied under the lock first; either way "creating" is announced. Nothing is written yet.
-[[nodiscard]] StageOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfTheRun& files,
+[[nodiscard]] CatalogueOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfTheRun& files,
     CatalogueFile& catalogue, ProgressReporter& reporter);
 
 // Writes the header line, when due, and the recording's line in one write under the lock taken above,
 // so that runs side by side on one catalogue neither interleave nor lose lines; then closes it. A line
 // is written whole or not at all: a failed write is cut back off a regular file.
-[[nodiscard]] StageOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueEntry& entry,
+[[nodiscard]] CatalogueOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueEntry& entry,
     const RecordingHeader& header, ProgressReporter& reporter);
 
 // Closes the catalogue without a line, its line being there already, after flushing it to the disk as
 // append_catalogue_row would.
-[[nodiscard]] StageOutcome close_catalogue(CatalogueFile& catalogue, const CatalogueEntry& entry);
+[[nodiscard]] CatalogueOutcome close_catalogue(CatalogueFile& catalogue, const CatalogueEntry& entry);

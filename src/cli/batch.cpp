@@ -19,48 +19,45 @@ namespace {
 // converted by another run with -k; one named on the command line that is missing is a failure, as for
 // a single run. (One that goes after it was opened is in the catalogue, with its whole stream, by the
 // time its lock is had, and is skipped for that.)
-Availability availability_of(const ListedRecording& listed, const StageOutcome& opening)
+Availability availability_of(const ListedRecording& listed, const RunOutcome& opening)
 {
     if (!opening)
         return Availability::here;
-    if (opening->reason == FixedReason::another_run_is_converting)
+    if (const auto* refused = std::get_if<Refusal<RunRefusal>>(&*opening); refused && refused->reason == RunRefusal::another_run_is_converting)
         return Availability::being_converted;
-    bool missing = opening->step == FailedStep::open && opening->error_number == ENOENT;
+    const auto* error = std::get_if<SystemError>(&*opening);
+    bool missing = error && error->action == Action::open && error->error_number == ENOENT;
     return listed.from_folder && missing ? Availability::gone : Availability::here;
 }
 
 // What the plan needs to know of a recording that is here: what the catalogue holds, read again now
 // that the recording's lock is held, and what its .ts file holds.
-StageOutcome gather_facts(const ListedRecording& listed, const OpenedRecording& recording, const BatchState& state,
+std::optional<SystemError> gather_facts(const ListedRecording& listed, const OpenedRecording& recording, const BatchState& state,
     CatalogueWatch& catalogue, RecordingFacts& facts)
 {
     if (!state.start_afresh) {
-        if (StageOutcome failure = catalogue.catch_up(recording.input.identity))
+        if (std::optional<SystemError> failure = catalogue.catch_up(recording.input.identity))
             return failure;
         facts.catalogued = catalogue.holds(recording_key(listed.path, *recording.header));
     }
     if (!state.skip_extraction) {
         OutputJudgement judgement = judge_output_path(recording.input, listed.output_path);
         if (judgement.error_number != 0)
-            return system_failure(FailedStep::read, listed.output_path, judgement.error_number);
+            return SystemError { Action::read, listed.output_path, judgement.error_number };
         facts.output = judgement.holding;
     }
     facts.output_claimed_by = listed.output_claimed_by;
     return std::nullopt;
 }
 
-StageFailure refusal_of(BatchRefusal refusal_reason, const ListedRecording& listed, const RunOptions& options,
-    const OpenedRecording& recording)
+Failure refusal_of(BatchRefusal reason, const ListedRecording& listed, const RunOptions& options, const OpenedRecording& recording)
 {
-    if (refusal_reason == BatchRefusal::output_claimed) {
-        StageFailure claimed = refusal(FailedStep::write, listed.output_path, FixedReason::is_the_ts_of);
-        claimed.other_path = listed.output_claimed_by;
-        return claimed;
-    }
+    if (reason == BatchRefusal::output_claimed)
+        return Refusal<BatchRefusal> { Action::write, listed.output_path, reason, listed.output_claimed_by };
     // A recording or a catalogue at the .ts file's place is refused in the words a single run uses.
-    if (StageOutcome refused = refusal_before_writing(options, recording.input.identity))
+    if (RunOutcome refused = refusal_before_writing(options, recording.input.identity))
         return std::move(*refused);
-    return refusal(FailedStep::write, listed.output_path, FixedReason::holds_another_stream);
+    return Refusal<BatchRefusal> { Action::write, listed.output_path, reason };
 }
 
 // One recording's turn: opened and locked, the facts gathered, the plan's decision carried out.
@@ -73,13 +70,13 @@ ConversionResult take_turn(const ListedRecording& listed, RunOptions options, Ba
     options.output_path = listed.output_path;
 
     OpenedRecording recording;
-    StageOutcome opening = open_recording(options, reporter, recording);
+    RunOutcome opening = open_recording(options, reporter, recording);
     RecordingFacts facts;
     facts.availability = availability_of(listed, opening);
     if (opening && facts.availability == Availability::here)
         return { ConversionOutcome::failed, std::move(opening), false, false };
     if (facts.availability == Availability::here) {
-        if (StageOutcome failure = gather_facts(listed, recording, state, catalogue, facts))
+        if (std::optional<SystemError> failure = gather_facts(listed, recording, state, catalogue, facts))
             return { ConversionOutcome::failed, std::move(failure), false, false };
     }
 
@@ -106,7 +103,7 @@ int run_batch(const RunOptions& options, const BatchOptions& batch, Console& con
     ConsoleReporter reporter(console, routing);
     const std::string* output_folder = batch.output_folder ? &*batch.output_folder : nullptr;
     if (output_folder && !identify_path(*output_folder).folder) {
-        reporter.failed(refusal(FailedStep::write, *output_folder, FixedReason::is_not_a_folder));
+        reporter.failed(Refusal<RunRefusal> { Action::write, *output_folder, RunRefusal::output_is_not_a_folder });
         return exit_status_failure;
     }
 

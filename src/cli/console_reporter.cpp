@@ -15,68 +15,120 @@ std::string counted(std::uint64_t value, std::string_view one, std::string_view 
     return std::to_string(value) + " " + std::string(value == 1 ? one : many);
 }
 
-std::string_view step_words(FailedStep step)
+std::string_view action_words(Action action)
 {
-    switch (step) {
-    case FailedStep::open:
+    switch (action) {
+    case Action::open:
         return "cannot open ";
-    case FailedStep::read:
+    case Action::read:
         return "cannot read ";
-    case FailedStep::write:
+    case Action::write:
+    case Action::get_copy_buffer:
         return "cannot write ";
-    case FailedStep::lock:
+    case Action::lock:
         return "cannot lock ";
-    case FailedStep::remove:
+    case Action::remove:
         return "cannot delete ";
-    case FailedStep::recognise:
-    case FailedStep::get_copy_buffer:
-        break;
     }
     return {};
 }
 
-std::string reason_words(const StageFailure& failure)
+std::string reason_words(StreamRefusal reason)
 {
-    switch (failure.reason) {
-    case FixedReason::none:
-        return system_error_text(failure.error_number);
-    case FixedReason::is_the_input:
+    switch (reason) {
+    case StreamRefusal::output_is_the_input:
         return "it is the input file";
-    case FixedReason::is_the_output:
-        return "it is the output file";
-    case FixedReason::is_a_recording:
-        return "it is a recording";
-    case FixedReason::is_a_catalogue:
-        return "it is a catalogue";
-    case FixedReason::is_not_a_catalogue:
-        return "it is not a catalogue";
-    case FixedReason::is_not_a_folder:
-        return "it is not a folder";
-    case FixedReason::is_the_ts_of:
-        return "it is the .ts of " + failure.other_path;
-    case FixedReason::another_run_is_writing:
+    case StreamRefusal::another_run_is_writing:
         return "another run is writing it";
-    case FixedReason::another_run_is_converting:
-        return "another run is converting it";
-    case FixedReason::holds_another_stream:
-        return "it holds another recording's stream";
-    case FixedReason::shrank_during_the_copy:
+    case StreamRefusal::recording_shrank:
         return "the file shrank during the copy";
-    case FixedReason::no_longer_the_file_read:
-        return "it is no longer the file that was read";
-    case FixedReason::wrong_magic:
-        return "it does not begin with " + std::string(recording_magic);
-    case FixedReason::unknown_version: {
-        char version[16];
-        std::snprintf(version, sizeof version, "%04x", static_cast<unsigned>(failure.number));
-        return "format version 0x" + std::string(version) + " is unknown";
-    }
-    case FixedReason::too_short:
-        return "it is " + std::to_string(failure.number) + " bytes long, too short for a recording";
-    case FixedReason::no_stream:
-        return "no transport stream at offset " + std::to_string(transport_stream_offset);
     }
     return {};
+}
+
+std::string reason_words(CatalogueRefusal reason)
+{
+    switch (reason) {
+    case CatalogueRefusal::is_the_input:
+        return "it is the input file";
+    case CatalogueRefusal::is_the_output:
+        return "it is the output file";
+    case CatalogueRefusal::is_not_a_catalogue:
+        return "it is not a catalogue";
+    }
+    return {};
+}
+
+std::string reason_words(RunRefusal reason)
+{
+    switch (reason) {
+    case RunRefusal::output_is_a_recording:
+        return "it is a recording";
+    case RunRefusal::output_is_a_catalogue:
+        return "it is a catalogue";
+    case RunRefusal::output_is_not_a_folder:
+        return "it is not a folder";
+    case RunRefusal::another_run_is_converting:
+        return "another run is converting it";
+    case RunRefusal::no_longer_the_file_read:
+        return "it is no longer the file that was read";
+    }
+    return {};
+}
+
+std::string reason_words(BatchRefusal reason)
+{
+    switch (reason) {
+    case BatchRefusal::output_claimed:
+        return "it is the .ts of ";
+    case BatchRefusal::output_holds_something:
+        return "it holds another recording's stream";
+    }
+    return {};
+}
+
+std::string header_words(const BadRecording& recording)
+{
+    switch (recording.why) {
+    case HeaderRejection::wrong_magic:
+        return "it does not begin with " + std::string(recording_magic);
+    case HeaderRejection::unknown_version: {
+        char version[16];
+        std::snprintf(version, sizeof version, "%04x", static_cast<unsigned>(recording.found));
+        return "format version 0x" + std::string(version) + " is unknown";
+    }
+    case HeaderRejection::too_short:
+        return "it is " + std::to_string(recording.found) + " bytes long, too short for a recording";
+    case HeaderRejection::no_stream:
+    case HeaderRejection::none:
+        break;
+    }
+    return "no transport stream at offset " + std::to_string(transport_stream_offset);
+}
+
+// Each kind of failure as a message says it after "error: ".
+std::string described(const SystemError& error)
+{
+    // The address that could not be had, as the message has always shown it.
+    if (error.action == Action::get_copy_buffer)
+        return "ts_buf=0";
+    return std::string(action_words(error.action)) + error.path + ": " + system_error_text(error.error_number);
+}
+
+template <typename Reason>
+std::string described(const Refusal<Reason>& refusal)
+{
+    return std::string(action_words(refusal.action)) + refusal.path + ": " + reason_words(refusal.reason) + refusal.other_path;
+}
+
+std::string described(const BadRecording& recording)
+{
+    return "bad .rec file: " + header_words(recording);
+}
+
+std::string described(const TornLine& torn)
+{
+    return "cannot write " + torn.path + ": " + system_error_text(torn.error_number) + "; its last line may be incomplete";
 }
 
 std::string_view keep_words(KeepReason reason)
@@ -129,21 +181,9 @@ std::string describe_stream(const StreamReport& report)
     return text + ", " + clock + " by PCR";
 }
 
-std::string describe_failure(const StageFailure& failure)
+std::string describe_failure(const Failure& failure)
 {
-    switch (failure.step) {
-    case FailedStep::recognise:
-        return "bad .rec file: " + reason_words(failure);
-    case FailedStep::get_copy_buffer:
-        // The address that could not be had, as the message has always shown it.
-        return "ts_buf=0";
-    default:
-        break;
-    }
-    std::string text = std::string(step_words(failure.step)) + failure.path + ": " + reason_words(failure);
-    if (failure.last_line_may_be_incomplete)
-        text += "; its last line may be incomplete";
-    return text;
+    return std::visit([](const auto& kind) { return described(kind); }, failure);
 }
 
 void ConsoleReporter::keep_messages_out_of(const FileIdentity& file)
@@ -232,7 +272,7 @@ void ConsoleReporter::deleting(const std::string& input_path)
     console_.print("\ndeleting ", input_path);
 }
 
-void ConsoleReporter::failed(const StageFailure& failure)
+void ConsoleReporter::failed(const Failure& failure)
 {
     console_.print("\nerror: ", describe_failure(failure));
 }

@@ -2,10 +2,12 @@
 #pragma once
 
 #include "cli/conversion.h"
+#include "cli/failure.h"
 #include "shared/stage_report.h"
 
 #include <cstddef>
 #include <string>
+#include <variant>
 #include <vector>
 
 class Console;
@@ -21,7 +23,7 @@ struct BatchSummary {
 };
 
 // What failed, as a message says it after "error: ": "cannot write a.ts: No space left on device".
-std::string describe_failure(const StageFailure& failure);
+std::string describe_failure(const Failure& failure);
 
 // What the stream check found, as its line says it after "stream: ": "15311 packets, no errors,
 // 00:00:06 by PCR".
@@ -48,7 +50,13 @@ public:
     void keeping(const std::string& input_path, KeepReason reason) override;
     void deleting(const std::string& input_path) override;
 
-    void failed(const StageFailure& failure);
+    void failed(const Failure& failure);
+    // A failure of one layer's kinds.
+    template <typename... Kinds>
+    void failed(const std::variant<Kinds...>& failure)
+    {
+        failed(widened(failure));
+    }
     // Before each recording of a batch: where it stands in the batch.
     void batch_recording(std::size_t number, std::size_t total);
     // The summary line, a line for each recording that failed and one for each whose stream has

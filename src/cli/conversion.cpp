@@ -12,7 +12,7 @@
 
 namespace {
 
-ConversionResult failed(StageFailure failure)
+ConversionResult failed(Failure failure)
 {
     return { ConversionOutcome::failed, std::move(failure), false, false };
 }
@@ -26,54 +26,32 @@ std::string start_of(NativeHandle file)
 // Why a stream must not be written over a file that begins with `start`: it would destroy another
 // recording or a catalogue, as a forgotten argument or a glob that expanded to several recordings
 // would make it.
-FixedReason reason_not_to_write_stream_over(std::string_view start)
+std::optional<RunRefusal> reason_not_to_write_stream_over(std::string_view start)
 {
     if (begins_like_a_recording(start))
-        return FixedReason::is_a_recording;
+        return RunRefusal::output_is_a_recording;
     if (begins_like_a_catalogue(start))
-        return FixedReason::is_a_catalogue;
-    return FixedReason::none;
-}
-
-StageFailure not_a_recording(const std::string& input_path, const HeaderCheck& check)
-{
-    StageFailure failure = refusal(FailedStep::recognise, input_path, FixedReason::no_stream);
-    switch (check.rejection) {
-    case HeaderRejection::wrong_magic:
-        failure.reason = FixedReason::wrong_magic;
-        break;
-    case HeaderRejection::unknown_version:
-        failure.reason = FixedReason::unknown_version;
-        failure.number = check.version;
-        break;
-    case HeaderRejection::too_short:
-        failure.reason = FixedReason::too_short;
-        failure.number = check.length;
-        break;
-    case HeaderRejection::no_stream:
-    case HeaderRejection::none:
-        break;
-    }
-    return failure;
+        return RunRefusal::output_is_a_catalogue;
+    return std::nullopt;
 }
 
 // Why the .ts file just opened, judged through its handle under its lock, must not be written: what
 // `refusal_before_writing` found by its path, and for a batch anything but the start of this
 // recording's stream.
-StageOutcome refusal_of_opened_output(const OpenRecording& input, const std::string& output_path, bool keep_other_streams,
-    NativeHandle opened, const FileIdentity& identity)
+RunOutcome refusal_of_opened_output(const OpenRecording& input, const OpenedOutput& output, bool keep_other_streams)
 {
+    const FileIdentity& identity = output.written.output;
     if (!identity.regular_file)
         return std::nullopt;
-    if (FixedReason reason = reason_not_to_write_stream_over(start_of(opened)); reason != FixedReason::none)
-        return refusal(FailedStep::write, output_path, reason);
+    if (std::optional<RunRefusal> reason = reason_not_to_write_stream_over(start_of(output.file.native())))
+        return Refusal<RunRefusal> { Action::write, output.path, *reason };
     if (!keep_other_streams)
         return std::nullopt;
-    OutputJudgement judgement = judge_output(input, opened, identity);
+    OutputJudgement judgement = judge_output(input, output.file.native(), identity);
     if (judgement.error_number != 0)
-        return system_failure(FailedStep::read, output_path, judgement.error_number);
+        return SystemError { Action::read, output.path, judgement.error_number };
     if (judgement.holding == OutputHolding::something_else)
-        return refusal(FailedStep::write, output_path, FixedReason::holds_another_stream);
+        return Refusal<BatchRefusal> { Action::write, output.path, BatchRefusal::output_holds_something };
     return std::nullopt;
 }
 
@@ -86,13 +64,13 @@ bool names_the_file_read(const std::string& input_path, const FileIdentity& inpu
 }
 
 // Called only once the .ts file and the catalogue line are on the disk and closed.
-StageOutcome remove_input(const std::string& input_path, const FileIdentity& input, ConversionReporter& reporter)
+RunOutcome remove_input(const std::string& input_path, const FileIdentity& input, ConversionReporter& reporter)
 {
     reporter.deleting(input_path);
     if (!names_the_file_read(input_path, input))
-        return refusal(FailedStep::remove, input_path, FixedReason::no_longer_the_file_read);
+        return Refusal<RunRefusal> { Action::remove, input_path, RunRefusal::no_longer_the_file_read };
     if (!remove_file(input_path))
-        return system_failure(FailedStep::remove, input_path, errno);
+        return SystemError { Action::remove, input_path, errno };
     return std::nullopt;
 }
 
@@ -132,9 +110,20 @@ std::optional<KeepReason> reason_to_keep(const RunOptions& options, const OpenRe
     return std::nullopt;
 }
 
+// Opens the .ts file, judges what was opened, and copies the stream into it.
+RunOutcome extract(const OpenRecording& input, const RunOptions& options, const ConversionPlan& plan, ConversionReporter& reporter,
+    const ExtractionSettings& settings, OpenedOutput& output)
+{
+    if (RunOutcome failure = widened(open_output(input, options.output_path, reporter, output)))
+        return failure;
+    if (RunOutcome refused = refusal_of_opened_output(input, output, plan.keep_other_streams))
+        return refused;
+    return widened(write_stream_into(output, input, reporter, settings));
+}
+
 // Copies the stream, or with -t -s only reads it, checking it on the way with -s.
-StageOutcome write_stream(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
-    ConversionReporter& reporter, ExtractionResult& extraction, bool& stream_faults)
+RunOutcome write_stream(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter, OpenedOutput& output, bool& stream_faults)
 {
     const OpenRecording& input = recording.input;
     std::optional<StreamChecker> checker;
@@ -142,16 +131,12 @@ StageOutcome write_stream(const OpenedRecording& recording, const RunOptions& op
         checker.emplace(recording.header->pcr_pid());
     ExtractionSettings settings;
     settings.checker = checker ? &*checker : nullptr;
+    settings.sync_to_disk = removes_input(options);
     if (!options.skip_extraction) {
-        settings.sync_to_disk = removes_input(options);
-        settings.refuse_output = [&input, &options, &plan](NativeHandle opened, const FileIdentity& identity) {
-            return refusal_of_opened_output(input, options.output_path, plan.keep_other_streams, opened, identity);
-        };
-        extraction = extract_transport_stream(input, options.output_path, reporter, settings);
-        if (extraction.failure)
-            return std::move(extraction.failure);
+        if (RunOutcome failure = extract(input, options, plan, reporter, settings, output))
+            return failure;
     } else if (checker) {
-        if (StageOutcome failure = check_transport_stream(input, reporter, settings))
+        if (RunOutcome failure = widened(check_transport_stream(input, reporter, settings)))
             return failure;
     }
     // A report only: what the check finds changes neither the catalogue nor the outcome.
@@ -164,49 +149,47 @@ StageOutcome write_stream(const OpenedRecording& recording, const RunOptions& op
 }
 
 // Adds the recording's line, unless a batch finds it there already under the catalogue's lock.
-StageOutcome write_line(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+RunOutcome write_line(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
     ConversionReporter& reporter, const WrittenStream& stream, CatalogueFile& catalogue, bool& line_was_there)
 {
     CatalogueEntry entry { options.catalogue_path, options.input_path, !options.append,
         options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored, removes_input(options), !plan.line_is_there };
     FilesOfTheRun files { recording.input.identity, stream.output };
-    if (StageOutcome failure = ensure_catalogue_header(entry, files, catalogue, reporter))
+    if (RunOutcome failure = widened(ensure_catalogue_header(entry, files, catalogue, reporter)))
         return failure;
     line_was_there = false;
     if (plan.catalogue && !entry.start_afresh) {
-        if (StageOutcome failure = plan.catalogue->catch_up_through(catalogue.file.native(), catalogue.identity))
-            return failure;
+        if (std::optional<SystemError> failure = plan.catalogue->catch_up_through(catalogue.file.native(), catalogue.identity))
+            return std::move(*failure);
         line_was_there = plan.catalogue->holds(recording_key(options.input_path, *recording.header));
     }
     if (line_was_there)
-        return close_catalogue(catalogue, entry);
-    return append_catalogue_row(catalogue, entry, *recording.header, reporter);
+        return widened(close_catalogue(catalogue, entry));
+    return widened(append_catalogue_row(catalogue, entry, *recording.header, reporter));
 }
 
 }
 
-StageOutcome refusal_before_writing(const RunOptions& options, const FileIdentity& input)
+RunOutcome refusal_before_writing(const RunOptions& options, const FileIdentity& input)
 {
     const std::string& output_path = options.output_path;
     const std::string& catalogue_path = options.catalogue_path;
     FileIdentity output = options.skip_extraction ? FileIdentity {} : identify_path(output_path);
     if (!options.skip_extraction) {
         if (is_same_file(output, input))
-            return refusal(FailedStep::write, output_path, FixedReason::is_the_input);
-        FixedReason reason = reason_not_to_write_stream_over(read_file_start(output_path, catalogue_start_length()));
-        if (reason != FixedReason::none)
-            return refusal(FailedStep::write, output_path, reason);
+            return Refusal<StreamRefusal> { Action::write, output_path, StreamRefusal::output_is_the_input };
+        if (std::optional<RunRefusal> reason = reason_not_to_write_stream_over(read_file_start(output_path, catalogue_start_length())))
+            return Refusal<RunRefusal> { Action::write, output_path, *reason };
     }
-    FixedReason reason = reason_not_to_catalogue_into(identify_path(catalogue_path),
-        read_file_start(catalogue_path, catalogue_start_length()), { input, output });
-    if (reason != FixedReason::none)
-        return refusal(FailedStep::write, catalogue_path, reason);
+    if (std::optional<CatalogueRefusal> reason = reason_not_to_catalogue_into(identify_path(catalogue_path),
+            read_file_start(catalogue_path, catalogue_start_length()), { input, output }))
+        return Refusal<CatalogueRefusal> { Action::write, catalogue_path, *reason };
     if (int error_number = appending_error(catalogue_path); error_number != 0)
-        return system_failure(FailedStep::open, catalogue_path, error_number);
+        return SystemError { Action::open, catalogue_path, error_number };
     return std::nullopt;
 }
 
-StageOutcome open_recording(const RunOptions& options, ConversionReporter& reporter, OpenedRecording& recording)
+RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporter, OpenedRecording& recording)
 {
     // Messages must not be mixed into the recording, the stream or the catalogue, whichever of them
     // standard output or standard error is; the recording is judged once it is open, before any
@@ -218,7 +201,7 @@ StageOutcome open_recording(const RunOptions& options, ConversionReporter& repor
     reporter.reading_recording(options.input_path);
     recording.file = open_for_reading(options.input_path);
     if (!recording.file.is_open())
-        return system_failure(FailedStep::open, options.input_path, errno);
+        return SystemError { Action::open, options.input_path, errno };
     OpenRecording& input = recording.input;
     input = { recording.file.native(), options.input_path, identify(recording.file.native()), false, {} };
     reporter.keep_messages_out_of(input.identity);
@@ -228,17 +211,17 @@ StageOutcome open_recording(const RunOptions& options, ConversionReporter& repor
     if (input.identity.regular_file) {
         LockOutcome lock = lock_against_other_runs(input.handle);
         if (lock == LockOutcome::held_elsewhere)
-            return refusal(FailedStep::read, options.input_path, FixedReason::another_run_is_converting);
+            return Refusal<RunRefusal> { Action::read, options.input_path, RunRefusal::another_run_is_converting };
         if (lock == LockOutcome::failed)
-            return system_failure(FailedStep::lock, options.input_path, errno);
+            return SystemError { Action::lock, options.input_path, errno };
     }
 
     reporter.reading_header();
     HeaderReading reading = read_recording_header(input.handle);
     if (reading.error_number != 0)
-        return system_failure(FailedStep::read, options.input_path, reading.error_number);
+        return SystemError { Action::read, options.input_path, reading.error_number };
     if (!reading.header)
-        return not_a_recording(options.input_path, reading);
+        return bad_recording(options.input_path, reading);
     recording.header = *reading.header;
     // What a pipe has given of the stream with the header cannot be read again.
     if (input.sequential)
@@ -250,17 +233,17 @@ ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& op
     ConversionReporter& reporter)
 {
     const OpenRecording& input = recording.input;
-    if (StageOutcome refused = refusal_before_writing(options, input.identity))
+    if (RunOutcome refused = refusal_before_writing(options, input.identity))
         return failed(std::move(*refused));
 
     // Holds the .ts file's lock until the run is over.
-    ExtractionResult extraction;
+    OpenedOutput output;
     bool stream_faults = false;
-    if (StageOutcome failure = write_stream(recording, options, plan, reporter, extraction, stream_faults))
+    if (RunOutcome failure = write_stream(recording, options, plan, reporter, output, stream_faults))
         return failed(std::move(*failure));
     CatalogueFile catalogue;
     bool line_was_there = false;
-    if (StageOutcome failure = write_line(recording, options, plan, reporter, extraction.stream, catalogue, line_was_there))
+    if (RunOutcome failure = write_line(recording, options, plan, reporter, output.written, catalogue, line_was_there))
         return failed(std::move(*failure));
     if (line_was_there && !plan.line_is_there) {
         // Another run catalogued it while this one copied; what is skipped is never deleted.
@@ -272,9 +255,9 @@ ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& op
     // The recording stays open, and locked, until here, so that -k sees what became of the very file
     // that was read, and no other run starts on it before it is gone.
     if (!options.keep_input) {
-        if (std::optional<KeepReason> reason = reason_to_keep(options, input, extraction.stream, catalogue))
+        if (std::optional<KeepReason> reason = reason_to_keep(options, input, output.written, catalogue))
             reporter.keeping(options.input_path, *reason);
-        else if (StageOutcome failure = remove_input(options.input_path, input.identity, reporter))
+        else if (RunOutcome failure = remove_input(options.input_path, input.identity, reporter))
             result = { ConversionOutcome::failed, std::move(failure), true, stream_faults };
     }
     // Nothing was written through the input, so its close has nothing to report.
@@ -285,7 +268,7 @@ ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& op
 ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter)
 {
     OpenedRecording recording;
-    if (StageOutcome failure = open_recording(options, reporter, recording))
+    if (RunOutcome failure = open_recording(options, reporter, recording))
         return failed(std::move(*failure));
     return convert_opened(recording, options, {}, reporter);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "archive/batch_plan.h"
+#include "cli/failure.h"
 #include "cli/run_options.h"
 #include "platform/file.h"
 #include "recording/recording_header.h"
@@ -19,7 +20,7 @@ enum class ConversionOutcome { converted, skipped, failed };
 
 struct ConversionResult {
     ConversionOutcome outcome = ConversionOutcome::converted;
-    StageOutcome failure;     // what failed, when it failed
+    RunOutcome failure;       // what failed, when it failed
     bool catalogued = false;  // its line is in the catalogue
     bool stream_faults = false;  // with -s, the check found something other than no errors
 };
@@ -59,7 +60,7 @@ struct OpenedRecording {
 // Opens the recording `options` names, takes its lock without waiting (only a regular file is locked), and
 // reads and checks its header. Fails when it cannot be opened or read, when it is no recording, and,
 // with another_run_is_converting, when another run holds its lock.
-[[nodiscard]] StageOutcome open_recording(const RunOptions& options, ConversionReporter& reporter, OpenedRecording& recording);
+[[nodiscard]] RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporter, OpenedRecording& recording);
 
 // How an opened recording is converted.
 struct ConversionPlan {
@@ -88,4 +89,4 @@ ConversionResult convert_recording(const RunOptions& options, ConversionReporter
 // append to a file that is not a catalogue; and a run whose catalogue cannot be written at all, before
 // a long copy is wasted on it. The same checks are made again on each file as it is opened; these
 // only catch the slips early.
-[[nodiscard]] StageOutcome refusal_before_writing(const RunOptions& options, const FileIdentity& input);
+[[nodiscard]] RunOutcome refusal_before_writing(const RunOptions& options, const FileIdentity& input);

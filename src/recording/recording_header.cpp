@@ -141,3 +141,9 @@ HeaderReading read_recording_header(NativeHandle input)
     }
     return { RecordingHeader::check(std::span(bytes).first(delivered)), 0 };
 }
+
+BadRecording bad_recording(std::string path, const HeaderCheck& check)
+{
+    std::uint64_t found = check.rejection == HeaderRejection::unknown_version ? check.version : check.length;
+    return { std::move(path), check.rejection, found };
+}

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 // The recorder's header area ends here and the transport stream runs from here to the end of the file.
@@ -104,6 +105,17 @@ struct HeaderCheck {
 struct HeaderReading : HeaderCheck {
     int error_number = 0;  // why the block could not be read; 0 when it was read and judged
 };
+
+// A file read that is not a recording: why, and what it found where the reason names it (the version,
+// or the length).
+struct BadRecording {
+    std::string path;
+    HeaderRejection why;
+    std::uint64_t found = 0;
+};
+
+// The failure for a block the check rejected.
+BadRecording bad_recording(std::string path, const HeaderCheck& check);
 
 // Reads the block from the start of the open recording: at offset 0 from a file, or the first bytes in
 // order from a source that cannot be positioned (a pipe, a FIFO, a socket, a terminal), which it

@@ -12,8 +12,19 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <variant>
 
 inline constexpr std::size_t copy_buffer_size = 16 * 1024 * 1024;
+
+// Why the stage refuses, where no system call failed.
+enum class StreamRefusal {
+    output_is_the_input,     // the .ts file is the recording itself
+    another_run_is_writing,  // another run holds the .ts file's lock, or wrote it between this run's open and its lock
+    recording_shrank,        // the copy ended before the size the recording had when it was opened
+};
+
+using StreamFailure = std::variant<SystemError, Refusal<StreamRefusal>>;
+using StreamOutcome = std::optional<StreamFailure>;
 
 struct ExtractionSettings {
     StreamCopySettings copy;
@@ -26,10 +37,6 @@ struct ExtractionSettings {
     // Flushes a .ts file and its folder entry to the disk before reporting success, for runs that then
     // delete the recording. Anything but a regular file has nothing to flush.
     bool sync_to_disk = false;
-    // Why the file just opened at the output path must not be written over (it holds a recording or a
-    // catalogue, say), judged through its handle under its lock before anything is emptied; empty when
-    // it may be.
-    std::function<StageOutcome(NativeHandle opened, const FileIdentity& identity)> refuse_output;
     // When set, every byte of the stream goes through it on its way.
     StreamChecker* checker = nullptr;
 };
@@ -43,33 +50,37 @@ struct OpenRecording {
     std::span<const std::byte> already_read;  // of a sequential source: the stream's bytes read with the header
 };
 
-// What a complete extraction wrote.
+// What was written into the .ts file.
 struct WrittenStream {
-    FileIdentity output;
+    FileIdentity output;  // as it was opened
     std::uint64_t bytes_copied = 0;
     // Holds the .ts file's lock after the file itself is closed, until the run lets it go: no other
     // run writes into it while this one still relies on what it holds.
     File lock;
 };
 
-struct ExtractionResult {
-    WrittenStream stream;  // what was written, when nothing failed
-    StageOutcome failure;
+// The .ts file, opened and locked, and not yet emptied: the caller may judge what it holds first.
+struct OpenedOutput {
+    File file;
+    std::string path;
+    WrittenStream written;
 };
 
-// Opens `output_path`, takes an exclusive lock on a regular file without waiting for it, and checks
-// that what was opened is not the recording itself, was not written by another run between the open
-// and the lock, and is not refused by `refuse_output` (judged as opened, so a link put in place
-// meanwhile cannot redirect the write); then truncates it and copies the
-// stream into it, announcing the stage and a chunk per 16 MiB. Fails when the output cannot be opened,
-// locked, written or closed, when another run is writing it, when the copy buffer cannot be had, or
-// when the recording cannot be read to its end, which for a regular file is the size it had when it
-// was opened.
-[[nodiscard]] ExtractionResult extract_transport_stream(const OpenRecording& input, const std::string& output_path,
-    ProgressReporter& reporter, const ExtractionSettings& settings = {});
+// Announces the .ts file and opens it, creating it if need be but emptying nothing; refuses the
+// recording itself; takes an exclusive lock on a regular file without waiting for it, and refuses one
+// that another run holds, or wrote between this run's open and its lock (judged as opened, so a link
+// put in place meanwhile cannot redirect the write).
+[[nodiscard]] StreamOutcome open_output(const OpenRecording& input, const std::string& output_path, ProgressReporter& reporter,
+    OpenedOutput& output);
+
+// Empties the opened .ts file and copies the stream into it, announcing the copy and a chunk per 16 MiB.
+// Fails when the output cannot be written or closed, when the copy buffer cannot be had, or when the
+// recording cannot be read to its end, which for a regular file is the size it had when it was opened.
+[[nodiscard]] StreamOutcome write_stream_into(OpenedOutput& output, const OpenRecording& input, ProgressReporter& reporter,
+    const ExtractionSettings& settings);
 
 // Reads the recording's stream through `settings.checker` without writing it anywhere, announcing it
-// and a chunk per 16 MiB as the extraction does. Fails when the copy buffer cannot be had or the
-// recording cannot be read to its end.
-[[nodiscard]] StageOutcome check_transport_stream(const OpenRecording& input, ProgressReporter& reporter,
+// and a chunk per 16 MiB as the copy does. Fails when the copy buffer cannot be had or the recording
+// cannot be read to its end.
+[[nodiscard]] StreamOutcome check_transport_stream(const OpenRecording& input, ProgressReporter& reporter,
     const ExtractionSettings& settings);

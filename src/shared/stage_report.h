@@ -1,66 +1,39 @@
-// What the stages tell the run sequence: the progress they announce, and what failed when they fail.
+// What the stages tell the run sequence: the progress they announce, and the kinds of failure they
+// report. Each layer owns the reasons it refuses for.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 
 struct FileIdentity;
 
-// The step that failed, which the command line words as "cannot open", "cannot write" and so on.
-enum class FailedStep {
+// What a stage was doing when it failed, which a message words as "cannot open", "cannot write" and so on.
+enum class Action {
     open,
     read,
     write,
     lock,
     remove,
-    recognise,        // the file read is not a recording
     get_copy_buffer,  // the memory to copy through could not be had
 };
 
-// A reason of the program's own, where no system call failed.
-enum class FixedReason {
-    none,  // the system's error number says why
-    is_the_input,
-    is_the_output,
-    is_a_recording,
-    is_a_catalogue,
-    is_not_a_catalogue,
-    is_not_a_folder,
-    is_the_ts_of,  // another recording of the same batch writes that .ts file: `other_path`
-    another_run_is_writing,
-    another_run_is_converting,
-    holds_another_stream,  // a batch never writes over another recording's .ts file
-    shrank_during_the_copy,
-    no_longer_the_file_read,
-    wrong_magic,
-    unknown_version,  // the version found: `number`
-    too_short,        // the length found: `number`
-    no_stream,
-};
-
-struct StageFailure {
-    FailedStep step = FailedStep::open;
+// A system call failed, and its error number says why.
+struct SystemError {
+    Action action;
     std::string path;
-    int error_number = 0;
-    FixedReason reason = FixedReason::none;
-    std::uint64_t number = 0;
-    std::string other_path;
-    bool last_line_may_be_incomplete = false;  // a torn catalogue line could not be cut back
+    int error_number;
 };
 
-// Empty when the stage succeeded.
-using StageOutcome = std::optional<StageFailure>;
-
-inline StageFailure system_failure(FailedStep step, std::string path, int error_number)
-{
-    return { step, std::move(path), error_number, FixedReason::none, 0, {}, false };
-}
-
-inline StageFailure refusal(FailedStep step, std::string path, FixedReason reason)
-{
-    return { step, std::move(path), 0, reason, 0, {}, false };
-}
+// The program's own reason not to go on, where no system call failed. `Reason` is the refusing layer's
+// own: a recording's stream, the catalogue, the run, the batch.
+template <typename Reason>
+struct Refusal {
+    Action action;
+    std::string path;
+    Reason reason;
+    std::string other_path = {};  // for a reason that names another file
+};
 
 // Where the stages announce their progress; the command line puts it into words.
 class ProgressReporter {

@@ -1,0 +1,41 @@
+// Every failure a run can report, of whichever layer's kinds, and the refusals that are the run's own.
+#pragma once
+
+#include "archive/batch_plan.h"
+#include "catalogue/catalogue.h"
+#include "recording/recording_header.h"
+#include "recording/stream_extraction.h"
+#include "shared/stage_report.h"
+
+#include <optional>
+#include <variant>
+
+// Why the run refuses, where no system call failed and no layer below it refused.
+enum class RunRefusal {
+    output_is_a_recording,      // a stream must never be written over another recording
+    output_is_a_catalogue,      // nor over a catalogue
+    output_is_not_a_folder,     // -o of a batch
+    another_run_is_converting,  // another run holds the recording's lock
+    no_longer_the_file_read,    // -k: the path names another file than the one read
+};
+
+using Failure = std::variant<SystemError, BadRecording, Refusal<StreamRefusal>, Refusal<CatalogueRefusal>, TornLine,
+    Refusal<RunRefusal>, Refusal<BatchRefusal>>;
+
+// Empty when the step succeeded.
+using RunOutcome = std::optional<Failure>;
+
+// A layer's failure, as one of the run's.
+template <typename... Kinds>
+Failure widened(std::variant<Kinds...> failure)
+{
+    return std::visit([](auto&& kind) -> Failure { return std::move(kind); }, std::move(failure));
+}
+
+template <typename... Kinds>
+RunOutcome widened(std::optional<std::variant<Kinds...>> outcome)
+{
+    if (!outcome)
+        return std::nullopt;
+    return widened(std::move(*outcome));
+}
