@@ -194,6 +194,11 @@ TEST(RecordingIdentity, LinesAreReadAsTheCatalogueWritesThem)
         EXPECT_TRUE(holdings.holds(key)) << piece;
         EXPECT_EQ(holdings.size(), 2u) << piece;  // the quoted line break ends no line
     }
+    // A quote inside a quoted Filename, doubled as the line writes it, is one quote of the name.
+    CatalogueHoldings quoted;
+    quoted.feed(header_line() + "\"dir/The \"\"Best\"\".rec\"" + example_line_tail);
+    EXPECT_TRUE(quoted.holds(recording_key("The \"Best\".rec", example_header())));
+
     // A catalogue that says it is UTF-8, and a Filename written with an apostrophe in front.
     CatalogueHoldings marked;
     marked.feed(std::string(utf8_mark) + header_line() + "'-news.rec" + example_line_tail + "''quoted.rec" + example_line_tail);

@@ -307,6 +307,22 @@ TEST(Faults, InterruptedCallsAreRetried)
     }
 }
 
+TEST(Faults, CatalogueThatVanishesBetweenTwoOpensIsOpenedAgain)
+{
+    REQUIRE_STRACE();
+    // The catalogue exists when the creating open tries it, and is gone (another program moved it away
+    // and back) when the plain open comes: the run tries again rather than failing. The first two opens
+    // are the early look at the catalogue.
+    FaultRun run;
+    std::string catalogue = run.path("list.csv");
+    ProcessResult result = run.run_traced({ "-P", catalogue, "-e", "trace=openat", "-e", "inject=openat:error=ENOENT:when=4" },
+        { "-t", "a.rec", "-c", catalogue });
+    EXPECT_EQ(run.injected_calls(), 1);
+    EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nappending " + catalogue + "\nall done");
+    EXPECT_EQ(result.exit_status, 0);
+    run.expect_catalogue_gained_line();
+}
+
 struct SameFileCase {
     const char* name;
     void (*prepare)(const std::filesystem::path& folder);

@@ -572,6 +572,12 @@ INSTANTIATE_TEST_SUITE_P(StreamCheck, StreamCheck,
         CheckCase { "CounterGap", packets_of(counting(3) + counting(3, 4)), found(6, 0, 1, 0, 0) },
         CheckCase { "OneDuplicate", packets_of(counting(2) + counting(3, 1)), found(5, 0, 0, 0, 0) },
         CheckCase { "TwoDuplicates", packets_of(counting(2) + counting(1, 1) + counting(3, 1)), found(6, 0, 1, 0, 0) },
+        // A packet with the discontinuity indicator starts the count afresh, even on its counter's repeat:
+        // the next packet may repeat it once more.
+        CheckCase { "DiscontinuityIsNoRepeat",
+            packets_of(counting(2) + std::vector<Packet> { { .counter = 1, .adaptation_field_control = 3, .discontinuity = true } }
+                + counting(3, 1)),
+            found(6, 0, 0, 0, 0) },
         CheckCase { "DiscontinuityIndicatorSetsTheCounter",
             packets_of(counting(2) + std::vector<Packet> { { .counter = 9, .adaptation_field_control = 3, .discontinuity = true } } + counting(2, 10)), found(5, 0, 0, 0, 0) },
         CheckCase { "NullPidIsNotCounted", packets_of(counting(2) + std::vector<Packet> { { .pid = 0x1FFF, .counter = 5 }, { .pid = 0x1FFF, .counter = 5 }, { .pid = 0x1FFF, .counter = 0 } } + counting(2, 2)),
