@@ -18,11 +18,14 @@
 
 namespace {
 
-// -1 as the shell sees it, and as Windows reports it.
+// -1 as the shell sees it, and as Windows reports it; and what the system writes between a folder and a
+// name, as a batch spells the recordings it finds.
 #ifdef _WIN32
 constexpr int failure_status = -1;
+const std::string separator = "\\";
 #else
 constexpr int failure_status = 255;
+const std::string separator = "/";
 #endif
 
 // The tests guarded with _WIN32 below run the program through a POSIX shell, for pipes, redirections
@@ -487,11 +490,6 @@ TEST(EndToEnd, CatalogueThatCannotBeOpenedIsRefusedBeforeTheCopy)
 
 TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
 {
-#ifdef _WIN32
-    const std::string separator = "\\";
-#else
-    const std::string separator = "/";
-#endif
     ScratchFolder folder;
     for (const char* name : { "recs", "more", "video" })
         std::filesystem::create_directory(folder / name);
@@ -513,7 +511,7 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
     std::vector<std::uint8_t> other_stream = build_recording(later, 1000);
     other_stream[3761] ^= 0xFF;
     write_file(folder / "more" / "a.rec", other_stream);
-    auto in = [&separator](const std::string& folder_name, const std::string& name) { return folder_name + separator + name; };
+    auto in = [](const std::string& folder_name, const std::string& name) { return folder_name + separator + name; };
     // An earlier batch converted c.rec, whose line is in the catalogue, under another spelling of its
     // folder, and whose .ts is whole; a.rec has a line too, but its .ts was lost since, so only its .ts
     // is written again.
@@ -606,11 +604,6 @@ std::string numbered_recording(int index)
 
 TEST(EndToEnd, TwoBatchesAtOnceConvertEachRecordingOnce)
 {
-#ifdef _WIN32
-    const std::string separator = "\\";
-#else
-    const std::string separator = "/";
-#endif
     // One batch over the folder and one over its recordings named in the reverse order, by another
     // spelling, started together; then two over the folder with -k, each deleting what it converted,
     // neither failing on what the other deleted.
