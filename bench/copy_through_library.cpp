@@ -25,7 +25,7 @@ int main(int argc, char** argv)
     }
     // The stage's progress is of no interest here.
     struct Silent final : ProgressReporter {
-        void uses_file(const FileIdentity&) override { }
+        void keep_messages_out_of(const FileIdentity&) override { }
         void writing_stream(const std::string&) override { }
         void copying_stream() override { }
         void checking_stream() override { }
@@ -35,5 +35,8 @@ int main(int argc, char** argv)
         void appending_to_catalogue(const std::string&) override { }
     } silent;
     OpenRecording recording { input.native(), argv[3], identify(input.native()), false, {} };
-    return extract_transport_stream(recording, argv[4], silent, settings).failure ? 1 : 0;
+    OpenedOutput output;
+    if (open_output(recording, argv[4], silent, output))
+        return 1;
+    return write_stream_into(output, recording, silent, settings) ? 1 : 0;
 }
