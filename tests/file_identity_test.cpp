@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -174,6 +176,30 @@ TEST(FileCalls, InterruptedOrNotReadyCallsAreMadeAgain)
     giver.join();
     EXPECT_EQ(read_file_text(folder / "out"), "d");
 #endif
+}
+
+TEST(FileCalls, AFifoIsLookedAtNotOpened)
+{
+    // A writer waits for a reader, as a run writing its line into a FIFO catalogue does. Opening the
+    // FIFO to read, even without waiting, would let it go on, and it would then find its reader gone.
+    ScratchFolder folder;
+    std::string fifo = (folder / "list.csv").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> writer_went_on { false };
+    std::thread writer([&] {
+        int descriptor = ::open(fifo.c_str(), O_WRONLY);
+        writer_went_on = true;
+        if (descriptor >= 0)
+            ::close(descriptor);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(open_regular_for_reading(fifo).is_open());
+    EXPECT_EQ(read_file_start(fifo, 10), "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(writer_went_on);
+    // Lets the writer go.
+    File reader { ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK) };
+    writer.join();
 }
 #endif
 

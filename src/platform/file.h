@@ -43,7 +43,7 @@ bool close_handle(NativeHandle file);
 File open_for_reading(const std::string& path);
 
 // Opens a regular file to read it without ever waiting: a FIFO, a device or anything else but a
-// regular file is not read, and the open fails with EINVAL.
+// regular file is looked at, not opened, and the open fails with EINVAL.
 File open_regular_for_reading(const std::string& path);
 
 // Opens for writing, creating the file if it is missing but never emptying it: the caller first

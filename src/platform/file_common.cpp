@@ -72,6 +72,12 @@ std::string read_start(NativeHandle file, std::size_t length)
     return bytes;
 }
 
+std::string read_file_start(const std::string& path, std::size_t length)
+{
+    File file = open_regular_for_reading(path);
+    return file.is_open() ? read_start(file.native(), length) : std::string();
+}
+
 PathParts split_path(const std::string& path)
 {
     std::string::size_type separator = std::string::npos;

@@ -119,7 +119,16 @@ File open_for_reading(const std::string& path)
 
 File open_regular_for_reading(const std::string& path)
 {
-    // Without O_NONBLOCK, opening a FIFO waits for a writer; a regular file reads the same either way.
+    // Looked at before it is opened: opening a FIFO, even without waiting, would let a writer that
+    // waits for a reader go on, and it would then find its reader gone.
+    struct stat status { };
+    if (::stat(path.c_str(), &status) != 0)
+        return File {};
+    if (!S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        return File {};
+    }
+    // Opened without waiting all the same, and looked at again, in case a FIFO was put there meanwhile.
     File file = open_with(path, O_RDONLY | O_NONBLOCK);
     if (file.is_open() && !identify(file.native()).regular_file) {
         errno = EINVAL;
@@ -270,15 +279,6 @@ bool writes_at_end(NativeHandle file)
 {
     int flags = ::fcntl(descriptor_of(file), F_GETFL);
     return flags >= 0 && (flags & O_APPEND) != 0;
-}
-
-std::string read_file_start(const std::string& path, std::size_t length)
-{
-    struct stat status { };
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
-        return {};
-    File file = open_with(path, O_RDONLY | O_NONBLOCK);
-    return file.is_open() ? read_start(file.native(), length) : std::string();
 }
 
 int appending_error(const std::string& path)

@@ -228,6 +228,10 @@ File open_for_reading(const std::string& path)
 
 File open_regular_for_reading(const std::string& path)
 {
+    if (is_folder(path)) {
+        errno = EINVAL;
+        return File {};
+    }
     File file = create(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (file.is_open() && !identify(file.native()).regular_file) {
         errno = EINVAL;
@@ -408,17 +412,6 @@ bool can_be_positioned(NativeHandle file)
 bool writes_at_end(NativeHandle file)
 {
     return is_appending(file);
-}
-
-std::string read_file_start(const std::string& path, std::size_t length)
-{
-    DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        return {};
-    File file = create(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-    if (!file.is_open() || !can_be_positioned(file.native()))
-        return {};
-    return read_start(file.native(), length);
 }
 
 int appending_error(const std::string& path)
