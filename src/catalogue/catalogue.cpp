@@ -214,6 +214,13 @@ std::string_view catalogue_header_line()
            "Description,\n";
 }
 
+std::string catalogue_identifier(unsigned value)
+{
+    std::string text;
+    append_number(text, value, 16, 4);
+    return text;
+}
+
 std::size_t catalogue_start_length()
 {
     return utf8_mark.size() + catalogue_header_line().size();
@@ -270,7 +277,7 @@ std::string catalogue_row(std::string_view input_path, const RecordingHeader& he
     append_quoted(line, title);
     for (unsigned value : { header.original_network_id(), header.transport_stream_id(), header.service_id(),
              header.event_id(), header.video_pid(), header.audio_pid(), header.pcr_pid(), header.pmt_pid() }) {
-        append_number(line, value, 16, 4);
+        line += catalogue_identifier(value);
         line += ',';
     }
     append_quoted(line, description);

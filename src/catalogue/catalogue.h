@@ -55,6 +55,9 @@ enum class TextEncoding {
     utf_8,      // decoded from their broadcast character table (-u)
 };
 
+// An identifier or PID as a line writes it: four lower-case hexadecimal digits at least.
+std::string catalogue_identifier(unsigned value);
+
 // One recording's line. Program and Description are always quoted, Filename and Channel only when they
 // hold a comma, a quote, a CR or an LF, and a quote inside a quoted field is doubled, so that every line
 // reads as 19 fields; quoting applies to the texts as written. Filename is written as given. A text, or

@@ -5,28 +5,25 @@
 #include "platform/file.h"
 #include "recording/recording_header.h"
 
-#include <cstdio>
+#include <array>
+#include <utility>
 
 namespace {
 
-// The columns a key is made of.
+// The columns a key is made of: the Filename, and these, each kept in its field of the key.
 constexpr std::uint64_t filename_column = 0;
-constexpr std::uint64_t start_time_column = 4;
-constexpr std::uint64_t start_day_column = 5;
-constexpr std::uint64_t service_id_column = 12;
-constexpr std::uint64_t event_id_column = 13;
+constexpr std::uint64_t event_id_column = 13;  // the last of them
+constexpr std::array<std::pair<std::uint64_t, std::string RecordingKey::*>, 4> value_columns { {
+    { 4, &RecordingKey::start_time },
+    { 5, &RecordingKey::start_day },
+    { 12, &RecordingKey::service_id },
+    { event_id_column, &RecordingKey::event_id },
+} };
 
 // No file system has longer names, and no identifier or time is written longer, so a field past its
 // limit names no recording.
 constexpr std::size_t name_limit = 1024;
 constexpr std::size_t value_limit = 32;
-
-std::string identifier(unsigned value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%04x", value);
-    return text;
-}
 
 std::string packed(const RecordingKey& key)
 {
@@ -44,8 +41,8 @@ RecordingKey recording_key(std::string_view recording_path, const RecordingHeade
 {
     std::string start = format_broadcast_time(header.start_time());
     std::size_t comma = start.find(',');
-    return { file_name_key(recording_path), identifier(header.service_id()), identifier(header.event_id()), start.substr(0, comma),
-        start.substr(comma + 1) };
+    return { file_name_key(recording_path), catalogue_identifier(header.service_id()), catalogue_identifier(header.event_id()),
+        start.substr(0, comma), start.substr(comma + 1) };
 }
 
 void CatalogueHoldings::feed(std::string_view bytes)
@@ -116,49 +113,39 @@ void CatalogueHoldings::take_in_field(char character)
 
 void CatalogueHoldings::keep_in_current(char character)
 {
-    switch (field_) {
-    case filename_column:
-        // A Filename written with an apostrophe in front, so that no spreadsheet runs it, is read
-        // without it.
-        if (!filename_started_) {
-            filename_started_ = true;
-            if (character == '\'')
-                return;
-        }
-        // Only the last part of the path counts: a separator starts the name again, however long the
-        // folder before it was.
-        if (is_path_separator(character)) {
-            current_.name.clear();
-            name_too_long_ = false;
-        } else if (current_.name.size() < name_limit) {
-            current_.name += character;
-        } else {
-            name_too_long_ = true;
-        }
+    if (field_ == filename_column) {
+        keep_in_name(character);
         return;
-    case start_time_column:
-        keep(current_.start_time, character, value_limit);
-        return;
-    case start_day_column:
-        keep(current_.start_day, character, value_limit);
-        return;
-    case service_id_column:
-        keep(current_.service_id, character, value_limit);
-        return;
-    case event_id_column:
-        keep(current_.event_id, character, value_limit);
-        return;
-    default:
+    }
+    for (auto [column, field] : value_columns) {
+        if (field_ != column)
+            continue;
+        if ((current_.*field).size() < value_limit)
+            current_.*field += character;
+        else
+            spoilt_ = true;
         return;
     }
 }
 
-void CatalogueHoldings::keep(std::string& field, char character, std::size_t limit)
+void CatalogueHoldings::keep_in_name(char character)
 {
-    if (field.size() < limit)
-        field += character;
-    else
-        spoilt_ = true;
+    // A Filename written with an apostrophe in front, so that no spreadsheet runs it, is read without it.
+    if (!filename_started_) {
+        filename_started_ = true;
+        if (character == '\'')
+            return;
+    }
+    // Only the last part of the path counts: a separator starts the name again, however long the folder
+    // before it was.
+    if (is_path_separator(character)) {
+        current_.name.clear();
+        name_too_long_ = false;
+    } else if (current_.name.size() < name_limit) {
+        current_.name += character;
+    } else {
+        name_too_long_ = true;
+    }
 }
 
 void CatalogueHoldings::end_record()

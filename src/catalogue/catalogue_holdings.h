@@ -40,8 +40,8 @@ private:
     void take(char character);
     void take_in_field(char character);
     void keep_in_current(char character);
+    void keep_in_name(char character);
     void end_record();
-    void keep(std::string& field, char character, std::size_t limit);
 
     enum class Start { header, catalogue, not_a_catalogue };
     Start start_ = Start::header;
