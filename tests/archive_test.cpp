@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -231,70 +232,126 @@ TEST(RecordingIdentity, WhatIsNotACatalogueHoldsNothing)
 
 // What a .ts file holds.
 
-TEST(StreamSamples, CoverBothEndsAndSixteenBlocksBetween)
+TEST(ComparedBlocks, CoverBothEndsAndSixteenPagesBetween)
 {
     for (std::uint64_t size : { std::uint64_t { 1 }, std::uint64_t { 65536 }, std::uint64_t { 65537 }, std::uint64_t { 131072 },
              std::uint64_t { 131073 }, std::uint64_t { 200000 }, std::uint64_t { 5 } << 30 }) {
-        std::vector<ByteRange> samples = stream_samples(size);
+        std::vector<ByteRange> blocks = compared_blocks(size);
         std::uint64_t bytes = 0;
-        for (const ByteRange& sample : samples) {
-            EXPECT_LE(sample.offset + sample.length, size) << size;
-            bytes += sample.length;
+        for (const ByteRange& block : blocks) {
+            EXPECT_LE(block.offset + block.length, size) << size;
+            bytes += block.length;
         }
-        EXPECT_EQ(samples.front().offset, 0u) << size;
-        EXPECT_EQ(samples.front().length, std::min<std::uint64_t>(size, 65536)) << size;
-        EXPECT_EQ(samples.back().offset + samples.back().length, size) << size;
+        EXPECT_EQ(blocks.front().offset, 0u) << size;
+        EXPECT_EQ(blocks.front().length, std::min<std::uint64_t>(size, 65536)) << size;
+        EXPECT_EQ(blocks.back().offset + blocks.back().length, size) << size;
         EXPECT_LE(bytes, 192u * 1024) << size;
-        if (size > 131072 + 4096) {
-            EXPECT_EQ(samples.size(), 18u) << size;
+        if (size > 131072 + 16 * 4096) {
+            EXPECT_EQ(blocks.size(), 18u) << size;
             EXPECT_EQ(bytes, 192u * 1024) << size;
+            for (std::size_t block = 1; block + 1 < blocks.size(); ++block)
+                EXPECT_EQ(blocks[block].offset % 4096, 0u) << size;
         }
     }
 }
 
+using Bytes = std::vector<std::uint8_t>;
+
 struct HoldingCase {
     const char* name;
-    std::optional<std::vector<std::uint8_t>> (*contents)(const std::vector<std::uint8_t>& stream);
+    std::optional<Bytes> (*contents)(const Bytes& stream);
     OutputHolding expected;
+    bool from_a_pipe = false;
+    bool with_a_hole = false;  // a hole in the .ts file, between the blocks compared
 };
 
 void PrintTo(const HoldingCase& holding_case, std::ostream* stream) { *stream << holding_case.name; }
 
 class OutputJudging : public testing::TestWithParam<HoldingCase> { };
 
+// A page-aligned 32 KiB that no compared block touches.
+ByteRange between_compared_blocks(std::uint64_t size)
+{
+    std::vector<ByteRange> blocks = compared_blocks(size);
+    for (std::size_t block = 0; block + 1 < blocks.size(); ++block) {
+        std::uint64_t start = (blocks[block].offset + blocks[block].length + 4095) / 4096 * 4096;
+        if (start + 32768 <= blocks[block + 1].offset)
+            return { start, 32768 };
+    }
+    return {};
+}
+
 TEST_P(OutputJudging, TellsWhatTheFileHolds)
 {
+    const HoldingCase& holding = GetParam();
+#ifdef _WIN32
+    if (holding.with_a_hole)
+        GTEST_SKIP() << "this system's files are judged without looking for holes";
+#endif
     ScratchFolder folder;
     std::vector<std::uint8_t> recording = build_recording({}, 1 << 20);
     std::vector<std::uint8_t> stream(recording.begin() + 3760, recording.end());
     write_file(folder / "a.rec", recording);
-    if (std::optional<std::vector<std::uint8_t>> contents = GetParam().contents(stream))
-        write_file(folder / "a.ts", *contents);
+    if (std::optional<Bytes> contents = holding.contents(stream)) {
+        if (!holding.with_a_hole) {
+            write_file(folder / "a.ts", *contents);
+        } else {
+            // Written up to the hole, then on from its end: what lies between was never written.
+            ByteRange hole = between_compared_blocks(contents->size());
+            ASSERT_GT(hole.length, 0u);
+            write_file(folder / "a.ts", Bytes(contents->begin(), contents->begin() + static_cast<std::ptrdiff_t>(hole.offset)));
+            std::fstream file(folder / "a.ts", std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(static_cast<std::streamoff>(hole.offset + hole.length));
+            file.write(reinterpret_cast<const char*>(contents->data() + hole.offset + hole.length),
+                static_cast<std::streamsize>(contents->size() - hole.offset - hole.length));
+            ASSERT_TRUE(file.flush());
+        }
+    }
     File input = open_for_reading((folder / "a.rec").string());
-    OpenRecording opened { input.native(), "a.rec", identify(input.native()), false, {} };
+    OpenRecording opened { input.native(), "a.rec", identify(input.native()), holding.from_a_pipe, {} };
     OutputJudgement judgement = judge_output_path(opened, (folder / "a.ts").string());
     EXPECT_EQ(judgement.error_number, 0);
-    EXPECT_EQ(judgement.holding, GetParam().expected);
+    EXPECT_EQ(judgement.holding, holding.expected);
 }
 
-using Bytes = std::vector<std::uint8_t>;
+Bytes first_bytes(const Bytes& stream, std::size_t length)
+{
+    return Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(length));
+}
 
 INSTANTIATE_TEST_SUITE_P(Archive, OutputJudging,
     testing::Values(
         HoldingCase { "Missing", [](const Bytes&) -> std::optional<Bytes> { return std::nullopt; }, OutputHolding::nothing },
         HoldingCase { "Empty", [](const Bytes&) -> std::optional<Bytes> { return Bytes {}; }, OutputHolding::nothing },
+        // A full-size file of zeros, as a crash can leave it, holds nothing of anybody's.
+        HoldingCase { "Zeros", [](const Bytes& stream) -> std::optional<Bytes> { return Bytes(stream.size(), 0); }, OutputHolding::nothing },
         HoldingCase { "Whole", [](const Bytes& stream) -> std::optional<Bytes> { return stream; }, OutputHolding::whole_stream },
-        HoldingCase { "CutShort", [](const Bytes& stream) -> std::optional<Bytes> { return Bytes(stream.begin(), stream.begin() + 300000); },
+        HoldingCase { "CutShort", [](const Bytes& stream) -> std::optional<Bytes> { return first_bytes(stream, 300000); },
             OutputHolding::start_of_stream },
-        HoldingCase { "ShorterThanTheComparedStart", [](const Bytes& stream) -> std::optional<Bytes> { return Bytes(stream.begin(), stream.begin() + 100); },
+        HoldingCase { "ShorterThanTheComparedStart", [](const Bytes& stream) -> std::optional<Bytes> { return first_bytes(stream, 100); },
             OutputHolding::start_of_stream },
-        // Full size but with a block a crash left empty, past the compared start.
+        // The last pages written before a crash were left zero.
+        HoldingCase { "CutShortWithAZeroTail", [](const Bytes& stream) -> std::optional<Bytes> {
+                         Bytes cut = first_bytes(stream, 400000);
+                         std::fill(cut.begin() + 96 * 4096, cut.end(), 0);
+                         return cut;
+                     },
+            OutputHolding::start_of_stream },
+        // Full size but with pages a crash left empty, past the compared start.
         HoldingCase { "FullSizePartlyEmpty", [](const Bytes& stream) -> std::optional<Bytes> {
                          Bytes spoilt = stream;
-                         std::fill(spoilt.begin() + 500000, spoilt.begin() + 700000, 0);
+                         std::fill(spoilt.begin() + 4096 * 120, spoilt.begin() + 4096 * 180, 0);
                          return spoilt;
                      },
             OutputHolding::start_of_stream },
+        // Another recording's stream that begins with the same 64 KiB of padding, as a recorder writes it.
+        HoldingCase { "SharedStartOfAnotherStream", [](const Bytes& stream) -> std::optional<Bytes> {
+                         Bytes other = first_bytes(stream, 600000);
+                         for (std::size_t index = 65536; index < other.size(); ++index)
+                             other[index] ^= 0x5A;
+                         return other;
+                     },
+            OutputHolding::something_else },
         HoldingCase { "OneByteLonger", [](const Bytes& stream) -> std::optional<Bytes> {
                          Bytes longer = stream;
                          longer.push_back(0x47);
@@ -306,7 +363,13 @@ INSTANTIATE_TEST_SUITE_P(Archive, OutputJudging,
                          other[1000] ^= 0xFF;
                          return other;
                      },
-            OutputHolding::something_else }),
+            OutputHolding::something_else },
+        // Full size, equal wherever compared, but a part between was never written.
+        HoldingCase { "FullSizeWithAHole", [](const Bytes& stream) -> std::optional<Bytes> { return stream; }, OutputHolding::start_of_stream,
+            false, true },
+        // What a pipe gave cannot be read again: a file with anything in it is never taken for its stream.
+        HoldingCase { "FromAPipe", [](const Bytes& stream) -> std::optional<Bytes> { return stream; }, OutputHolding::something_else, true },
+        HoldingCase { "NothingFromAPipe", [](const Bytes&) -> std::optional<Bytes> { return Bytes {}; }, OutputHolding::nothing, true }),
     [](const testing::TestParamInfo<HoldingCase>& info) { return std::string(info.param.name); });
 
 // The catalogue as a batch follows it.
@@ -374,7 +437,7 @@ TEST(CatalogueWatch, LineAnotherRunWroteMeanwhileIsNotWrittenTwice)
     const std::string meanwhile = header_line() + options.input_path + example_line_tail;
     write_file(catalogue, meanwhile);
 
-    ConversionResult result = convert_opened(recording, options, { false, true, &watch }, reporter);
+    ConversionResult result = convert_opened(recording, options, { false, OutputGuard::batch_name, &watch }, reporter);
     EXPECT_EQ(result.outcome, ConversionOutcome::skipped);
     EXPECT_EQ(read_file_text(catalogue), meanwhile);
     EXPECT_EQ(console.text(), "\nReading " + options.input_path + "\nreading header ...\nappending " + catalogue + "\nskipping "

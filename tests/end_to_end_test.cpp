@@ -413,6 +413,71 @@ TEST(EndToEnd, LongerExistingOutputIsTruncated)
     EXPECT_EQ(read_file_bytes(folder / "a.ts"), stream_part(recording));
 }
 
+TEST(EndToEnd, DefaultStreamNeverTakesAnotherRecordings)
+{
+    ScratchFolder folder;
+    RecordingFields weather_fields;
+    weather_fields.event_id = 0x4321;
+    std::vector<std::uint8_t> news = build_recording({}, 300000);
+    std::vector<std::uint8_t> weather = build_recording(weather_fields, 200000);
+    weather[3761] ^= 0xFF;
+    write_file(folder / "news.rec", news);
+    write_file(folder / "weather.rec", weather);
+    ASSERT_EQ(run_pelorus({ "-k", "news.rec" }, folder.path()).exit_status, 0);
+
+    // The default test.ts holds news's stream, its only copy now: it is not taken for weather's.
+    ProcessResult refused = run_pelorus({ "-k", "weather.rec" }, folder.path());
+    EXPECT_EQ(refused.output, "\nReading weather.rec\nreading header ...\nerror: cannot write test.ts: it holds another recording's stream"
+                              " (name it with -o to replace it)");
+    EXPECT_EQ(refused.exit_status, failure_status);
+    EXPECT_EQ(read_file_bytes(folder / "test.ts"), stream_part(news));
+    EXPECT_EQ(read_file_bytes(folder / "weather.rec"), weather);
+    EXPECT_EQ(read_file_text(folder / "rec.csv"), header_and(example_line_for("news.rec")));
+
+    // Named, it is replaced as always; a file of zeros that a crash left is no recording's and is written.
+    ProcessResult named = run_pelorus({ "weather.rec", "-o", "test.ts" }, folder.path());
+    EXPECT_EQ(named.exit_status, 0) << named.output;
+    EXPECT_EQ(read_file_bytes(folder / "test.ts"), stream_part(weather));
+    write_file(folder / "test.ts", std::vector<std::uint8_t>(200000, 0));
+    ProcessResult zeros = run_pelorus({ "weather.rec" }, folder.path());
+    EXPECT_EQ(zeros.exit_status, 0) << zeros.output;
+    EXPECT_EQ(read_file_bytes(folder / "test.ts"), stream_part(weather));
+}
+
+TEST(EndToEnd, NamesThatCanOnlyBeSlipsAreRefused)
+{
+    struct Slip {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    std::vector<Slip> slips {
+        { { "-k", "news.rec", "archive.csv" }, "cannot write archive.csv: its name is a catalogue's" },  // the .ts forgotten
+        { { "news.rec", "news.csv", "news.ts" }, "cannot write news.csv: its name is a catalogue's" },    // the last two swapped
+        { { "-t", "news.rec", "-c", "list.TS" }, "cannot write list.TS: its name is a stream's" },
+        { { "news.rec", "a.ts", "Other.Rec" }, "cannot write Other.Rec: its name is a recording's" },
+    };
+#ifdef _WIN32
+    // The system drops trailing dots and spaces: these are archive.csv.
+    slips.push_back({ { "news.rec", "archive.csv. " }, "cannot write archive.csv. : its name is a catalogue's" });
+#endif
+    for (const Slip& slip : slips) {
+        ScratchFolder folder;
+        std::vector<std::uint8_t> recording = build_recording({}, 1000);
+        write_file(folder / "news.rec", recording);
+        ProcessResult result = run_pelorus(slip.arguments, folder.path());
+        EXPECT_EQ(result.output, "\nReading news.rec\nreading header ...\nerror: " + slip.message);
+        EXPECT_EQ(result.exit_status, failure_status);
+        EXPECT_EQ(listing(folder.path()), std::set<std::string> { "news.rec" }) << slip.message;
+        EXPECT_EQ(read_file_bytes(folder / "news.rec"), recording);
+    }
+    // A batch's catalogue is refused before any recording is read.
+    ScratchFolder folder;
+    write_file(folder / "news.rec", build_recording({}, 1000));
+    ProcessResult batch = run_pelorus({ "-b", "news.rec", "-c", "news.rec" }, folder.path());
+    EXPECT_EQ(batch.output, "\nerror: cannot write news.rec: its name is a recording's");
+    EXPECT_EQ(batch.exit_status, failure_status);
+}
+
 TEST(EndToEnd, SkipExtractionLeavesOutputAloneAndStillCatalogues)
 {
     ScratchFolder folder;

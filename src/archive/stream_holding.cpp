@@ -5,93 +5,163 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
-constexpr std::size_t end_sample = 64 * 1024;
-constexpr std::size_t middle_sample = 4 * 1024;
-constexpr std::uint64_t middle_samples = 16;
+constexpr std::uint64_t end_block = 64 * 1024;
+constexpr std::uint64_t middle_block = page_size;
+constexpr std::uint64_t middle_blocks = 16;
 
-// Reads exactly `length` bytes at `offset`, or says why not: 0 and a short count at the end.
-int read_exactly(NativeHandle file, char* data, std::size_t length, std::uint64_t offset, std::size_t& got)
+bool all_zero(std::string_view bytes)
 {
-    got = 0;
-    while (got < length) {
-        std::int64_t read = read_at(file, data + got, length - got, offset + got);
+    return std::all_of(bytes.begin(), bytes.end(), [](char byte) { return byte == 0; });
+}
+
+// A block that holds the stream's bytes, but for whole pages left zero: what a crash leaves of a copy
+// that was under way. Pages are the file's own, so a block is cut at multiples of the page size.
+bool equal_but_for_zero_pages(const ComparedBlock& block)
+{
+    std::uint64_t offset = block.offset;
+    std::size_t at = 0;
+    while (at < block.written.size()) {
+        std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(page_size - offset % page_size, block.written.size() - at));
+        std::string_view written = std::string_view(block.written).substr(at, length);
+        std::string_view stream = std::string_view(block.stream).substr(std::min(at, block.stream.size()), length);
+        if (written != stream && !all_zero(written))
+            return false;
+        at += length;
+        offset += length;
+    }
+    return true;
+}
+
+// Reads `length` bytes at `offset`, fewer at the end of the file; 0, or the error number.
+int read_block(NativeHandle file, std::uint64_t offset, std::uint64_t length, std::string& bytes)
+{
+    bytes.assign(static_cast<std::size_t>(length), '\0');
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        std::int64_t read = read_at(file, bytes.data() + got, bytes.size() - got, offset + got);
         if (read < 0)
             return errno;
         if (read == 0)
             break;
         got += static_cast<std::size_t>(read);
     }
+    bytes.resize(got);
     return 0;
 }
 
-// Whether the output's bytes in `range` are the stream's; an error number when either cannot be read.
-int range_matches(const OpenRecording& recording, NativeHandle output, const ByteRange& range, bool& matches)
+// Whether the stream holds anything but zero bytes in `range`: a hole there in the .ts file is then
+// a part that was never written. A real stream has a byte that is not zero within every packet.
+int stream_has_data_in(const OpenRecording& recording, const ByteRange& range, bool& has_data)
 {
-    std::vector<char> stream(range.length);
-    std::vector<char> written(range.length);
-    std::size_t stream_got = 0;
-    std::size_t written_got = 0;
-    if (int error = read_exactly(output, written.data(), range.length, range.offset, written_got); error != 0)
-        return error;
-    if (int error = read_exactly(recording.handle, stream.data(), range.length, transport_stream_offset + range.offset, stream_got); error != 0)
-        return error;
-    matches = stream_got == range.length && written_got == range.length && stream == written;
-    return 0;
-}
-
-}
-
-std::vector<ByteRange> stream_samples(std::uint64_t stream_size)
-{
-    std::vector<ByteRange> samples;
-    std::size_t first = static_cast<std::size_t>(std::min<std::uint64_t>(stream_size, end_sample));
-    samples.push_back({ 0, first });
-    if (stream_size <= end_sample)
-        return samples;
-    std::uint64_t last_start = stream_size - std::min<std::uint64_t>(stream_size, end_sample);
-    if (last_start > end_sample) {
-        std::uint64_t between = last_start - end_sample;
-        std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(between, middle_sample));
-        for (std::uint64_t block = 0; block < middle_samples; ++block)
-            samples.push_back({ end_sample + (between - length) * block / (middle_samples - 1), length });
+    std::string piece;
+    for (std::uint64_t offset = range.offset; offset < range.offset + range.length; offset += piece.size()) {
+        std::uint64_t length = std::min<std::uint64_t>(end_block, range.offset + range.length - offset);
+        if (int error = read_block(recording.handle, transport_stream_offset + offset, length, piece); error != 0)
+            return error;
+        if (!all_zero(piece)) {
+            has_data = true;
+            return 0;
+        }
+        if (piece.empty())
+            break;
     }
-    samples.push_back({ std::max<std::uint64_t>(last_start, end_sample), static_cast<std::size_t>(stream_size - std::max<std::uint64_t>(last_start, end_sample)) });
-    return samples;
+    return 0;
+}
+
+// Reads what the judgement needs, in the order it needs it, and no more: the .ts file's blocks; the
+// stream's only when the file could hold it; its holes only when it could be whole.
+int gather_facts(const OpenRecording& recording, NativeHandle output, OutputFacts& facts)
+{
+    for (const ByteRange& range : compared_blocks(facts.size)) {
+        ComparedBlock& block = facts.blocks.emplace_back();
+        block.offset = range.offset;
+        if (int error = read_block(output, range.offset, range.length, block.written); error != 0)
+            return error;
+    }
+    bool zeros = std::all_of(facts.blocks.begin(), facts.blocks.end(), [](const ComparedBlock& block) { return all_zero(block.written); });
+    if (zeros || facts.size > *facts.stream_size)
+        return 0;
+    bool equal = true;
+    for (ComparedBlock& block : facts.blocks) {
+        if (int error = read_block(recording.handle, transport_stream_offset + block.offset, block.written.size(), block.stream); error != 0)
+            return error;
+        equal = equal && block.stream == block.written;
+    }
+    if (!equal || facts.size != *facts.stream_size)
+        return 0;
+    std::vector<ByteRange> holes;
+    if (!find_holes(output, facts.size, holes))
+        return errno;
+    for (const ByteRange& hole : holes) {
+        if (int error = stream_has_data_in(recording, hole, facts.hole_over_stream_data); error != 0)
+            return error;
+        if (facts.hole_over_stream_data)
+            break;
+    }
+    return 0;
+}
+
+}
+
+std::vector<ByteRange> compared_blocks(std::uint64_t size)
+{
+    std::vector<ByteRange> blocks;
+    blocks.push_back({ 0, std::min(size, end_block) });
+    if (size <= end_block)
+        return blocks;
+    std::uint64_t last_start = std::max(size - std::min(size, end_block), end_block);
+    if (last_start > end_block) {
+        std::uint64_t between = last_start - end_block;
+        std::uint64_t length = std::min(between, middle_block);
+        for (std::uint64_t block = 0; block < middle_blocks; ++block) {
+            std::uint64_t offset = end_block + (between - length) * block / (middle_blocks - 1) / page_size * page_size;
+            if (blocks.back().offset != offset)
+                blocks.push_back({ offset, length });
+        }
+    }
+    blocks.push_back({ last_start, size - last_start });
+    return blocks;
+}
+
+OutputHolding judge_holding(const OutputFacts& facts)
+{
+    if (!facts.exists)
+        return OutputHolding::nothing;
+    if (!facts.regular_file)
+        return OutputHolding::not_a_file;
+    if (facts.size == 0)
+        return OutputHolding::nothing;
+    // What a pipe gave cannot be read again to compare.
+    if (!facts.stream_size)
+        return OutputHolding::something_else;
+    if (std::all_of(facts.blocks.begin(), facts.blocks.end(), [](const ComparedBlock& block) { return all_zero(block.written); }))
+        return OutputHolding::nothing;
+    if (facts.size > *facts.stream_size)
+        return OutputHolding::something_else;
+    bool equal = std::all_of(facts.blocks.begin(), facts.blocks.end(), [](const ComparedBlock& block) { return block.written == block.stream; });
+    if (equal && facts.size == *facts.stream_size && !facts.hole_over_stream_data)
+        return OutputHolding::whole_stream;
+    if (std::all_of(facts.blocks.begin(), facts.blocks.end(), equal_but_for_zero_pages))
+        return OutputHolding::start_of_stream;
+    return OutputHolding::something_else;
 }
 
 OutputJudgement judge_output(const OpenRecording& recording, NativeHandle output, const FileIdentity& output_identity)
 {
-    if (!output_identity.exists)
-        return { OutputHolding::nothing, 0 };
-    if (!output_identity.regular_file)
-        return { OutputHolding::not_a_file, 0 };
-    if (output_identity.size == 0)
-        return { OutputHolding::nothing, 0 };
-    if (recording.sequential || !recording.identity.regular_file || recording.identity.size < transport_stream_offset)
-        return { OutputHolding::something_else, 0 };
-    std::uint64_t stream_size = recording.identity.size - transport_stream_offset;
-    if (output_identity.size > stream_size)
-        return { OutputHolding::something_else, 0 };
-
-    bool matches = false;
-    ByteRange start { 0, static_cast<std::size_t>(std::min<std::uint64_t>(output_identity.size, compared_start)) };
-    if (int error = range_matches(recording, output, start, matches); error != 0)
-        return { OutputHolding::nothing, error };
-    if (!matches)
-        return { OutputHolding::something_else, 0 };
-    if (output_identity.size < stream_size)
-        return { OutputHolding::start_of_stream, 0 };
-    for (const ByteRange& sample : stream_samples(stream_size)) {
-        if (int error = range_matches(recording, output, sample, matches); error != 0)
+    OutputFacts facts;
+    facts.exists = output_identity.exists;
+    facts.regular_file = output_identity.regular_file;
+    facts.size = output_identity.size;
+    if (!recording.sequential && recording.identity.regular_file && recording.identity.size >= transport_stream_offset)
+        facts.stream_size = recording.identity.size - transport_stream_offset;
+    if (facts.exists && facts.regular_file && facts.size > 0 && facts.stream_size) {
+        if (int error = gather_facts(recording, output, facts); error != 0)
             return { OutputHolding::nothing, error };
-        if (!matches)
-            return { OutputHolding::start_of_stream, 0 };
     }
-    return { OutputHolding::whole_stream, 0 };
+    return { judge_holding(facts), 0 };
 }
 
 OutputJudgement judge_output_path(const OpenRecording& recording, const std::string& output_path)

@@ -1,4 +1,5 @@
-// What an existing .ts file holds, held against the stream of the recording that would write it.
+// What an existing .ts file holds, held against the stream of the recording that would write it: one
+// judgement for a single run's default .ts and for every .ts a batch names.
 #pragma once
 
 #include "platform/file.h"
@@ -6,16 +7,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 struct OpenRecording;
 
 enum class OutputHolding {
-    nothing,          // no file, or an empty one
-    whole_stream,     // a regular file of the stream's size whose samples are the stream's
-    start_of_stream,  // no longer than the stream, and its start is the stream's: what a run stopped part way leaves
     not_a_file,       // a FIFO or a device: it keeps nothing, so it is never done, and never another's
+    nothing,          // no file, an empty one, or one whose compared blocks are all zero bytes
+    whole_stream,     // a regular file of the stream's size whose compared blocks are the stream's
+    start_of_stream,  // no longer than the stream, its compared blocks the stream's but for pages a crash left zero
     something_else,   // another recording's stream, or any other data
 };
 
@@ -24,21 +26,35 @@ struct OutputJudgement {
     int error_number = 0;  // the file could not be read to judge it; holding then means nothing
 };
 
-struct ByteRange {
-    std::uint64_t offset;
-    std::size_t length;
+// The blocks of a file of `size` bytes that are compared with the stream: its first and its last
+// 64 KiB, and 16 blocks of 4 KiB spread evenly between, on page boundaries: at most 192 KiB.
+std::vector<ByteRange> compared_blocks(std::uint64_t size);
+
+// A crash leaves a file's pages zero a page at a time, and no page of a real stream is all zero: it
+// has a sync byte every 188 bytes.
+inline constexpr std::uint64_t page_size = 4096;
+
+// One compared block: the .ts file's bytes there, and the stream's at the same offset.
+struct ComparedBlock {
+    std::uint64_t offset = 0;
+    std::string written;
+    std::string stream;
 };
 
-// Where a stream of `stream_size` bytes is sampled to tell whether a file holds it: the first and the
-// last 64 KiB and 16 blocks of 4 KiB spread evenly between: at most 192 KiB of each of the two
-// files, and a file left at full size but partly empty by a crash is not taken for the stream.
-std::vector<ByteRange> stream_samples(std::uint64_t stream_size);
+// What is known of a .ts file and of the stream it is held against.
+struct OutputFacts {
+    bool exists = false;
+    bool regular_file = false;
+    std::uint64_t size = 0;
+    std::optional<std::uint64_t> stream_size;  // empty for a recording read in order, which cannot be read again
+    std::vector<ComparedBlock> blocks;         // at compared_blocks(size)
+    bool hole_over_stream_data = false;        // a hole in the file where the stream's bytes are not zero
+};
 
-// The bytes compared to tell that a file holds the start of a stream.
-inline constexpr std::size_t compared_start = 64 * 1024;
+// The judgement, from the facts alone.
+OutputHolding judge_holding(const OutputFacts& facts);
 
-// Judges the file open at `output`, as its identity describes it. A recording read in order (a pipe)
-// cannot be read again, so anything in its .ts is something else.
+// Judges the file open at `output`, as its identity describes it, reading what the facts need.
 OutputJudgement judge_output(const OpenRecording& recording, NativeHandle output, const FileIdentity& output_identity);
 
 // The same for the file at `output_path`, opened without waiting on a FIFO.

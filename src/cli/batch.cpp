@@ -55,7 +55,7 @@ Failure refusal_of(BatchRefusal reason, const ListedRecording& listed, const Run
     if (reason == BatchRefusal::output_claimed)
         return Refusal<BatchRefusal> { Action::write, listed.output_path, reason, listed.output_claimed_by };
     // A recording or a catalogue at the .ts file's place is refused in the words a single run uses.
-    if (RunOutcome refused = refusal_before_writing(options, recording.input.identity))
+    if (RunOutcome refused = refusal_before_writing(options, recording.input, OutputGuard::batch_name))
         return std::move(*refused);
     return Refusal<BatchRefusal> { Action::write, listed.output_path, reason };
 }
@@ -92,7 +92,7 @@ ConversionResult take_turn(const ListedRecording& listed, RunOptions options, Ba
         break;
     }
     options.append = !decision.start_afresh;
-    ConversionPlan plan { decision.action == BatchAction::write_stream_only, true, &catalogue };
+    ConversionPlan plan { decision.action == BatchAction::write_stream_only, OutputGuard::batch_name, &catalogue };
     return convert_opened(recording, options, plan, reporter);
 }
 
@@ -104,6 +104,11 @@ int run_batch(const RunOptions& options, const BatchOptions& batch, Console& con
     const std::string* output_folder = batch.output_folder ? &*batch.output_folder : nullptr;
     if (output_folder && !identify_path(*output_folder).folder) {
         reporter.failed(Refusal<RunRefusal> { Action::write, *output_folder, RunRefusal::output_is_not_a_folder });
+        return exit_status_failure;
+    }
+    // The batch names its .ts files itself; its catalogue is the one name that can be a slip.
+    if (std::optional<Refusal<RunRefusal>> slip = name_slip(options)) {
+        reporter.failed(*slip);
         return exit_status_failure;
     }
 

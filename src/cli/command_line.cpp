@@ -103,6 +103,8 @@ void apply_to_one_recording(const std::vector<GivenPath>& paths, RunOptions& opt
         std::size_t slot = path.option ? path.option->path_slot : next_slot;
         if (slot < positional_paths.size())
             options.*positional_paths[slot] = path.value;
+        if (slot == 1)
+            options.output_named = true;
         next_slot = slot + 1;
     }
 }

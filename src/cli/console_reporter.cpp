@@ -72,6 +72,14 @@ std::string reason_words(RunRefusal reason)
         return "another run is converting it";
     case RunRefusal::no_longer_the_file_read:
         return "it is no longer the file that was read";
+    case RunRefusal::default_output_holds_another:
+        return "it holds another recording's stream (name it with -o to replace it)";
+    case RunRefusal::output_named_like_a_catalogue:
+        return "its name is a catalogue's";
+    case RunRefusal::catalogue_named_like_a_stream:
+        return "its name is a stream's";
+    case RunRefusal::catalogue_named_like_a_recording:
+        return "its name is a recording's";
     }
     return {};
 }

@@ -8,6 +8,7 @@
 #include "platform/file_identity.h"
 #include "recording/stream_check.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -35,24 +36,41 @@ std::optional<RunRefusal> reason_not_to_write_stream_over(std::string_view start
     return std::nullopt;
 }
 
+// Why a .ts file the user did not name must not be written, as judged: it holds another recording's
+// stream, or other data.
+RunOutcome refusal_of_holding(const OutputJudgement& judgement, const std::string& output_path, OutputGuard guard)
+{
+    if (judgement.error_number != 0)
+        return SystemError { Action::read, output_path, judgement.error_number };
+    if (judgement.holding != OutputHolding::something_else)
+        return std::nullopt;
+    if (guard == OutputGuard::default_name)
+        return Refusal<RunRefusal> { Action::write, output_path, RunRefusal::default_output_holds_another };
+    return Refusal<BatchRefusal> { Action::write, output_path, BatchRefusal::output_holds_something };
+}
+
 // Why the .ts file just opened, judged through its handle under its lock, must not be written: what
-// `refusal_before_writing` found by its path, and for a batch anything but the start of this
-// recording's stream.
-RunOutcome refusal_of_opened_output(const OpenRecording& input, const OpenedOutput& output, bool keep_other_streams)
+// `refusal_before_writing` found by its path, and for a name the user did not choose anything but
+// nothing or this recording's own stream.
+RunOutcome refusal_of_opened_output(const OpenRecording& input, const OpenedOutput& output, OutputGuard guard)
 {
     const FileIdentity& identity = output.written.output;
     if (!identity.regular_file)
         return std::nullopt;
     if (std::optional<RunRefusal> reason = reason_not_to_write_stream_over(start_of(output.file.native())))
         return Refusal<RunRefusal> { Action::write, output.path, *reason };
-    if (!keep_other_streams)
+    if (guard == OutputGuard::none)
         return std::nullopt;
-    OutputJudgement judgement = judge_output(input, output.file.native(), identity);
-    if (judgement.error_number != 0)
-        return SystemError { Action::read, output.path, judgement.error_number };
-    if (judgement.holding == OutputHolding::something_else)
-        return Refusal<BatchRefusal> { Action::write, output.path, BatchRefusal::output_holds_something };
-    return std::nullopt;
+    return refusal_of_holding(judge_output(input, output.file.native(), identity), output.path, guard);
+}
+
+bool ends_with_ignoring_case(std::string_view path, std::string_view ending)
+{
+    path = name_as_kept(path);
+    if (path.size() < ending.size())
+        return false;
+    return std::equal(ending.begin(), ending.end(), path.end() - static_cast<std::ptrdiff_t>(ending.size()),
+        [](char wanted, char found) { return wanted == (found >= 'A' && found <= 'Z' ? found - 'A' + 'a' : found); });
 }
 
 // -k removes only the plain file that was read: the path itself, not followed through a link, must
@@ -116,7 +134,7 @@ RunOutcome extract(const OpenRecording& input, const RunOptions& options, const 
 {
     if (RunOutcome failure = widened(open_output(input, options.output_path, reporter, output)))
         return failure;
-    if (RunOutcome refused = refusal_of_opened_output(input, output, plan.keep_other_streams))
+    if (RunOutcome refused = refusal_of_opened_output(input, output, plan.output_guard))
         return refused;
     return widened(write_stream_into(output, input, reporter, settings));
 }
@@ -170,20 +188,37 @@ RunOutcome write_line(const OpenedRecording& recording, const RunOptions& option
 
 }
 
-RunOutcome refusal_before_writing(const RunOptions& options, const FileIdentity& input)
+std::optional<Refusal<RunRefusal>> name_slip(const RunOptions& options)
+{
+    if (ends_with_ignoring_case(options.output_path, ".csv"))
+        return Refusal<RunRefusal> { Action::write, options.output_path, RunRefusal::output_named_like_a_catalogue };
+    if (ends_with_ignoring_case(options.catalogue_path, ".ts"))
+        return Refusal<RunRefusal> { Action::write, options.catalogue_path, RunRefusal::catalogue_named_like_a_stream };
+    if (ends_with_ignoring_case(options.catalogue_path, ".rec"))
+        return Refusal<RunRefusal> { Action::write, options.catalogue_path, RunRefusal::catalogue_named_like_a_recording };
+    return std::nullopt;
+}
+
+RunOutcome refusal_before_writing(const RunOptions& options, const OpenRecording& input, OutputGuard guard)
 {
     const std::string& output_path = options.output_path;
     const std::string& catalogue_path = options.catalogue_path;
     FileIdentity output = options.skip_extraction ? FileIdentity {} : identify_path(output_path);
     if (!options.skip_extraction) {
-        if (is_same_file(output, input))
+        if (is_same_file(output, input.identity))
             return Refusal<StreamRefusal> { Action::write, output_path, StreamRefusal::output_is_the_input };
         if (std::optional<RunRefusal> reason = reason_not_to_write_stream_over(read_file_start(output_path, catalogue_start_length())))
             return Refusal<RunRefusal> { Action::write, output_path, *reason };
+        if (guard == OutputGuard::default_name) {
+            if (RunOutcome refused = refusal_of_holding(judge_output_path(input, output_path), output_path, guard))
+                return refused;
+        }
     }
     if (std::optional<CatalogueRefusal> reason = reason_not_to_catalogue_into(identify_path(catalogue_path),
-            read_file_start(catalogue_path, catalogue_start_length()), { input, output }))
+            read_file_start(catalogue_path, catalogue_start_length()), { input.identity, output }))
         return Refusal<CatalogueRefusal> { Action::write, catalogue_path, *reason };
+    if (std::optional<Refusal<RunRefusal>> slip = name_slip(options))
+        return *slip;
     if (int error_number = appending_error(catalogue_path); error_number != 0)
         return SystemError { Action::open, catalogue_path, error_number };
     return std::nullopt;
@@ -233,7 +268,7 @@ ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& op
     ConversionReporter& reporter)
 {
     const OpenRecording& input = recording.input;
-    if (RunOutcome refused = refusal_before_writing(options, input.identity))
+    if (RunOutcome refused = refusal_before_writing(options, input, plan.output_guard))
         return failed(std::move(*refused));
 
     // Holds the .ts file's lock until the run is over.
@@ -270,5 +305,7 @@ ConversionResult convert_recording(const RunOptions& options, ConversionReporter
     OpenedRecording recording;
     if (RunOutcome failure = open_recording(options, reporter, recording))
         return failed(std::move(*failure));
-    return convert_opened(recording, options, {}, reporter);
+    ConversionPlan plan;
+    plan.output_guard = options.output_named ? OutputGuard::none : OutputGuard::default_name;
+    return convert_opened(recording, options, plan, reporter);
 }

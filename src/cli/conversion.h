@@ -62,14 +62,21 @@ struct OpenedRecording {
 // with another_run_is_converting, when another run holds its lock.
 [[nodiscard]] RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporter, OpenedRecording& recording);
 
+// Whose .ts name it is, and so what it may be written over.
+enum class OutputGuard {
+    none,          // named with -o or as the second argument: replaced whatever it holds
+    default_name,  // the default test.ts: never over anything but nothing, or this recording's own stream
+    batch_name,    // derived by a batch, whose plan has judged it; judged again once it is locked
+};
+
 // How an opened recording is converted.
 struct ConversionPlan {
     // Its line is in the catalogue already: only the .ts file is written, and the catalogue goes
     // unannounced unless the line has gone meanwhile.
     bool line_is_there = false;
-    // Never write over a .ts file that holds anything but the start of this recording's stream: a batch
-    // derives the .ts names, which the user did not choose.
-    bool keep_other_streams = false;
+    // Which .ts files must not be written over: those that hold another recording's stream, when the
+    // user did not choose the name.
+    OutputGuard output_guard = OutputGuard::none;
     // What a batch knows of the catalogue: looked at once more under the catalogue's lock, so that a
     // line another run wrote meanwhile is not written twice. Null for a single run.
     CatalogueWatch* catalogue = nullptr;
@@ -85,8 +92,13 @@ ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& op
 ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter);
 
 // Refuses, before anything is opened for writing, a run that would write into the recording it reads,
-// put the catalogue into the .ts file, overwrite another recording or a catalogue with a stream, or
-// append to a file that is not a catalogue; and a run whose catalogue cannot be written at all, before
-// a long copy is wasted on it. The same checks are made again on each file as it is opened; these
-// only catch the slips early.
-[[nodiscard]] RunOutcome refusal_before_writing(const RunOptions& options, const FileIdentity& input);
+// put the catalogue into the .ts file, overwrite another recording or a catalogue with a stream, write
+// the default test.ts over another recording's stream, or append to a file that is not a catalogue;
+// then names that can only be slips (a .ts named like a catalogue, a catalogue named like a stream or a
+// recording); and a run whose catalogue cannot be written at all, before a long copy is wasted on it.
+// The checks by content are made again on each file as it is opened; these catch the slips early.
+[[nodiscard]] RunOutcome refusal_before_writing(const RunOptions& options, const OpenRecording& input, OutputGuard guard);
+
+// A name that can only be a slip, with -t too: the .ts named like a catalogue, or the catalogue named
+// like a stream or a recording. Compared without regard to case, as the system keeps the name.
+[[nodiscard]] std::optional<Refusal<RunRefusal>> name_slip(const RunOptions& options);

@@ -17,6 +17,10 @@ enum class RunRefusal {
     output_is_not_a_folder,     // -o of a batch
     another_run_is_converting,  // another run holds the recording's lock
     no_longer_the_file_read,    // -k: the path names another file than the one read
+    default_output_holds_another,  // the default test.ts holds something other than this recording's stream
+    output_named_like_a_catalogue,  // a .ts path ending in .csv: a forgotten or swapped argument
+    catalogue_named_like_a_stream,  // a catalogue path ending in .ts
+    catalogue_named_like_a_recording,  // a catalogue path ending in .rec
 };
 
 using Failure = std::variant<SystemError, BadRecording, Refusal<StreamRefusal>, Refusal<CatalogueRefusal>, TornLine,

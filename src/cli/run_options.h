@@ -10,6 +10,9 @@ struct RunOptions {
     std::string input_path = "test.rec";
     std::string output_path = "test.ts";
     std::string catalogue_path = "rec.csv";
+    // -o or the second positional argument named the .ts file: it is replaced whatever it holds. The
+    // default test.ts is written only over nothing, or over this recording's own stream.
+    bool output_named = false;
     bool append = true;            // -a clears it: the catalogue starts afresh
     bool keep_input = true;        // -k clears it: the recording is removed after a complete run
     bool skip_extraction = false;  // -t sets it: no .ts file is written

@@ -8,6 +8,12 @@
 #include <string_view>
 #include <vector>
 
+// A run of bytes in a file.
+struct ByteRange {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
 // A descriptor on POSIX systems, a HANDLE on Windows.
 using NativeHandle = std::intptr_t;
 inline constexpr NativeHandle no_handle = -1;
@@ -108,6 +114,11 @@ enum class LockOutcome {
 
 [[nodiscard]] bool remove_file(const std::string& path);
 
+// The holes of a regular file up to `size`: ranges that hold no data and read as zero bytes. None where
+// the system cannot tell. The handle's own position is left where it was, since the caller may write
+// through it next. False, with errno saying why, when the file cannot be asked.
+[[nodiscard]] bool find_holes(NativeHandle file, std::uint64_t size, std::vector<ByteRange>& holes);
+
 // False for a pipe, a FIFO, a socket or a terminal, which can only be read in order.
 bool can_be_positioned(NativeHandle file);
 
@@ -147,6 +158,10 @@ PathParts split_path(const std::string& path);
 // by case, in the system's own upper case where they do not (Windows), so that two names that the
 // file system takes for one give the same key.
 std::string file_name_key(std::string_view path);
+
+// A name as the file system keeps it: on Windows without the trailing dots and spaces that the system
+// drops from every name it is given; elsewhere unchanged.
+std::string_view name_as_kept(std::string_view name);
 
 // `name` inside `folder`, with the system's separator between them unless `folder` already ends in one.
 std::string join_path(const std::string& folder, const std::string& name);

@@ -7,6 +7,7 @@
 #include "platform/standard_streams.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
@@ -270,6 +271,46 @@ bool remove_file(const std::string& path)
     return ::unlink(path.c_str()) == 0;
 }
 
+bool find_holes(NativeHandle file, std::uint64_t size, std::vector<ByteRange>& holes)
+{
+#ifdef SEEK_HOLE
+    int descriptor = descriptor_of(file);
+    off_t position = ::lseek(descriptor, 0, SEEK_CUR);
+    if (position < 0)
+        return false;
+    auto end = static_cast<off_t>(size);
+    bool asked = true;
+    for (off_t offset = 0; offset < end;) {
+        off_t hole = ::lseek(descriptor, offset, SEEK_HOLE);
+        if (hole < 0) {
+            // A file system that cannot say, or a file that shrank meanwhile: nothing more to find.
+            asked = errno == EINVAL || errno == ENXIO;
+            break;
+        }
+        if (hole >= end)
+            break;
+        off_t data = ::lseek(descriptor, hole, SEEK_DATA);
+        if (data < 0 && errno != ENXIO) {
+            asked = false;
+            break;
+        }
+        off_t hole_end = data < 0 ? end : std::min(data, end);
+        holes.push_back({ static_cast<std::uint64_t>(hole), static_cast<std::uint64_t>(hole_end - hole) });
+        offset = hole_end;
+    }
+    int error_number = errno;
+    if (::lseek(descriptor, position, SEEK_SET) < 0)
+        return false;
+    errno = error_number;
+    return asked;
+#else
+    static_cast<void>(file);
+    static_cast<void>(size);
+    static_cast<void>(holes);
+    return true;
+#endif
+}
+
 bool can_be_positioned(NativeHandle file)
 {
     return ::lseek(descriptor_of(file), 0, SEEK_CUR) >= 0 || errno != ESPIPE;
@@ -316,6 +357,11 @@ bool is_path_separator(char character)
 }
 
 const char path_separator = '/';
+
+std::string_view name_as_kept(std::string_view name)
+{
+    return name;
+}
 
 std::string file_name_key(std::string_view path)
 {

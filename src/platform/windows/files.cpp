@@ -404,6 +404,12 @@ bool remove_file(const std::string& path)
     return false;
 }
 
+bool find_holes(NativeHandle, std::uint64_t, std::vector<ByteRange>&)
+{
+    // Sparse files are rare on Windows, and a hole reads as zero bytes like any other.
+    return true;
+}
+
 bool can_be_positioned(NativeHandle file)
 {
     return ::GetFileType(handle_of(file)) == FILE_TYPE_DISK;
@@ -439,6 +445,13 @@ bool is_path_separator(char character)
 }
 
 const char path_separator = '\\';
+
+std::string_view name_as_kept(std::string_view name)
+{
+    while (!name.empty() && (name.back() == '.' || name.back() == ' '))
+        name.remove_suffix(1);
+    return name;
+}
 
 std::string file_name_key(std::string_view path)
 {
