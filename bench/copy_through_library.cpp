@@ -32,6 +32,7 @@ int main(int argc, char** argv)
         void chunk_done() override { }
         void stream_done() override { }
         void creating_catalogue(const std::string&) override { }
+        void kept_old_lines(std::uint64_t, const std::string&) override { }
         void appending_to_catalogue(const std::string&) override { }
     } silent;
     OpenRecording recording { input.native(), argv[3], identify(input.native()), false, {} };

@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "recording/recording_header.h"
 #include "recording/stream_extraction.h"
+#include "shared/content_hash.h"
 #include "support/captured_console.h"
 #include "support/recording_builder.h"
 #include "support/scratch_folder.h"
@@ -96,9 +97,17 @@ RecordingFacts facts(bool catalogued, OutputHolding output, std::string claimed_
     return { Availability::here, catalogued, output, std::move(claimed_by) };
 }
 
-constexpr BatchState plain { false, false };
-constexpr BatchState catalogue_only { true, false };   // -t
-constexpr BatchState afresh { false, true };           // -a, before the first line
+constexpr BatchState plain { false, false, false };
+constexpr BatchState catalogue_only { true, false, false };  // -t
+constexpr BatchState afresh { false, true, false };          // -a, before the first line
+constexpr BatchState deleting { false, false, true };        // -k
+
+RecordingFacts locked_elsewhere(bool catalogued, OutputHolding output)
+{
+    RecordingFacts locked = facts(catalogued, output);
+    locked.output_locked_elsewhere = true;
+    return locked;
+}
 
 INSTANTIATE_TEST_SUITE_P(Archive, BatchPlan,
     testing::Values(
@@ -124,9 +133,25 @@ INSTANTIATE_TEST_SUITE_P(Archive, BatchPlan,
             SkipReason::already_catalogued },
         // -t claims no .ts: two recordings of one name in two folders, of different events, are both catalogued.
         PlanCase { "CatalogueOnlyClaimsNoStream", facts(false, OutputHolding::something_else, "dish1/news.rec"), catalogue_only, BatchAction::convert },
-        PlanCase { "StartingAfreshSkipsNothing", facts(true, OutputHolding::whole_stream), afresh, BatchAction::convert, std::nullopt, std::nullopt, true },
+        // With -a nothing is skipped, and a whole .ts file is compared rather than copied again.
+        PlanCase { "StartingAfreshSkipsNothing", facts(true, OutputHolding::whole_stream), afresh, BatchAction::compare_in_full, std::nullopt,
+            std::nullopt, true },
+        PlanCase { "StartingAfreshWritesMissingStreams", facts(true, OutputHolding::start_of_stream), afresh, BatchAction::convert, std::nullopt,
+            std::nullopt, true },
         // Once the first line is written, -a is spent: every later recording keeps its line.
         PlanCase { "AfterStartingAfreshTheRestAppend", facts(false, OutputHolding::nothing), plain, BatchAction::convert },
+        // Converted before: -k frees it only after a compare in full, which writes it again if it differs.
+        PlanCase { "ConvertedIsComparedInFullBeforeDashKDeletesIt", facts(true, OutputHolding::whole_stream), deleting, BatchAction::compare_in_full },
+        PlanCase { "DashKWritesWhatIsNotWholeAsUsual", facts(true, OutputHolding::start_of_stream), deleting, BatchAction::write_stream_only },
+        // A whole .ts without its line: compared in full, so that only the line is written when it is equal.
+        PlanCase { "WholeStreamWithoutItsLineIsComparedInFull", facts(false, OutputHolding::whole_stream), plain, BatchAction::compare_in_full },
+        PlanCase { "WholeStreamAnEarlierRecordingClaimsIsRefused", facts(false, OutputHolding::whole_stream, "dish1/news.rec"), plain,
+            BatchAction::refuse, std::nullopt, BatchRefusal::output_claimed },
+        // Another run holds the .ts file's lock: judged again at the end, whatever else is known now.
+        PlanCase { "TsLockedElsewhereIsJudgedAgainLater", locked_elsewhere(false, OutputHolding::start_of_stream), plain,
+            BatchAction::judge_again_later },
+        PlanCase { "TsLockedElsewhereWithItsLineIsJudgedAgainLater", locked_elsewhere(true, OutputHolding::nothing), deleting,
+            BatchAction::judge_again_later },
         PlanCase { "GoneIsSkipped", { Availability::gone, false, OutputHolding::nothing, {} }, plain, BatchAction::skip, SkipReason::gone },
         PlanCase { "BeingConvertedElsewhereIsSkipped", { Availability::being_converted, false, OutputHolding::nothing, {} }, afresh, BatchAction::skip,
             SkipReason::being_converted }),
@@ -374,6 +399,33 @@ INSTANTIATE_TEST_SUITE_P(Archive, OutputJudging,
 
 // The catalogue as a batch follows it.
 
+TEST(ContentHash, IsTheSameInPiecesOfAnySizeAndTellsOneByteApart)
+{
+    std::string text;
+    for (int index = 0; index < 300; ++index)
+        text += static_cast<char>(index * 37 % 251);
+    ContentHash whole;
+    whole.feed(text);
+    for (std::size_t piece = 1; piece <= 70; ++piece) {
+        ContentHash pieces;
+        for (std::size_t offset = 0; offset < text.size(); offset += piece)
+            pieces.feed(std::string_view(text).substr(offset, piece));
+        EXPECT_EQ(pieces.value(), whole.value()) << piece;
+    }
+    for (std::size_t at : { std::size_t { 0 }, std::size_t { 7 }, std::size_t { 8 }, std::size_t { 31 }, std::size_t { 299 } }) {
+        std::string other = text;
+        other[at] ^= 1;
+        ContentHash changed;
+        changed.feed(other);
+        EXPECT_NE(changed.value()[0], whole.value()[0]) << at;
+        EXPECT_NE(changed.value()[1], whole.value()[1]) << at;
+    }
+    // A zero byte more is another length.
+    ContentHash longer;
+    longer.feed(text + std::string(1, '\0'));
+    EXPECT_NE(longer.value(), whole.value());
+}
+
 TEST(CatalogueWatch, ReadsOnOrStartsOverWhenTheFileIsAnother)
 {
     ScratchFolder folder;
@@ -397,6 +449,20 @@ TEST(CatalogueWatch, ReadsOnOrStartsOverWhenTheFileIsAnother)
     ASSERT_FALSE(watch.catch_up({}));
     EXPECT_FALSE(watch.holds(key("a.rec")));
     EXPECT_TRUE(watch.holds(key("c.rec")) && watch.holds(key("e.rec")));
+
+    // Emptied and written again in place by another run's -a, at the same length and with the same last
+    // 256 bytes: a daily programme's line, under another name of the same length.
+    const std::string long_tail = example_line_tail.substr(0, example_line_tail.size() - 14) + "\"" + std::string(300, 'd') + "\",\n";
+    write_file(path, header_line() + "x.rec" + long_tail);
+    ASSERT_FALSE(watch.catch_up({}));
+    EXPECT_TRUE(watch.holds(key("x.rec")));
+    std::filesystem::resize_file(path, 0);
+    append(header_line() + "y.rec" + long_tail);
+    ASSERT_FALSE(watch.catch_up({}));
+    EXPECT_TRUE(watch.holds(key("y.rec")));
+    EXPECT_FALSE(watch.holds(key("x.rec")));
+    write_file(path, header_line() + "c.rec" + example_line_tail + "d.rec" + example_line_tail + "e.rec" + example_line_tail);
+    ASSERT_FALSE(watch.catch_up({}));
 
     // Another file put in its place, as an editor saves one, with its first line changed and the
     // rest as it was.

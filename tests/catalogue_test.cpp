@@ -377,9 +377,26 @@ TEST(CatalogueFile, AppendFlagClearedStartsAfresh)
     run.entry.start_afresh = true;
     ASSERT_TRUE(run.write_row());
     const std::string& path = run.entry.catalogue_path;
-    EXPECT_EQ(run.console.text(), "\ncreating " + path + "\nappending " + path);
+    EXPECT_EQ(run.console.text(), "\ncreating " + path + "\nkept 2 old lines in " + path + "~\nappending " + path);
     EXPECT_EQ(run.contents(), std::string(catalogue_header_line()) + example_line);
+    EXPECT_EQ(read_file_text(path + "~"), std::string(catalogue_header_line()) + "older line,\nanother,\n");
 }
+
+#ifndef _WIN32
+TEST(CatalogueFile, StartingAfreshWithoutACopyEmptiesNothing)
+{
+    // The copy's place is a link into a folder that is not there: -a fails, and the catalogue stays.
+    CatalogueRun run;
+    const std::string older = std::string(catalogue_header_line()) + "older line,\n";
+    write_file(run.entry.catalogue_path, older);
+    std::filesystem::create_symlink("missing/list.csv", run.entry.catalogue_path + "~");
+    run.entry.start_afresh = true;
+    EXPECT_FALSE(run.write_row());
+    const std::string& path = run.entry.catalogue_path;
+    EXPECT_EQ(run.console.text(), "\ncreating " + path + "\nerror: cannot write " + path + "~: No such file or directory");
+    EXPECT_EQ(run.contents(), older);
+}
+#endif
 
 TEST(CatalogueFile, EmptyExistingFileGetsTheHeaderFirst)
 {

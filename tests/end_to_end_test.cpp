@@ -473,8 +473,8 @@ TEST(EndToEnd, NamesThatCanOnlyBeSlipsAreRefused)
     // A batch's catalogue is refused before any recording is read.
     ScratchFolder folder;
     write_file(folder / "news.rec", build_recording({}, 1000));
-    ProcessResult batch = run_pelorus({ "-b", "news.rec", "-c", "news.rec" }, folder.path());
-    EXPECT_EQ(batch.output, "\nerror: cannot write news.rec: its name is a recording's");
+    ProcessResult batch = run_pelorus({ "-b", "news.rec", "-c", "list.rec" }, folder.path());
+    EXPECT_EQ(batch.output, "\nerror: cannot write list.rec: its name is a recording's");
     EXPECT_EQ(batch.exit_status, failure_status);
 }
 
@@ -534,9 +534,24 @@ TEST(EndToEnd, ExistingCatalogueGainsALineOrStartsAfreshWithDashA)
     EXPECT_EQ(appended.exit_status, 0);
     EXPECT_EQ(read_file_text(folder / "list.csv"), header_and("older,\n" + example_line));
 
+    // -a keeps the lines it empties in list.csv~, flushed before the catalogue is emptied.
     ProcessResult afresh = run_pelorus({ "-t", "-a", "a.rec", "a.ts", "list.csv" }, folder.path());
-    EXPECT_EQ(afresh.output, "\nReading a.rec\nreading header ...\ncreating list.csv\nappending list.csv\nall done");
+    EXPECT_EQ(afresh.output, "\nReading a.rec\nreading header ...\ncreating list.csv\nkept 2 old lines in list.csv~\nappending list.csv\nall done");
     EXPECT_EQ(afresh.exit_status, 0);
+    EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(example_line));
+    EXPECT_EQ(read_file_text(folder / "list.csv~"), header_and("older,\n" + example_line));
+
+    // Run again on the same recording, it has nothing of another's to keep.
+    ProcessResult again = run_pelorus({ "-t", "-a", "a.rec", "a.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(again.output, "\nReading a.rec\nreading header ...\ncreating list.csv\nappending list.csv\nall done");
+    EXPECT_EQ(read_file_text(folder / "list.csv~"), header_and("older,\n" + example_line));
+
+    // list.csv~ holds a line the catalogue lacks: it is kept, and the next copy is numbered.
+    write_file(folder / "list.csv", header_and(example_line + "newer,\n"));
+    ProcessResult numbered = run_pelorus({ "-t", "-a", "a.rec", "a.ts", "list.csv" }, folder.path());
+    EXPECT_EQ(numbered.output, "\nReading a.rec\nreading header ...\ncreating list.csv\nkept 2 old lines in list.csv.~1~\nappending list.csv\nall done");
+    EXPECT_EQ(read_file_text(folder / "list.csv~"), header_and("older,\n" + example_line));
+    EXPECT_EQ(read_file_text(folder / "list.csv.~1~"), header_and(example_line + "newer,\n"));
     EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(example_line));
 }
 
@@ -657,6 +672,42 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
     EXPECT_EQ(into_pipe.output, " [0]\n");
     EXPECT_EQ(read_file_text(folder / "got"), example_line_for("recs/c.rec"));
 #endif
+}
+
+TEST(EndToEnd, DashKFreesConvertedRecordingsOnlyAfterAFullCompare)
+{
+    ScratchFolder folder;
+    std::filesystem::create_directory(folder / "recs");
+    std::vector<std::vector<std::uint8_t>> recordings;
+    for (const char* name : { "a", "b", "c" }) {
+        RecordingFields fields;
+        fields.event_id = static_cast<std::uint16_t>(name[0]);
+        recordings.push_back(build_recording(fields, 1 << 20));
+        write_file(folder / "recs" / (std::string(name) + ".rec"), recordings.back());
+    }
+    ASSERT_EQ(run_pelorus({ "-b", "recs", "-c", "list.csv" }, folder.path()).exit_status, 0);
+    const std::string catalogue = read_file_text(folder / "list.csv");
+    // c.ts is damaged where the quick look does not read: it still looks whole.
+    std::vector<std::uint8_t> damaged = read_file_bytes(folder / "recs" / "c.ts");
+    damaged[700000] ^= 0xFF;
+    write_file(folder / "recs" / "c.ts", damaged);
+    ASSERT_NE(run_pelorus({ "-b", "recs", "-c", "list.csv" }, folder.path()).output.find("0 converted, 3 skipped"), std::string::npos);
+
+    ProcessResult freed = run_pelorus({ "-b", "-k", "recs", "-c", "list.csv" }, folder.path());
+    auto in_recs = [](const std::string& name) { return "recs" + separator + name; };
+    auto converted_before = [&](const std::string& name) {
+        return "\nReading " + in_recs(name + ".rec") + "\nreading header ...\nskipping " + in_recs(name + ".rec") + ": already in list.csv"
+            + "\ncomparing " + in_recs(name + ".ts") + " with its recording ...";
+    };
+    EXPECT_EQ(freed.output, "\nrecording 1 of 3" + converted_before("a") + ".. the same\ndeleting " + in_recs("a.rec")
+            + "\nrecording 2 of 3" + converted_before("b") + ".. the same\ndeleting " + in_recs("b.rec")
+            + "\nrecording 3 of 3" + converted_before("c") + " it differs\nWriting " + in_recs("c.ts") + "\nprocessing file ..... done"
+            + "\ndeleting " + in_recs("c.rec") + "\n3 recordings: 1 converted, 2 skipped, 0 failed\nall done");
+    EXPECT_EQ(freed.exit_status, 0);
+    EXPECT_EQ(listing(folder / "recs"), (std::set<std::string> { "a.ts", "b.ts", "c.ts" }));
+    for (std::size_t index = 0; index < recordings.size(); ++index)
+        EXPECT_TRUE(read_file_bytes(folder / "recs" / (std::string(1, static_cast<char>('a' + index)) + ".ts")) == stream_part(recordings[index]));
+    EXPECT_EQ(read_file_text(folder / "list.csv"), catalogue);
 }
 
 std::string numbered_recording(int index)

@@ -2,6 +2,7 @@
 // message naming the file, the recording untouched, and no catalogue line for a copy that failed.
 
 #include "catalogue/catalogue.h"
+#include "recording/recording_header.h"
 #include "support/process_runner.h"
 #include "support/recording_builder.h"
 #include "support/scratch_folder.h"
@@ -518,7 +519,7 @@ TEST(SafeRemoval, EverythingIsOnTheDiskBeforeTheRecordingGoes)
     for (std::string catalogue : { "list.csv", "sub/new.csv" }) {
         FaultRun run;
         std::filesystem::create_directory(run.folder() / "sub");
-        ProcessResult result = run.run_traced({ "-y", "-e", "trace=fsync,fdatasync,unlink,unlinkat" }, { "-k", "a.rec", "a.ts", catalogue });
+        ProcessResult result = run.run_traced({ "-y", "-e", "trace=fsync,fdatasync,unlink,unlinkat,close" }, { "-k", "a.rec", "a.ts", catalogue });
         ASSERT_EQ(result.exit_status, 0) << result.output;
         std::string folder = std::filesystem::canonical(run.folder()).string();
         std::size_t removal = run.trace().find("unlink");
@@ -535,6 +536,13 @@ TEST(SafeRemoval, EverythingIsOnTheDiskBeforeTheRecordingGoes)
             }
             EXPECT_TRUE(found) << synced << " was not synced before the recording was removed:\n" << run.trace();
         }
+        // The catalogue stays locked until the recording is gone, so that no other run's -a empties its
+        // line meanwhile: its last handle is closed after the removal.
+        std::size_t last_close = std::string::npos;
+        for (std::size_t at = run.trace().find("close("); at != std::string::npos; at = run.trace().find("close(", at + 1))
+            if (run.trace().compare(run.trace().find(')', at) - catalogue.size() - 2, catalogue.size() + 2, "/" + catalogue + ">") == 0)
+                last_close = at;
+        EXPECT_TRUE(last_close != std::string::npos && last_close > removal) << "the catalogue was let go before the removal:\n" << run.trace();
     }
 }
 
@@ -683,6 +691,96 @@ TEST(Faults, StoppedBatchIsResumedByARerun)
     EXPECT_EQ(std::count(catalogue.begin(), catalogue.end(), '\n'), 5) << catalogue;
     for (const char* name : { "recs/a.rec,", "recs/b.rec,", "recs/c.rec," })
         EXPECT_EQ(catalogue.find(name), catalogue.rfind(name)) << name << " is catalogued twice";
+}
+
+TEST(Faults, CatalogueStartedAfreshDuringABatchIsNoticed)
+{
+    // The batch has read a catalogue of one line. While it copies a.rec, which comes through a FIFO that
+    // stalls, another run's -a empties the catalogue and writes b.rec's line: as long as the old one,
+    // with the same last 256 bytes. The batch must neither write b.rec's line again nor take x.rec's
+    // line for one still there.
+    for (const std::string& extra : { std::string(), std::string(" -k") }) {
+        FaultRun run;
+        std::filesystem::create_directory(run.folder() / "recs");
+        RecordingFields daily;
+        daily.event_description = std::string(300, 'd');
+        std::vector<std::uint8_t> b = build_recording(daily, 300000);
+        write_file(run.folder() / "recs" / "b.rec", b);
+        write_file(run.folder() / "a.src", build_recording({}, 200000));
+        std::string x_line = catalogue_row("recs/x.rec", *RecordingHeader::parse(b));
+        write_file(run.folder() / "list.csv", std::string(catalogue_header_line()) + x_line);
+        std::string script = "P=\"" PELORUS_BINARY "\"; mkfifo recs/a.rec || exit; "
+                             "sh -c 'exec > recs/a.rec; head -c 100000 a.src; while [ ! -e go ]; do sleep 0.02; done; tail -c +100001 a.src' & "
+                             "$P -b recs -c list.csv" + extra + " > batch.out & batch=$!; "
+                             "while [ ! -s recs/a.ts ]; do sleep 0.02; done; $P -a -t recs/b.rec -c list.csv > afresh.out; touch go; "
+                             "wait $batch; echo \"[$?]\"";
+        ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
+        EXPECT_EQ(result.output, "[0]\n") << read_file_text(run.folder() / "batch.out");
+        std::string b_line = catalogue_row("recs/b.rec", *RecordingHeader::parse(b));
+        ASSERT_EQ(b_line.size(), x_line.size());
+        std::string catalogue = read_file_text(run.folder() / "list.csv");
+        EXPECT_EQ(catalogue.find(b_line), catalogue.rfind(b_line)) << "b.rec's line was written twice:\n" << catalogue;
+        EXPECT_EQ(catalogue.find("recs/x.rec,"), std::string::npos);
+        EXPECT_NE(catalogue.find("recs/a.rec,"), std::string::npos);
+        EXPECT_EQ(std::count(catalogue.begin(), catalogue.end(), '\n'), 3) << catalogue;
+        EXPECT_TRUE(read_file_bytes(run.folder() / "recs" / "b.ts") == std::vector<std::uint8_t>(b.begin() + 3760, b.end()));
+        EXPECT_EQ(std::filesystem::exists(run.folder() / "recs" / "b.rec"), extra.empty());
+    }
+}
+
+TEST(Faults, BatchesWhereRecordingsCannotBeLockedTakeTurnsAtEachStream)
+{
+    // Over NFS a recording opened for reading cannot be locked, so two batches at once both start on
+    // one recording; the one that finds its .ts locked puts it last and judges it again there.
+    constexpr int count = 12;
+    int put_last = 0;
+    for (const std::string& extra : { std::string(), std::string(" -k") }) {
+        for (int round = 0; round < 3; ++round) {
+            FaultRun run;
+            std::filesystem::create_directory(run.folder() / "recs");
+            std::vector<std::vector<std::uint8_t>> recordings;
+            std::vector<std::string> names;
+            for (int index = 0; index < count; ++index) {
+                RecordingFields fields;
+                fields.event_id = static_cast<std::uint16_t>(index);
+                recordings.push_back(build_recording(fields, static_cast<std::size_t>(index + 1) * 100000));
+                std::string name = "r";
+                name += std::to_string(100 + index);
+                name += ".rec";
+                write_file(run.folder() / "recs" / name, recordings.back());
+                names.push_back(name);
+            }
+            // Named one by one in the reverse order; with -k, by the folder, since a recording named that
+            // the other batch deleted is a failure.
+            std::string backward;
+            for (auto name = names.rbegin(); name != names.rend(); ++name)
+                backward += " ./recs/" + *name;
+            if (!extra.empty())
+                backward = " ./recs/";
+            std::string preload = "env LD_PRELOAD=" PELORUS_NFS_LOCKS_LIBRARY " " + sanitizer_options_under_trace() + " \"" PELORUS_BINARY "\"";
+            std::string script = preload + " -b recs -c list.csv" + extra + " > one & " + preload + " -b" + backward + " -c list.csv" + extra
+                + " > other; echo \"[$?]\"; wait $!; echo \"[$?]\"";
+            ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
+            std::string outputs = read_file_text(run.folder() / "one") + read_file_text(run.folder() / "other");
+            EXPECT_EQ(result.output, "[0]\n[0]\n") << outputs;
+            for (std::size_t at = outputs.find("\nputting "); at != std::string::npos; at = outputs.find("\nputting ", at + 1))
+                ++put_last;
+            std::string catalogue = read_file_text(run.folder() / "list.csv");
+            EXPECT_EQ(std::count(catalogue.begin(), catalogue.end(), '\n'), count + 2) << catalogue;
+            for (int index = 0; index < count; ++index) {
+                std::string name = "r";
+                name += std::to_string(100 + index);
+                std::string filename = "/" + name + ".rec,";
+                EXPECT_NE(catalogue.find(filename), std::string::npos) << name << " has no line";
+                EXPECT_EQ(catalogue.find(filename), catalogue.rfind(filename)) << name << " has two lines";
+                const std::vector<std::uint8_t>& recording = recordings[static_cast<std::size_t>(index)];
+                EXPECT_TRUE(read_file_bytes(run.folder() / "recs" / (name + ".ts")) == std::vector<std::uint8_t>(recording.begin() + 3760, recording.end()))
+                    << name;
+                EXPECT_EQ(std::filesystem::exists(run.folder() / "recs" / (name + ".rec")), extra.empty()) << name;
+            }
+        }
+    }
+    EXPECT_GT(put_last, 0) << "the two batches never met at one .ts file";
 }
 
 TEST(Faults, SmallFileSystemFillsUp)

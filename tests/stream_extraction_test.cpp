@@ -28,6 +28,8 @@ struct Extraction {
         OpenRecording recording_read { input.native(), input_path, identify(input.native()), false, {} };
         ConsoleReporter reporter(console.console());
         OpenedOutput output;
+        // Announced by the caller, so that a failure to open reads as part of this step.
+        reporter.writing_stream(output_path);
         StreamOutcome failure = open_output(recording_read, output_path, reporter, output);
         if (!failure)
             failure = write_stream_into(output, recording_read, reporter, settings);

@@ -18,17 +18,24 @@ struct RecordingFacts {
     bool catalogued = false;  // the catalogue holds a line with the recording's key
     OutputHolding output = OutputHolding::nothing;  // what its .ts file holds; not looked at with -t
     std::string output_claimed_by;  // an earlier recording of the batch whose .ts file is this one's too
+    bool output_locked_elsewhere = false;  // another run holds the .ts file's lock, looked for without waiting
 };
 
 // What the batch has done so far, and its flags, as far as they bear on the decision.
 struct BatchState {
     bool skip_extraction = false;  // -t: no .ts file is written or claimed
     bool start_afresh = false;     // -a, and no line written yet: what the catalogue holds does not count
+    bool delete_input = false;     // -k: a recording converted before is freed, once its .ts is compared in full
 };
 
 enum class BatchAction {
     convert,            // write the .ts file and the line
     write_stream_only,  // the line is there already; the .ts file is not whole, or missing
+    // The .ts file looks whole: compare it with the stream byte for byte, under the locks a conversion
+    // takes; write it again only if it differs, and the line only if it is missing. With -k the
+    // recording is then deleted, as after a complete run.
+    compare_in_full,
+    judge_again_later,  // another run is writing its .ts file: put it at the end of the batch
     skip,
     refuse,
 };
@@ -47,8 +54,10 @@ struct BatchDecision {
     bool start_afresh = false;  // for convert: empty the catalogue first
 };
 
-// Decides for one recording. A recording the catalogue holds, with its whole stream in its .ts file
-// (or with -t), is already converted: that is decided first. Otherwise a .ts file an earlier recording
-// of the batch claims, or one that holds anything but the start of this recording's stream, is never
-// written over; what is missing is added, and nothing twice.
+// Decides for one recording, before its .ts file is locked and again once it is. A recording the
+// catalogue holds, with its whole stream in its .ts file (or with -t), is already converted: that is
+// decided first, and only -k does anything more with it, after a full compare. A .ts file another run
+// is writing is judged again at the end of the batch. Otherwise a .ts file an earlier recording of the
+// batch claims, or one that holds anything but nothing or this recording's stream, is never written
+// over; what is missing is added, and nothing twice.
 BatchDecision decide(const RecordingFacts& facts, const BatchState& state);

@@ -5,16 +5,27 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <vector>
 
 namespace {
 
-// Enough to tell another file's bytes from these: a line with its times and identifiers.
-constexpr std::size_t tail_size = 256;
+// A file's times are kept to some step: a tick of the kernel's clock, two seconds on FAT, and a
+// server's clock that may run apart from this one. A write within that step of a look may leave the
+// size and both times as the look saw them; one made later may not. Two seconds cover them all.
+constexpr std::int64_t time_step_ns = 2'000'000'000;
+
+constexpr std::size_t piece_size = 256 * 1024;
 
 }
 
-std::optional<SystemError> CatalogueWatch::catch_up(const FileIdentity& recording)
+std::optional<SystemError> CatalogueWatch::catch_up(const FileIdentity& recording, Look look)
 {
+    // What nothing can have changed since the last look is not opened at all.
+    FileIdentity now = identify_existing(path_);
+    if (unchanged_since_last_look(now, look)) {
+        exact_ = settled_;
+        return std::nullopt;
+    }
     File catalogue = open_regular_for_reading(path_);
     if (!catalogue.is_open()) {
         // Missing, a FIFO, a device, a folder or unreadable: it holds nothing that could be skipped,
@@ -31,7 +42,7 @@ std::optional<SystemError> CatalogueWatch::catch_up(const FileIdentity& recordin
     if (lock_shared(catalogue.native()) != LockOutcome::locked)
         return SystemError { Action::lock, path_, errno };
     // Measured under the lock: only whole lines are there.
-    return read_new_bytes(catalogue.native(), identify(catalogue.native()));
+    return read_new_bytes(catalogue.native(), identify(catalogue.native()), look);
 }
 
 std::optional<SystemError> CatalogueWatch::catch_up_through(NativeHandle catalogue, const FileIdentity& identity)
@@ -40,20 +51,49 @@ std::optional<SystemError> CatalogueWatch::catch_up_through(NativeHandle catalog
         forget();
         return std::nullopt;
     }
-    return read_new_bytes(catalogue, identify(catalogue));
+    return read_new_bytes(catalogue, identity, Look::exact);
 }
 
-std::optional<SystemError> CatalogueWatch::read_new_bytes(NativeHandle catalogue, const FileIdentity& identity)
+// The file holds what was read before, and more, exactly when its first bytes are still those, however
+// it was written meanwhile (appended to, emptied by -a and written again, edited in place); they are
+// compared by their hash. An exact look spares the comparison only when nothing can have been written
+// since the last look: the same file, size and times, taken when those times were already older than
+// the step they are kept to, so that any later write would have moved them.
+std::optional<SystemError> CatalogueWatch::read_new_bytes(NativeHandle catalogue, const FileIdentity& identity, Look look)
 {
     if (!identity.exists)
         return SystemError { Action::read, path_, errno };
-    if (!continues(catalogue, identity)) {
-        forget();
-        identity_ = identity;
+    bool same_file = is_same_file(identity, seen_) && identity.size >= offset_;
+    bool unchanged = unchanged_since_last_look(identity, look);
+    // Trusted without a comparison, a look is exact only if the last one was, and settled.
+    bool exact = !unchanged || settled_;
+    if (same_file && !unchanged) {
+        bool holds = false;
+        if (int error_number = still_holds_what_was_read(catalogue, holds); error_number != 0)
+            return SystemError { Action::read, path_, error_number };
+        same_file = holds;
     }
-    std::array<char, 64 * 1024> piece;
-    while (offset_ < identity.size) {
-        std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), identity.size - offset_));
+    if (!same_file)
+        forget();
+    if (std::optional<SystemError> failure = read_from_offset(catalogue, identity.size))
+        return failure;
+    seen_ = identity;
+    exact_ = exact;
+    // Only what is known exactly can be trusted later on its times alone.
+    settled_ = exact && file_clock_now_ns() - std::max(identity.modified_ns, identity.changed_ns) > time_step_ns;
+    return std::nullopt;
+}
+
+bool CatalogueWatch::unchanged_since_last_look(const FileIdentity& identity, Look look) const
+{
+    return identity.regular_file && is_same_file(identity, seen_) && !changed_between(seen_, identity) && (settled_ || look == Look::quick);
+}
+
+std::optional<SystemError> CatalogueWatch::read_from_offset(NativeHandle catalogue, std::uint64_t size)
+{
+    std::vector<char>& piece = piece_for_reading();
+    while (offset_ < size) {
+        std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - offset_));
         std::int64_t got = read_at(catalogue, piece.data(), wanted, offset_);
         if (got < 0)
             return SystemError { Action::read, path_, errno };
@@ -61,26 +101,56 @@ std::optional<SystemError> CatalogueWatch::read_new_bytes(NativeHandle catalogue
             break;
         std::string_view bytes(piece.data(), static_cast<std::size_t>(got));
         holdings_.feed(bytes);
+        read_.feed(bytes);
         offset_ += bytes.size();
-        tail_ += bytes.substr(bytes.size() - std::min(bytes.size(), tail_size));
-        tail_.erase(0, tail_.size() - std::min(tail_.size(), tail_size));
     }
     return std::nullopt;
 }
 
-bool CatalogueWatch::continues(NativeHandle catalogue, const FileIdentity& identity) const
+int CatalogueWatch::still_holds_what_was_read(NativeHandle catalogue, bool& holds)
 {
-    if (!is_same_file(identity, identity_) || identity.size < offset_)
-        return false;
-    std::string before(tail_.size(), '\0');
-    std::int64_t got = read_at(catalogue, before.data(), before.size(), offset_ - tail_.size());
-    return got == static_cast<std::int64_t>(before.size()) && before == tail_;
+    ++verifications_;
+    ContentHash now;
+    std::vector<char>& piece = piece_for_reading();
+    while (now.length() < offset_) {
+        std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), offset_ - now.length()));
+        std::int64_t got = read_at(catalogue, piece.data(), wanted, now.length());
+        if (got < 0)
+            return errno;
+        if (got == 0)
+            break;
+        now.feed(std::string_view(piece.data(), static_cast<std::size_t>(got)));
+    }
+    holds = now.length() == offset_ && now.value() == read_.value();
+    return 0;
+}
+
+void CatalogueWatch::appended(std::string_view bytes, const FileIdentity& after)
+{
+    if (!exact_ || !is_same_file(after, seen_) || after.size != offset_ + bytes.size()) {
+        forget();
+        return;
+    }
+    holdings_.feed(bytes);
+    read_.feed(bytes);
+    offset_ = after.size;
+    seen_ = after;
+    settled_ = false;
+}
+
+std::vector<char>& CatalogueWatch::piece_for_reading()
+{
+    if (piece_.empty())
+        piece_.resize(piece_size);
+    return piece_;
 }
 
 void CatalogueWatch::forget()
 {
-    identity_ = {};
+    seen_ = {};
+    settled_ = false;
+    exact_ = false;
     offset_ = 0;
-    tail_.clear();
+    read_ = {};
     holdings_ = {};
 }

@@ -41,17 +41,33 @@ void add_named(const std::string& input, std::vector<ListedRecording>& recording
     }
 }
 
-// What tells two paths apart as files: the file itself where it exists, else the place it would be
-// created at, so that two spellings, a link, or a file and its folder count once.
-std::string file_key(const std::string& path)
+std::string file_key(const FileIdentity& identity)
 {
-    FileIdentity identity = identify_path(path);
-    if (identity.exists)
-        return "file " + std::to_string(identity.device) + ":" + std::to_string(identity.index);
-    if (!identity.resolved_path.empty())
-        return "place " + identity.resolved_path;
-    return "path " + path;
+    return "file " + std::to_string(identity.device) + ":" + std::to_string(identity.index);
 }
+
+// What tells two paths apart as files: the file itself where it exists, else its name in the folder it
+// would be created in, so that two spellings, a link, or a file and its folder count once. Folders
+// are looked at once each.
+class FileKeys {
+public:
+    std::string of(const std::string& path)
+    {
+        FileIdentity identity = identify_existing(path);
+        if (identity.exists)
+            return file_key(identity);
+        PathParts parts = split_path(path);
+        auto [folder, added] = folders_.try_emplace(parts.folder);
+        if (added) {
+            FileIdentity folder_identity = identify_existing(parts.folder);
+            folder->second = folder_identity.exists ? file_key(folder_identity) : "path " + parts.folder;
+        }
+        return "place " + folder->second + "/" + file_name_key(parts.name);
+    }
+
+private:
+    std::map<std::string, std::string> folders_;
+};
 
 }
 
@@ -65,13 +81,14 @@ std::vector<ListedRecording> list_recordings(const std::vector<std::string>& inp
     std::set<std::string> seen;
     std::map<std::string, std::string> claims;
     std::vector<ListedRecording> recordings;
+    FileKeys keys;
     for (ListedRecording& recording : named) {
-        if (!seen.insert(file_key(recording.path)).second)
+        if (!seen.insert(keys.of(recording.path)).second)
             continue;
         if (!recording.unreadable_folder) {
             recording.output_path = transport_stream_path(recording.path, output_folder);
             if (claim_outputs) {
-                auto [claim, first] = claims.emplace(file_key(recording.output_path), recording.path);
+                auto [claim, first] = claims.emplace(keys.of(recording.output_path), recording.path);
                 if (!first)
                     recording.output_claimed_by = claim->second;
             }

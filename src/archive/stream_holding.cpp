@@ -164,6 +164,36 @@ OutputJudgement judge_output(const OpenRecording& recording, NativeHandle output
     return { judge_holding(facts), 0 };
 }
 
+int compare_in_full(const OpenRecording& recording, NativeHandle output, std::uint64_t size, std::uint64_t chunk_size,
+    const std::function<void()>& chunk_done, bool& equal)
+{
+    constexpr std::uint64_t piece = 1024 * 1024;
+    std::string written;
+    std::string stream;
+    equal = true;
+    std::uint64_t in_chunk = 0;
+    for (std::uint64_t offset = 0; offset < size; offset += piece) {
+        std::uint64_t length = std::min(piece, size - offset);
+        if (int error = read_block(output, offset, length, written); error != 0)
+            return error;
+        if (int error = read_block(recording.handle, transport_stream_offset + offset, length, stream); error != 0)
+            return error;
+        if (written != stream || written.size() != length) {
+            equal = false;
+            return 0;
+        }
+        in_chunk += length;
+        if (in_chunk >= chunk_size) {
+            in_chunk -= chunk_size;
+            chunk_done();
+        }
+    }
+    if (in_chunk > 0)
+        chunk_done();
+    chunk_done();
+    return 0;
+}
+
 OutputJudgement judge_output_path(const OpenRecording& recording, const std::string& output_path)
 {
     File output = open_regular_for_reading(output_path);
@@ -171,7 +201,7 @@ OutputJudgement judge_output_path(const OpenRecording& recording, const std::str
         int error_number = errno;
         if (error_number == EINVAL)
             return { OutputHolding::not_a_file, 0 };
-        if (identify_path(output_path).missing)
+        if (error_number == ENOENT || error_number == ENOTDIR)
             return { OutputHolding::nothing, 0 };
         return { OutputHolding::nothing, error_number };
     }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +57,12 @@ OutputHolding judge_holding(const OutputFacts& facts);
 
 // Judges the file open at `output`, as its identity describes it, reading what the facts need.
 OutputJudgement judge_output(const OpenRecording& recording, NativeHandle output, const FileIdentity& output_identity);
+
+// Compares the first `size` bytes of the open .ts file with the stream, byte for byte, reporting a
+// chunk per `chunk_size` bytes and once more at the end, as the copy does. `equal` is false at the
+// first difference, where the compare stops. 0, or the error number of a read that failed.
+int compare_in_full(const OpenRecording& recording, NativeHandle output, std::uint64_t size, std::uint64_t chunk_size,
+    const std::function<void()>& chunk_done, bool& equal);
 
 // The same for the file at `output_path`, opened without waiting on a FIFO.
 OutputJudgement judge_output_path(const OpenRecording& recording, const std::string& output_path);

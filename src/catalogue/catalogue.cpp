@@ -5,10 +5,12 @@
 #include "platform/file.h"
 #include "recording/recording_header.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <iterator>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -157,10 +159,102 @@ CatalogueOutcome open_catalogue(const CatalogueEntry& entry, const FilesOfTheRun
     return std::nullopt;
 }
 
+// All of an open file's bytes, read through its handle: 0, or the error number.
+int read_whole(NativeHandle file, std::string& bytes)
+{
+    bytes.clear();
+    std::array<char, 64 * 1024> piece;
+    for (;;) {
+        std::int64_t got = read_at(file, piece.data(), piece.size(), bytes.size());
+        if (got < 0)
+            return errno;
+        if (got == 0)
+            return 0;
+        bytes.append(piece.data(), static_cast<std::size_t>(got));
+    }
+}
+
+std::unordered_set<std::string_view> lines_of(std::string_view text)
+{
+    std::unordered_set<std::string_view> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = std::min(text.find('\n', start), text.size());
+        lines.insert(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Where -a keeps the lines it empties: "<catalogue>~", as simple backups are named, unless that holds
+// a line the catalogue lacks (an older -a's copy), or is no plain file of its own; then the next
+// numbered name, "<catalogue>.~N~".
+std::string copy_path_for(const std::string& path, std::string_view old_lines, const FilesOfTheRun& files, const FileIdentity& catalogue)
+{
+    std::string simple = path + "~";
+    FileIdentity existing = identify_path(simple);
+    if (!existing.exists && existing.missing)
+        return simple;
+    bool own_file = existing.regular_file && !is_same_file(existing, catalogue) && !is_same_file(existing, files.input)
+        && !is_same_file(existing, files.output);
+    if (own_file) {
+        std::unordered_set<std::string_view> kept = lines_of(old_lines);
+        std::string earlier = read_file_start(simple, static_cast<std::size_t>(existing.size));
+        std::unordered_set<std::string_view> earlier_lines = lines_of(earlier);
+        if (earlier.size() == existing.size
+            && std::all_of(earlier_lines.begin(), earlier_lines.end(), [&kept](std::string_view line) { return kept.contains(line); }))
+            return simple;
+    }
+    PathParts parts = split_path(path);
+    std::vector<std::string> names;
+    std::uint64_t highest = 0;
+    if (list_folder(parts.folder, names)) {
+        std::string prefix = parts.name + ".~";
+        for (const std::string& name : names) {
+            if (!name.starts_with(prefix) || !name.ends_with('~') || name.size() <= prefix.size() + 1)
+                continue;
+            std::string_view digits = std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - 1);
+            std::uint64_t number = 0;
+            auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+            if (error == std::errc() && end == digits.data() + digits.size())
+                highest = std::max(highest, number);
+        }
+    }
+    return path + ".~" + std::to_string(highest + 1) + "~";
+}
+
+// -a: what the catalogue holds is copied whole, and flushed to the disk, before it is emptied, unless
+// every line is one of the entry's own recordings'. The copy is read through the handle that holds the
+// lock, so no other run can change it meanwhile.
+CatalogueOutcome keep_old_lines(const CatalogueEntry& entry, const FilesOfTheRun& files, const CatalogueFile& catalogue,
+    ProgressReporter& reporter)
+{
+    const std::string& path = entry.catalogue_path;
+    std::string old_lines;
+    if (int error_number = read_whole(catalogue.file.native(), old_lines); error_number != 0)
+        return SystemError { Action::read, path, error_number };
+    CatalogueHoldings holdings;
+    holdings.feed(old_lines);
+    std::size_t own = 0;
+    for (const RecordingKey& key : entry.own_recordings)
+        own += holdings.count(key);
+    if (holdings.records() <= own)
+        return std::nullopt;
+    std::string copy_path = copy_path_for(path, old_lines, files, catalogue.identity);
+    File copy = open_for_writing(copy_path);
+    if (!copy.is_open())
+        return SystemError { Action::write, copy_path, errno };
+    if (!truncate_file(copy.native(), 0) || !write_all(copy.native(), old_lines) || !flush_to_disk(copy.native()) || !copy.close()
+        || !flush_folder_of(copy_path))
+        return SystemError { Action::write, copy_path, errno };
+    reporter.kept_old_lines(holdings.records(), copy_path);
+    return std::nullopt;
+}
+
 // Takes the lock, held until the line is written, and judges the catalogue again under it, as opened:
 // what another program put at the path since the run's first look, or during the copy, is never
 // appended to or emptied. With -a it is then emptied. `start` is left holding its first bytes.
-CatalogueOutcome judge_under_lock(const CatalogueEntry& entry, CatalogueFile& catalogue, std::string& start)
+CatalogueOutcome judge_under_lock(const CatalogueEntry& entry, const FilesOfTheRun& files, CatalogueFile& catalogue, std::string& start,
+    ProgressReporter& reporter)
 {
     const std::string& path = entry.catalogue_path;
     bool regular = catalogue.identity.regular_file;
@@ -173,6 +267,8 @@ CatalogueOutcome judge_under_lock(const CatalogueEntry& entry, CatalogueFile& ca
     if (!holds_a_catalogue(start))
         return Refusal<CatalogueRefusal> { Action::write, path, CatalogueRefusal::is_not_a_catalogue };
     if (entry.start_afresh) {
+        if (CatalogueOutcome failure = keep_old_lines(entry, files, catalogue, reporter))
+            return failure;
         if (!truncate_file(catalogue.file.native(), 0))
             return fail_to_write(path, errno);
         start.clear();
@@ -191,6 +287,7 @@ CatalogueOutcome measure_under_lock(const CatalogueEntry& entry, CatalogueFile& 
         FileIdentity now = identify(catalogue.file.native());
         if (!now.exists)
             return fail_to_write(entry.catalogue_path, errno);
+        catalogue.identity = now;
         catalogue.size_before = now.size;
         bool mark_alone = marked && catalogue.size_before == utf8_mark.size();
         catalogue.header_due = catalogue.size_before == 0 || mark_alone;
@@ -300,7 +397,7 @@ CatalogueOutcome ensure_catalogue_header(const CatalogueEntry& entry, const File
     if (CatalogueOutcome failure = open_catalogue(entry, files, catalogue, reporter))
         return failure;
     std::string start;
-    if (CatalogueOutcome failure = judge_under_lock(entry, catalogue, start))
+    if (CatalogueOutcome failure = judge_under_lock(entry, files, catalogue, start, reporter))
         return failure;
     return measure_under_lock(entry, catalogue, start);
 }
@@ -330,6 +427,8 @@ CatalogueOutcome append_catalogue_row(CatalogueFile& catalogue, const CatalogueE
             return TornLine { path, error_number };
         return fail_to_write(path, error_number);
     }
+    catalogue.after_append = identify(catalogue.file.native());
+    catalogue.written = std::move(text);
     return close_catalogue(catalogue, entry);
 }
 
@@ -339,9 +438,15 @@ CatalogueOutcome close_catalogue(CatalogueFile& catalogue, const CatalogueEntry&
     bool durable = entry.make_durable && catalogue.identity.regular_file;
     if (durable && !flush_to_disk(catalogue.file.native()))
         return fail_to_write(path, errno);
+    if (durable) {
+        catalogue.lock = duplicate(catalogue.file.native());
+        if (!catalogue.lock.is_open())
+            return SystemError { Action::lock, path, errno };
+    }
     if (!catalogue.file.close())
         return fail_to_write(path, errno);
-    if (durable && catalogue.created && !flush_folder_of(path))
+    // An earlier run that did not delete may have left the catalogue's own folder entry unflushed.
+    if (durable && !flush_folder_of(path))
         return fail_to_write(path, errno);
     return std::nullopt;
 }

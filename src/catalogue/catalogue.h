@@ -1,6 +1,7 @@
 // The .csv catalogue: one header line, then one line per converted recording.
 #pragma once
 
+#include "catalogue/catalogue_holdings.h"
 #include "platform/file.h"
 #include "platform/file_identity.h"
 #include "shared/stage_report.h"
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 class RecordingHeader;
 
@@ -72,6 +74,9 @@ struct CatalogueEntry {
     std::string catalogue_path;
     std::string filename;  // the Filename column: the recording's path as given
     bool start_afresh = false;  // empty the catalogue first (-a)
+    // The recordings whose lines -a may empty without keeping a copy: this run's, or a batch's. A
+    // catalogue holding any other line is copied to "<catalogue>~" first.
+    std::vector<RecordingKey> own_recordings = {};
     TextEncoding encoding = TextEncoding::as_stored;
     // The recording is about to be deleted: the line, and a new catalogue's folder entry, are flushed
     // to the disk, this line being the archive's only record of it.
@@ -84,7 +89,7 @@ struct CatalogueEntry {
 // The catalogue as the catalogue step holds it: open, locked, and knowing whether the header is due.
 struct CatalogueFile {
     File file;
-    FileIdentity identity;
+    FileIdentity identity;  // as opened, and for a regular file as measured under the lock
     bool header_due = false;
     bool mark_due = false;  // this run writes the header line, with -u: the UTF-8 mark goes first
     TextEncoding encoding = TextEncoding::as_stored;  // how the line is written: UTF-8 in a marked catalogue
@@ -93,6 +98,11 @@ struct CatalogueFile {
     bool needs_line_feed = false;     // the last line was cut short; the new one must start afresh
     bool needs_closing_quote = false; // and it was cut inside a quoted field, which must be closed first
     std::uint64_t size_before = 0;    // what a failed write is cut back to
+    std::string written;              // what the append wrote, header and repairs included
+    FileIdentity after_append;        // the file right after it, still under the lock
+    // For a line about to be the only record of a recording that is deleted: the exclusive lock, kept
+    // after the close until this is dropped, so that no other run empties the line meanwhile.
+    File lock;
 };
 
 // The files a catalogue must never be: the recording that was read and the .ts file just written.
@@ -109,7 +119,9 @@ std::optional<CatalogueRefusal> reason_not_to_catalogue_into(const FileIdentity&
 // Opens the catalogue, creating it if needed, compares what was opened with the run's other files,
 // takes an exclusive lock that is held until the line is written, and under the lock checks that it
 // holds a catalogue. A new or empty catalogue is due a header line, and with `start_afresh` the
-// catalogue is emptied under the lock first; either way "creating" is announced. Nothing is written yet.
+// catalogue is emptied under the lock first, once a catalogue holding a line of any but the entry's own
+// recordings has been copied whole to "<catalogue>~" (or "<catalogue>.~N~" when that holds lines the
+// catalogue lacks) and flushed to the disk; either way "creating" is announced. Nothing is written yet.
 [[nodiscard]] CatalogueOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfTheRun& files,
     CatalogueFile& catalogue, ProgressReporter& reporter);
 
@@ -120,5 +132,6 @@ std::optional<CatalogueRefusal> reason_not_to_catalogue_into(const FileIdentity&
     const RecordingHeader& header, ProgressReporter& reporter);
 
 // Closes the catalogue without a line, its line being there already, after flushing it to the disk as
-// append_catalogue_row would.
+// append_catalogue_row would. With `make_durable` the catalogue and its folder are flushed to the disk
+// first, and its lock is kept in `catalogue.lock`.
 [[nodiscard]] CatalogueOutcome close_catalogue(CatalogueFile& catalogue, const CatalogueEntry& entry);

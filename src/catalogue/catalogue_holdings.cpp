@@ -56,6 +56,12 @@ bool CatalogueHoldings::holds(const RecordingKey& key) const
     return keys_.contains(packed(key));
 }
 
+std::size_t CatalogueHoldings::count(const RecordingKey& key) const
+{
+    auto found = keys_.find(packed(key));
+    return found == keys_.end() ? 0 : found->second;
+}
+
 void CatalogueHoldings::take(char character)
 {
     switch (start_) {
@@ -72,6 +78,7 @@ void CatalogueHoldings::take(char character)
             header_.clear();
         return;
     case Start::catalogue:
+        record_started_ = true;
         take_in_field(character);
         return;
     }
@@ -152,8 +159,10 @@ void CatalogueHoldings::end_record()
 {
     if (field_ > event_id_column && !spoilt_ && !name_too_long_) {
         current_.name = file_name_key(current_.name);
-        keys_.insert(packed(current_));
+        ++keys_[packed(current_)];
     }
+    ++records_;
+    record_started_ = false;
     current_ = {};
     field_ = 0;
     spoilt_ = false;

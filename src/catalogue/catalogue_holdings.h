@@ -3,7 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <set>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -34,7 +34,11 @@ public:
     void feed(std::string_view bytes);
 
     bool holds(const RecordingKey& key) const;
+    // How many lines name the recording.
+    std::size_t count(const RecordingKey& key) const;
     std::size_t size() const { return keys_.size(); }
+    // Every line after the header, whether it names a recording or not, one cut short at the end included.
+    std::size_t records() const { return records_ + (record_started_ ? 1 : 0); }
 
 private:
     void take(char character);
@@ -57,5 +61,7 @@ private:
     bool filename_started_ = false;
     RecordingKey current_;
 
-    std::set<std::string> keys_;  // each key's fields joined by zero bytes
+    bool record_started_ = false;
+    std::size_t records_ = 0;
+    std::map<std::string, std::size_t> keys_;  // each key's fields joined by zero bytes, and its lines
 };

@@ -15,11 +15,27 @@
 
 namespace {
 
-// Whether the recording is there at its turn. One listed from a folder that has gone since was
-// converted by another run with -k; one named on the command line that is missing is a failure, as for
-// a single run. (One that goes after it was opened is in the catalogue, with its whole stream, by the
-// time its lock is had, and is skipped for that.)
-Availability availability_of(const ListedRecording& listed, const RunOutcome& opening)
+// What a batch keeps from one turn to the next.
+struct Batch {
+    const RunOptions& options;
+    ConsoleReporter& reporter;
+    CatalogueWatch catalogue;
+    BatchState state;
+    // With -a: the keys of the batch's own recordings, whose lines -a empties without a copy.
+    std::vector<RecordingKey> recordings;
+};
+
+// One recording's place in the batch: listed, or put at the end to be judged again.
+struct Turn {
+    const ListedRecording* listed;
+    std::size_t number;  // its place in the list, from 1
+    bool second_look = false;
+};
+
+// Whether the recording is there at its turn. One listed from a folder that has gone since, or one seen
+// at an earlier look, was converted by another run with -k; one named on the command line that is
+// missing is a failure, as for a single run.
+Availability availability_of(const Turn& turn, const RunOutcome& opening)
 {
     if (!opening)
         return Availability::here;
@@ -27,25 +43,55 @@ Availability availability_of(const ListedRecording& listed, const RunOutcome& op
         return Availability::being_converted;
     const auto* error = std::get_if<SystemError>(&*opening);
     bool missing = error && error->action == Action::open && error->error_number == ENOENT;
-    return listed.from_folder && missing ? Availability::gone : Availability::here;
+    return missing && (turn.listed->from_folder || turn.second_look) ? Availability::gone : Availability::here;
 }
 
-// What the plan needs to know of a recording that is here: what the catalogue holds, read again now
-// that the recording's lock is held, and what its .ts file holds.
-std::optional<SystemError> gather_facts(const ListedRecording& listed, const OpenedRecording& recording, const BatchState& state,
-    CatalogueWatch& catalogue, RecordingFacts& facts)
+// Whether the catalogue holds the recording's line, read again now that the recording's lock, and
+// maybe its .ts file's, is held. With -a, before the first line, it holds nothing that counts.
+std::optional<SystemError> gather_line(const ListedRecording& listed, const OpenedRecording& recording, Batch& batch, RecordingFacts& facts,
+    Look look)
 {
-    if (!state.start_afresh) {
-        if (std::optional<SystemError> failure = catalogue.catch_up(recording.input.identity))
-            return failure;
-        facts.catalogued = catalogue.holds(recording_key(listed.path, *recording.header));
-    }
-    if (!state.skip_extraction) {
+    facts.catalogued = false;
+    if (batch.state.start_afresh)
+        return std::nullopt;
+    if (std::optional<SystemError> failure = batch.catalogue.catch_up(recording.input.identity, look))
+        return failure;
+    facts.catalogued = batch.catalogue.holds(recording_key(listed.path, *recording.header));
+    return std::nullopt;
+}
+
+// What the plan needs to know of a recording that is here: its line, and what its .ts file holds,
+// looked at by its path.
+std::optional<SystemError> gather_facts(const ListedRecording& listed, const OpenedRecording& recording, Batch& batch, RecordingFacts& facts,
+    Look look)
+{
+    if (std::optional<SystemError> failure = gather_line(listed, recording, batch, facts, look))
+        return failure;
+    if (!batch.state.skip_extraction) {
         OutputJudgement judgement = judge_output_path(recording.input, listed.output_path);
         if (judgement.error_number != 0)
             return SystemError { Action::read, listed.output_path, judgement.error_number };
         facts.output = judgement.holding;
     }
+    facts.output_claimed_by = listed.output_claimed_by;
+    return std::nullopt;
+}
+
+// The same once the .ts file is locked, when no other run can write it: the catalogue read again, the
+// .ts file judged through its handle, and the recording still at its path.
+std::optional<SystemError> gather_facts_under_lock(const ListedRecording& listed, const OpenedRecording& recording, const OpenedOutput& output,
+    Batch& batch, RecordingFacts& facts, Look look)
+{
+    if (!names_the_file_read(listed.path, recording.input.identity) && identify_link(listed.path).missing) {
+        facts.availability = Availability::gone;
+        return std::nullopt;
+    }
+    if (std::optional<SystemError> failure = gather_line(listed, recording, batch, facts, look))
+        return failure;
+    OutputJudgement judgement = judge_output(recording.input, output.file.native(), output.written.output);
+    if (judgement.error_number != 0)
+        return SystemError { Action::read, listed.output_path, judgement.error_number };
+    facts.output = judgement.holding;
     facts.output_claimed_by = listed.output_claimed_by;
     return std::nullopt;
 }
@@ -60,69 +106,168 @@ Failure refusal_of(BatchRefusal reason, const ListedRecording& listed, const Run
     return Refusal<BatchRefusal> { Action::write, listed.output_path, reason };
 }
 
-// One recording's turn: opened and locked, the facts gathered, the plan's decision carried out.
-ConversionResult take_turn(const ListedRecording& listed, RunOptions options, BatchState state, CatalogueWatch& catalogue,
-    ConsoleReporter& reporter)
+ConversionResult failed(Failure failure)
 {
+    return { ConversionOutcome::failed, std::move(failure), false, false };
+}
+
+bool another_run_is_writing(const RunOutcome& failure)
+{
+    const auto* refused = failure ? std::get_if<Refusal<StreamRefusal>>(&*failure) : nullptr;
+    return refused && refused->reason == StreamRefusal::another_run_is_writing;
+}
+
+// Gathers the facts on a quick look at the catalogue and decides on them; a skip because the line is
+// there rests on an exact look, so that one is taken first if the quick one was not.
+template <typename Gather>
+std::optional<SystemError> decide_after(const Gather& gather, Batch& batch, RecordingFacts& facts, BatchDecision& decision)
+{
+    for (Look look : { Look::quick, Look::exact }) {
+        if (std::optional<SystemError> failure = gather(look))
+            return failure;
+        decision = decide(facts, batch.state);
+        bool skip_for_the_line = decision.action == BatchAction::skip && decision.skip == SkipReason::already_catalogued;
+        if (!skip_for_the_line || batch.catalogue.exact())
+            break;
+    }
+    return std::nullopt;
+}
+
+// Carries out a decision that writes nothing: a skip, a refusal, or a turn put off.
+std::optional<ConversionResult> without_writing(const BatchDecision& decision, const ListedRecording& listed, const RunOptions& options,
+    const OpenedRecording& recording, ConsoleReporter& reporter)
+{
+    switch (decision.action) {
+    case BatchAction::skip:
+        reporter.skipping(listed.path, decision.skip, options.catalogue_path);
+        return ConversionResult { ConversionOutcome::skipped, std::nullopt, false, false };
+    case BatchAction::refuse:
+        return failed(refusal_of(decision.refusal, listed, options, recording));
+    case BatchAction::judge_again_later:
+        reporter.putting_last(listed.path, listed.output_path);
+        return ConversionResult { ConversionOutcome::put_off, std::nullopt, false, false };
+    case BatchAction::convert:
+    case BatchAction::write_stream_only:
+    case BatchAction::compare_in_full:
+        break;
+    }
+    return std::nullopt;
+}
+
+// The .ts file locked, the plan decides again, and what it decides is carried out.
+ConversionResult write_under_lock(const Turn& turn, RunOptions options, OpenedRecording& recording, Batch& batch)
+{
+    const ListedRecording& listed = *turn.listed;
+    ConversionPlan plan { false, OutputGuard::batch_name, &batch.catalogue, &batch.recordings, CatalogueChecks::against_this_recording };
+    if (RunOutcome refused = refusal_before_writing(options, recording.input, plan.output_guard, plan.catalogue_checks))
+        return failed(std::move(*refused));
+    OpenedOutput output;
+    RunOutcome opening = open_stream_file(recording, options, plan, batch.reporter, output, turn.second_look);
+    RecordingFacts facts;
+    facts.output_locked_elsewhere = another_run_is_writing(opening);
+    if (opening && !facts.output_locked_elsewhere)
+        return failed(std::move(*opening));
+    BatchDecision decision;
+    auto gather = [&](Look look) {
+        return facts.output_locked_elsewhere ? std::nullopt : gather_facts_under_lock(listed, recording, output, batch, facts, look);
+    };
+    if (std::optional<SystemError> failure = decide_after(gather, batch, facts, decision))
+        return failed(std::move(*failure));
+    if (std::optional<ConversionResult> result = without_writing(decision, listed, options, recording, batch.reporter))
+        return *result;
+    options.append = !decision.start_afresh;
+    plan.line_is_there = facts.catalogued && !decision.start_afresh;
+    if (decision.action == BatchAction::compare_in_full) {
+        // Converted before: what it still gets with -k is its compare and its deletion.
+        if (plan.line_is_there)
+            batch.reporter.skipping(listed.path, SkipReason::already_catalogued, options.catalogue_path);
+        return finish_conversion(recording, options, plan, batch.reporter, output, StreamWork::compare_first);
+    }
+    batch.reporter.writing_stream(listed.output_path);
+    return finish_conversion(recording, options, plan, batch.reporter, output, StreamWork::copy);
+}
+
+// One recording's turn: opened and locked, the facts gathered, the plan's decision carried out.
+ConversionResult take_turn(const Turn& turn, RunOptions options, Batch& batch)
+{
+    const ListedRecording& listed = *turn.listed;
     if (listed.unreadable_folder)
-        return { ConversionOutcome::failed, listed.unreadable_folder, false, false };
+        return failed(*listed.unreadable_folder);
     options.input_path = listed.path;
     options.output_path = listed.output_path;
 
     OpenedRecording recording;
-    RunOutcome opening = open_recording(options, reporter, recording);
+    RunOutcome opening = open_recording(options, batch.reporter, recording);
     RecordingFacts facts;
-    facts.availability = availability_of(listed, opening);
+    facts.availability = availability_of(turn, opening);
     if (opening && facts.availability == Availability::here)
-        return { ConversionOutcome::failed, std::move(opening), false, false };
-    if (facts.availability == Availability::here) {
-        if (std::optional<SystemError> failure = gather_facts(listed, recording, state, catalogue, facts))
-            return { ConversionOutcome::failed, std::move(failure), false, false };
-    }
-
-    BatchDecision decision = decide(facts, state);
-    switch (decision.action) {
-    case BatchAction::skip:
-        reporter.skipping(listed.path, decision.skip, options.catalogue_path);
-        return { ConversionOutcome::skipped, std::nullopt, false, false };
-    case BatchAction::refuse:
-        return { ConversionOutcome::failed, refusal_of(decision.refusal, listed, options, recording), false, false };
-    case BatchAction::convert:
-    case BatchAction::write_stream_only:
-        break;
-    }
+        return failed(std::move(*opening));
+    BatchDecision decision;
+    auto gather = [&](Look look) {
+        return facts.availability == Availability::here ? gather_facts(listed, recording, batch, facts, look) : std::nullopt;
+    };
+    if (std::optional<SystemError> failure = decide_after(gather, batch, facts, decision))
+        return failed(std::move(*failure));
+    if (std::optional<ConversionResult> result = without_writing(decision, listed, options, recording, batch.reporter))
+        return *result;
+    if (!options.skip_extraction)
+        return write_under_lock(turn, options, recording, batch);
     options.append = !decision.start_afresh;
-    ConversionPlan plan { decision.action == BatchAction::write_stream_only, OutputGuard::batch_name, &catalogue };
-    return convert_opened(recording, options, plan, reporter);
+    ConversionPlan plan { false, OutputGuard::batch_name, &batch.catalogue, &batch.recordings, CatalogueChecks::against_this_recording };
+    return convert_opened(recording, options, plan, batch.reporter);
+}
+
+// -a empties the lines of the batch's own recordings without a copy, whichever of them comes first.
+std::vector<RecordingKey> keys_of(const std::vector<ListedRecording>& recordings)
+{
+    std::vector<RecordingKey> keys;
+    for (const ListedRecording& listed : recordings) {
+        File file = open_regular_for_reading(listed.path);
+        HeaderReading reading = file.is_open() ? read_recording_header(file.native()) : HeaderReading {};
+        if (reading.header)
+            keys.push_back(recording_key(listed.path, *reading.header));
+    }
+    return keys;
 }
 
 }
 
-int run_batch(const RunOptions& options, const BatchOptions& batch, Console& console, MessageRouting& routing)
+int run_batch(const RunOptions& options, const BatchOptions& batch_options, Console& console, MessageRouting& routing)
 {
     ConsoleReporter reporter(console, routing);
-    const std::string* output_folder = batch.output_folder ? &*batch.output_folder : nullptr;
+    const std::string* output_folder = batch_options.output_folder ? &*batch_options.output_folder : nullptr;
     if (output_folder && !identify_path(*output_folder).folder) {
         reporter.failed(Refusal<RunRefusal> { Action::write, *output_folder, RunRefusal::output_is_not_a_folder });
         return exit_status_failure;
     }
-    // The batch names its .ts files itself; its catalogue is the one name that can be a slip.
-    if (std::optional<Refusal<RunRefusal>> slip = name_slip(options)) {
-        reporter.failed(*slip);
+    // The batch names its .ts files itself; its catalogue is the one name that can be a slip. The
+    // catalogue is judged once, before any recording: a catalogue that cannot be written ends the
+    // batch before anything is copied.
+    if (RunOutcome refused = refusal_of_catalogue(options, identify_existing(options.catalogue_path), {})) {
+        reporter.failed(*refused);
         return exit_status_failure;
     }
 
-    std::vector<ListedRecording> recordings = list_recordings(batch.inputs, output_folder, !options.skip_extraction);
-    CatalogueWatch catalogue(options.catalogue_path);
-    BatchSummary summary { recordings.size(), 0, 0, {}, {} };
+    std::vector<ListedRecording> recordings = list_recordings(batch_options.inputs, output_folder, !options.skip_extraction);
+    Batch batch { options, reporter, CatalogueWatch(options.catalogue_path), {}, {} };
     // -a empties the catalogue once: for the first recording whose line is written.
-    BatchState state { options.skip_extraction, !options.append };
-    for (std::size_t index = 0; index < recordings.size(); ++index) {
-        const ListedRecording& listed = recordings[index];
-        reporter.batch_recording(index + 1, recordings.size());
-        ConversionResult result = take_turn(listed, options, state, catalogue, reporter);
-        state.start_afresh = state.start_afresh && !result.catalogued;
-        if (result.outcome == ConversionOutcome::converted)
+    batch.state = { options.skip_extraction, !options.append, !options.keep_input };
+    if (!options.append)
+        batch.recordings = keys_of(recordings);
+    std::vector<Turn> turns;
+    for (std::size_t index = 0; index < recordings.size(); ++index)
+        turns.push_back({ &recordings[index], index + 1 });
+
+    BatchSummary summary { recordings.size(), 0, 0, {}, {} };
+    for (std::size_t index = 0; index < turns.size(); ++index) {
+        Turn turn = turns[index];
+        const ListedRecording& listed = *turn.listed;
+        reporter.batch_recording(turn.number, recordings.size(), turn.second_look);
+        ConversionResult result = take_turn(turn, options, batch);
+        batch.state.start_afresh = batch.state.start_afresh && !result.catalogued;
+        if (result.outcome == ConversionOutcome::put_off)
+            turns.push_back({ &listed, turn.number, true });
+        else if (result.outcome == ConversionOutcome::converted)
             ++summary.converted;
         else if (result.outcome == ConversionOutcome::skipped)
             ++summary.skipped;

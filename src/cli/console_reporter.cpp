@@ -225,6 +225,16 @@ void ConsoleReporter::checking_stream()
     console_.print("\nchecking stream ...");
 }
 
+void ConsoleReporter::comparing_stream(const std::string& output_path)
+{
+    console_.print("\ncomparing ", output_path + " with its recording ...");
+}
+
+void ConsoleReporter::stream_compared(bool equal)
+{
+    console_.print(equal ? " the same" : " it differs");
+}
+
 void ConsoleReporter::stream_checked(const StreamReport& report)
 {
     console_.print("\nstream: ", describe_stream(report));
@@ -233,6 +243,11 @@ void ConsoleReporter::stream_checked(const StreamReport& report)
 void ConsoleReporter::creating_catalogue(const std::string& catalogue_path)
 {
     console_.print("\ncreating ", catalogue_path);
+}
+
+void ConsoleReporter::kept_old_lines(std::uint64_t lines, const std::string& copy_path)
+{
+    console_.print("\nkept ", counted(lines, "old line", "old lines") + " in " + copy_path);
 }
 
 void ConsoleReporter::appending_to_catalogue(const std::string& catalogue_path)
@@ -265,9 +280,14 @@ void ConsoleReporter::skipping(const std::string& input_path, SkipReason reason,
     }
 }
 
-void ConsoleReporter::batch_recording(std::size_t number, std::size_t total)
+void ConsoleReporter::batch_recording(std::size_t number, std::size_t total, bool second_look)
 {
-    console_.print("\nrecording ", std::to_string(number) + " of " + std::to_string(total));
+    console_.print("\nrecording ", std::to_string(number) + " of " + std::to_string(total) + (second_look ? ", a second look" : ""));
+}
+
+void ConsoleReporter::putting_last(const std::string& input_path, const std::string& output_path)
+{
+    console_.print("\nputting ", input_path + " last: another run is writing " + output_path);
 }
 
 void ConsoleReporter::keeping(const std::string& input_path, KeepReason reason)

@@ -41,12 +41,15 @@ public:
     void chunk_done() override;
     void stream_done() override;
     void creating_catalogue(const std::string& catalogue_path) override;
+    void kept_old_lines(std::uint64_t lines, const std::string& copy_path) override;
     void appending_to_catalogue(const std::string& catalogue_path) override;
     void reading_recording(const std::string& input_path) override;
     void reading_header() override;
     void skipping(const std::string& input_path, SkipReason reason, const std::string& catalogue_path) override;
     void stream_checked(const StreamReport& report) override;
     void checking_stream() override;
+    void comparing_stream(const std::string& output_path) override;
+    void stream_compared(bool equal) override;
     void keeping(const std::string& input_path, KeepReason reason) override;
     void deleting(const std::string& input_path) override;
 
@@ -57,8 +60,11 @@ public:
     {
         failed(widened(failure));
     }
-    // Before each recording of a batch: where it stands in the batch.
-    void batch_recording(std::size_t number, std::size_t total);
+    // Before each recording of a batch: where it stands in the batch, and whether it was put last to be
+    // judged again.
+    void batch_recording(std::size_t number, std::size_t total, bool second_look = false);
+    // Another run is writing its .ts file: it is judged again at the end of the batch.
+    void putting_last(const std::string& input_path, const std::string& output_path);
     // The summary line, a line for each recording that failed and one for each whose stream has
     // faults; "all done" is the caller's.
     void batch_done(const BatchSummary& summary);

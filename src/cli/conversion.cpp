@@ -73,14 +73,6 @@ bool ends_with_ignoring_case(std::string_view path, std::string_view ending)
         [](char wanted, char found) { return wanted == (found >= 'A' && found <= 'Z' ? found - 'A' + 'a' : found); });
 }
 
-// -k removes only the plain file that was read: the path itself, not followed through a link, must
-// still be that regular file.
-bool names_the_file_read(const std::string& input_path, const FileIdentity& input)
-{
-    FileIdentity entry = identify_link(input_path);
-    return entry.regular_file && is_same_file(entry, input);
-}
-
 // Called only once the .ts file and the catalogue line are on the disk and closed.
 RunOutcome remove_input(const std::string& input_path, const FileIdentity& input, ConversionReporter& reporter)
 {
@@ -128,37 +120,61 @@ std::optional<KeepReason> reason_to_keep(const RunOptions& options, const OpenRe
     return std::nullopt;
 }
 
-// Opens the .ts file, judges what was opened, and copies the stream into it.
-RunOutcome extract(const OpenRecording& input, const RunOptions& options, const ConversionPlan& plan, ConversionReporter& reporter,
-    const ExtractionSettings& settings, OpenedOutput& output)
+ExtractionSettings settings_for(const RunOptions& options, StreamChecker* checker)
 {
-    if (RunOutcome failure = widened(open_output(input, options.output_path, reporter, output)))
-        return failure;
-    if (RunOutcome refused = refusal_of_opened_output(input, output, plan.output_guard))
-        return refused;
-    return widened(write_stream_into(output, input, reporter, settings));
+    ExtractionSettings settings;
+    settings.checker = checker;
+    settings.sync_to_disk = removes_input(options);
+    return settings;
 }
 
-// Copies the stream, or with -t -s only reads it, checking it on the way with -s.
-RunOutcome write_stream(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
-    ConversionReporter& reporter, OpenedOutput& output, bool& stream_faults)
+// A .ts file that looks whole is compared with the stream in full, and copied only if it differs. What
+// is found equal is flushed to the disk as a copy for -k would be.
+RunOutcome compare_or_copy(const OpenRecording& input, const RunOptions& options, ConversionReporter& reporter, OpenedOutput& output,
+    const ExtractionSettings& settings, bool& equal)
+{
+    WrittenStream& written = output.written;
+    reporter.comparing_stream(output.path);
+    if (int error_number = compare_in_full(input, output.file.native(), written.output.size, settings.copy.chunk_size,
+            [&reporter] { reporter.chunk_done(); }, equal);
+        error_number != 0)
+        return SystemError { Action::read, output.path, error_number };
+    reporter.stream_compared(equal);
+    if (!equal) {
+        reporter.writing_stream(output.path);
+        return widened(write_stream_into(output, input, reporter, settings));
+    }
+    written.bytes_copied = written.output.size;
+    if (settings.sync_to_disk && (!flush_to_disk(output.file.native()) || !flush_folder_of(options.output_path)))
+        return SystemError { Action::write, output.path, errno };
+    if (!output.file.close())
+        return SystemError { Action::write, output.path, errno };
+    return std::nullopt;
+}
+
+// Copies the stream into the opened .ts file, or compares it first, or with -t -s only reads it,
+// checking it on the way with -s. `equal` says that a compare found the .ts file whole: nothing was
+// copied, and so nothing was checked.
+RunOutcome write_stream(const OpenedRecording& recording, const RunOptions& options, ConversionReporter& reporter, OpenedOutput& output,
+    StreamWork work, bool& stream_faults, bool& equal)
 {
     const OpenRecording& input = recording.input;
     std::optional<StreamChecker> checker;
     if (options.check_stream)
         checker.emplace(recording.header->pcr_pid());
-    ExtractionSettings settings;
-    settings.checker = checker ? &*checker : nullptr;
-    settings.sync_to_disk = removes_input(options);
-    if (!options.skip_extraction) {
-        if (RunOutcome failure = extract(input, options, plan, reporter, settings, output))
-            return failure;
-    } else if (checker) {
-        if (RunOutcome failure = widened(check_transport_stream(input, reporter, settings)))
-            return failure;
-    }
+    ExtractionSettings settings = settings_for(options, checker ? &*checker : nullptr);
+    equal = false;
+    RunOutcome failure;
+    if (!options.skip_extraction && work == StreamWork::compare_first)
+        failure = compare_or_copy(input, options, reporter, output, settings, equal);
+    else if (!options.skip_extraction)
+        failure = widened(write_stream_into(output, input, reporter, settings));
+    else if (checker)
+        failure = widened(check_transport_stream(input, reporter, settings));
+    if (failure)
+        return failure;
     // A report only: what the check finds changes neither the catalogue nor the outcome.
-    if (checker) {
+    if (checker && !equal) {
         StreamReport report = checker->report();
         stream_faults = report.has_errors();
         reporter.stream_checked(report);
@@ -170,8 +186,19 @@ RunOutcome write_stream(const OpenedRecording& recording, const RunOptions& opti
 RunOutcome write_line(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
     ConversionReporter& reporter, const WrittenStream& stream, CatalogueFile& catalogue, bool& line_was_there)
 {
-    CatalogueEntry entry { options.catalogue_path, options.input_path, !options.append,
-        options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored, removes_input(options), !plan.line_is_there };
+    CatalogueEntry entry {
+        .catalogue_path = options.catalogue_path,
+        .filename = options.input_path,
+        .start_afresh = !options.append,
+        .own_recordings = {},
+        .encoding = options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored,
+        .make_durable = removes_input(options),
+        .announce = !plan.line_is_there,
+    };
+    // -a empties without a copy only what is this run's own: its recording's lines, or a batch's.
+    if (entry.start_afresh)
+        entry.own_recordings = plan.batch_recordings ? *plan.batch_recordings
+                                                     : std::vector { recording_key(options.input_path, *recording.header) };
     FilesOfTheRun files { recording.input.identity, stream.output };
     if (RunOutcome failure = widened(ensure_catalogue_header(entry, files, catalogue, reporter)))
         return failure;
@@ -183,7 +210,11 @@ RunOutcome write_line(const OpenedRecording& recording, const RunOptions& option
     }
     if (line_was_there)
         return widened(close_catalogue(catalogue, entry));
-    return widened(append_catalogue_row(catalogue, entry, *recording.header, reporter));
+    RunOutcome failure = widened(append_catalogue_row(catalogue, entry, *recording.header, reporter));
+    // A batch reads what it appended itself without reading it again.
+    if (!failure && plan.catalogue && !entry.start_afresh)
+        plan.catalogue->appended(catalogue.written, catalogue.after_append);
+    return failure;
 }
 
 }
@@ -199,23 +230,42 @@ std::optional<Refusal<RunRefusal>> name_slip(const RunOptions& options)
     return std::nullopt;
 }
 
-RunOutcome refusal_before_writing(const RunOptions& options, const OpenRecording& input, OutputGuard guard)
+RunOutcome refusal_before_writing(const RunOptions& options, const OpenRecording& input, OutputGuard guard, CatalogueChecks checks)
 {
     const std::string& output_path = options.output_path;
     const std::string& catalogue_path = options.catalogue_path;
-    FileIdentity output = options.skip_extraction ? FileIdentity {} : identify_path(output_path);
+    FileIdentity output = options.skip_extraction ? FileIdentity {} : identify_existing(output_path);
+    FileIdentity catalogue = identify_existing(catalogue_path);
+    // Where a file not yet there would be made matters only when the other is not there either.
+    if (!output.exists && !catalogue.exists) {
+        output = options.skip_extraction ? FileIdentity {} : identify_path(output_path);
+        catalogue = identify_path(catalogue_path);
+    }
     if (!options.skip_extraction) {
         if (is_same_file(output, input.identity))
             return Refusal<StreamRefusal> { Action::write, output_path, StreamRefusal::output_is_the_input };
-        if (std::optional<RunRefusal> reason = reason_not_to_write_stream_over(read_file_start(output_path, catalogue_start_length())))
-            return Refusal<RunRefusal> { Action::write, output_path, *reason };
+        if (output.regular_file) {
+            if (std::optional<RunRefusal> reason = reason_not_to_write_stream_over(read_file_start(output_path, catalogue_start_length())))
+                return Refusal<RunRefusal> { Action::write, output_path, *reason };
+        }
         if (guard == OutputGuard::default_name) {
             if (RunOutcome refused = refusal_of_holding(judge_output_path(input, output_path), output_path, guard))
                 return refused;
         }
     }
-    if (std::optional<CatalogueRefusal> reason = reason_not_to_catalogue_into(identify_path(catalogue_path),
-            read_file_start(catalogue_path, catalogue_start_length()), { input.identity, output }))
+    if (checks == CatalogueChecks::against_this_recording) {
+        if (std::optional<CatalogueRefusal> reason = reason_not_to_catalogue_into(catalogue, {}, { input.identity, output }))
+            return Refusal<CatalogueRefusal> { Action::write, catalogue_path, *reason };
+        return std::nullopt;
+    }
+    return refusal_of_catalogue(options, catalogue, { input.identity, output });
+}
+
+RunOutcome refusal_of_catalogue(const RunOptions& options, const FileIdentity& catalogue, const FilesOfTheRun& files)
+{
+    const std::string& catalogue_path = options.catalogue_path;
+    std::string catalogue_start = catalogue.regular_file ? read_file_start(catalogue_path, catalogue_start_length()) : std::string();
+    if (std::optional<CatalogueRefusal> reason = reason_not_to_catalogue_into(catalogue, catalogue_start, files))
         return Refusal<CatalogueRefusal> { Action::write, catalogue_path, *reason };
     if (std::optional<Refusal<RunRefusal>> slip = name_slip(options))
         return *slip;
@@ -230,8 +280,8 @@ RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporte
     // standard output or standard error is; the recording is judged once it is open, before any
     // message is written out.
     if (!options.skip_extraction)
-        reporter.keep_messages_out_of(identify_path(options.output_path));
-    reporter.keep_messages_out_of(identify_path(options.catalogue_path));
+        reporter.keep_messages_out_of(identify_existing(options.output_path));
+    reporter.keep_messages_out_of(identify_existing(options.catalogue_path));
 
     reporter.reading_recording(options.input_path);
     recording.file = open_for_reading(options.input_path);
@@ -264,31 +314,46 @@ RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporte
     return std::nullopt;
 }
 
-ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
-    ConversionReporter& reporter)
+bool names_the_file_read(const std::string& input_path, const FileIdentity& input)
+{
+    FileIdentity entry = identify_link(input_path);
+    return entry.regular_file && is_same_file(entry, input);
+}
+
+RunOutcome open_stream_file(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter, OpenedOutput& output, bool wait_for_lock)
 {
     const OpenRecording& input = recording.input;
-    if (RunOutcome refused = refusal_before_writing(options, input, plan.output_guard))
-        return failed(std::move(*refused));
+    if (RunOutcome failure = widened(open_output(input, options.output_path, reporter, output, wait_for_lock)))
+        return failure;
+    return refusal_of_opened_output(input, output, plan.output_guard);
+}
 
-    // Holds the .ts file's lock until the run is over.
-    OpenedOutput output;
+ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter, OpenedOutput& output, StreamWork work)
+{
+    const OpenRecording& input = recording.input;
     bool stream_faults = false;
-    if (RunOutcome failure = write_stream(recording, options, plan, reporter, output, stream_faults))
-        return failed(std::move(*failure));
+    bool equal = false;
+    if (RunOutcome failure = write_stream(recording, options, reporter, output, work, stream_faults, equal))
+        return { ConversionOutcome::failed, std::move(failure), false, stream_faults };
+    // Holds the catalogue's lock, with -k, until the recording is gone.
     CatalogueFile catalogue;
     bool line_was_there = false;
     if (RunOutcome failure = write_line(recording, options, plan, reporter, output.written, catalogue, line_was_there))
-        return failed(std::move(*failure));
-    if (line_was_there && !plan.line_is_there) {
+        return { ConversionOutcome::failed, std::move(failure), false, stream_faults };
+    if (line_was_there && !plan.line_is_there && !equal) {
         // Another run catalogued it while this one copied; what is skipped is never deleted.
         reporter.skipping(options.input_path, SkipReason::already_catalogued, options.catalogue_path);
         return { ConversionOutcome::skipped, std::nullopt, true, stream_faults };
     }
-    ConversionResult result { ConversionOutcome::converted, std::nullopt, true, stream_faults };
+    // Nothing was written, and the line was there: a recording converted before, compared in full.
+    ConversionOutcome done = equal && line_was_there ? ConversionOutcome::skipped : ConversionOutcome::converted;
+    ConversionResult result { done, std::nullopt, true, stream_faults };
 
     // The recording stays open, and locked, until here, so that -k sees what became of the very file
-    // that was read, and no other run starts on it before it is gone.
+    // that was read, and no other run starts on it before it is gone; and the catalogue stays locked,
+    // so that no other run's -a empties its line meanwhile.
     if (!options.keep_input) {
         if (std::optional<KeepReason> reason = reason_to_keep(options, input, output.written, catalogue))
             reporter.keeping(options.input_path, *reason);
@@ -298,6 +363,21 @@ ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& op
     // Nothing was written through the input, so its close has nothing to report.
     static_cast<void>(recording.file.close());
     return result;
+}
+
+ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter)
+{
+    if (RunOutcome refused = refusal_before_writing(options, recording.input, plan.output_guard, plan.catalogue_checks))
+        return failed(std::move(*refused));
+    // Holds the .ts file's lock until the run is over.
+    OpenedOutput output;
+    if (!options.skip_extraction) {
+        reporter.writing_stream(options.output_path);
+        if (RunOutcome failure = open_stream_file(recording, options, plan, reporter, output, false))
+            return failed(std::move(*failure));
+    }
+    return finish_conversion(recording, options, plan, reporter, output, StreamWork::copy);
 }
 
 ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter)

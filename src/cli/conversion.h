@@ -3,6 +3,7 @@
 #pragma once
 
 #include "archive/batch_plan.h"
+#include "catalogue/catalogue.h"
 #include "cli/failure.h"
 #include "cli/run_options.h"
 #include "platform/file.h"
@@ -12,11 +13,17 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 class CatalogueWatch;
 struct StreamReport;
 
-enum class ConversionOutcome { converted, skipped, failed };
+enum class ConversionOutcome {
+    converted,
+    skipped,
+    failed,
+    put_off,  // a batch's: another run is writing its .ts file, so it is judged again at the end
+};
 
 struct ConversionResult {
     ConversionOutcome outcome = ConversionOutcome::converted;
@@ -42,6 +49,9 @@ public:
     virtual void reading_header() = 0;
     virtual void skipping(const std::string& input_path, SkipReason reason, const std::string& catalogue_path) = 0;
     virtual void stream_checked(const StreamReport& report) = 0;
+    // A .ts file that looks whole is compared with the stream in full; a chunk is reported as the copy does.
+    virtual void comparing_stream(const std::string& output_path) = 0;
+    virtual void stream_compared(bool equal) = 0;
     virtual void keeping(const std::string& input_path, KeepReason reason) = 0;
     virtual void deleting(const std::string& input_path) = 0;
 
@@ -69,6 +79,14 @@ enum class OutputGuard {
     batch_name,    // derived by a batch, whose plan has judged it; judged again once it is locked
 };
 
+// How much of the catalogue refusal_before_writing judges.
+enum class CatalogueChecks {
+    all,
+    // A batch judged its catalogue when it began, and judges it again under its lock at each line:
+    // each recording adds only that the catalogue must not be its recording or its .ts file.
+    against_this_recording,
+};
+
 // How an opened recording is converted.
 struct ConversionPlan {
     // Its line is in the catalogue already: only the .ts file is written, and the catalogue goes
@@ -80,6 +98,15 @@ struct ConversionPlan {
     // What a batch knows of the catalogue: looked at once more under the catalogue's lock, so that a
     // line another run wrote meanwhile is not written twice. Null for a single run.
     CatalogueWatch* catalogue = nullptr;
+    // A batch's recordings, whose lines -a empties without keeping a copy. Null for a single run.
+    const std::vector<RecordingKey>* batch_recordings = nullptr;
+    CatalogueChecks catalogue_checks = CatalogueChecks::all;
+};
+
+// What becomes of the stream once the .ts file is open and locked.
+enum class StreamWork {
+    copy,           // empty the .ts file and copy the stream into it
+    compare_first,  // it looks whole: compare it in full, and copy only if it differs
 };
 
 // Refuses to write over what must not be written over, copies the stream (unless -t), appends the
@@ -87,6 +114,16 @@ struct ConversionPlan {
 // progress goes to `reporter`, and a failure comes back in the result, for the caller to report.
 ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
     ConversionReporter& reporter);
+
+// The steps of convert_opened, for a batch that decides between them. First, unless -t, the .ts file is
+// opened without being emptied and locked, waiting for another run's lock with `wait_for_lock`, and
+// what it holds is judged as opened: never the recording itself, another recording or a catalogue.
+[[nodiscard]] RunOutcome open_stream_file(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter, OpenedOutput& output, bool wait_for_lock);
+
+// Then the stream (copied, or compared first; with -t only checked, with -s), the line, and -k.
+ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter, OpenedOutput& output, StreamWork work);
 
 // One recording from start to end, as a single run converts it. The closing "all done" is the caller's.
 ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter);
@@ -97,8 +134,17 @@ ConversionResult convert_recording(const RunOptions& options, ConversionReporter
 // then names that can only be slips (a .ts named like a catalogue, a catalogue named like a stream or a
 // recording); and a run whose catalogue cannot be written at all, before a long copy is wasted on it.
 // The checks by content are made again on each file as it is opened; these catch the slips early.
-[[nodiscard]] RunOutcome refusal_before_writing(const RunOptions& options, const OpenRecording& input, OutputGuard guard);
+[[nodiscard]] RunOutcome refusal_before_writing(const RunOptions& options, const OpenRecording& input, OutputGuard guard,
+    CatalogueChecks checks = CatalogueChecks::all);
+
+// The checks of refusal_before_writing that concern the catalogue alone, as a batch makes them before
+// its first recording, with the run's other files as far as they are known.
+[[nodiscard]] RunOutcome refusal_of_catalogue(const RunOptions& options, const FileIdentity& catalogue, const FilesOfTheRun& files);
 
 // A name that can only be a slip, with -t too: the .ts named like a catalogue, or the catalogue named
 // like a stream or a recording. Compared without regard to case, as the system keeps the name.
 [[nodiscard]] std::optional<Refusal<RunRefusal>> name_slip(const RunOptions& options);
+
+// -k removes only the plain file that was read: the path itself, not followed through a link, must
+// still be that regular file.
+bool names_the_file_read(const std::string& input_path, const FileIdentity& input);

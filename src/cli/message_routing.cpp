@@ -3,21 +3,21 @@
 #include "platform/console.h"
 #include "platform/file_identity.h"
 
-namespace {
-
-bool writes_into(NativeHandle destination, const FileIdentity& file)
-{
-    if (destination == no_handle || !file.exists)
-        return false;
-    FileIdentity own = identify(destination);
-    return !own.character_device && is_same_file(own, file);
-}
-
-}
-
 MessageRouting::MessageRouting(Console& console, NativeHandle output, NativeHandle error, bool error_is_a_terminal)
     : console_(console), current_(output), error_(error), error_is_a_terminal_(error_is_a_terminal)
 {
+    if (output != no_handle)
+        output_identity_ = identify(output);
+    if (error != no_handle)
+        error_identity_ = identify(error);
+}
+
+bool MessageRouting::writes_into(NativeHandle destination, const FileIdentity& file) const
+{
+    if (destination == no_handle || !file.exists)
+        return false;
+    const FileIdentity& own = destination == error_ ? error_identity_ : output_identity_;
+    return !own.character_device && is_same_file(own, file);
 }
 
 void MessageRouting::keep_out_of(const FileIdentity& file)

@@ -3,11 +3,11 @@
 #pragma once
 
 #include "platform/file.h"
+#include "platform/file_identity.h"
 
 #include <string_view>
 
 class Console;
-struct FileIdentity;
 
 class MessageRouting {
 public:
@@ -25,9 +25,14 @@ public:
     void report_elsewhere(std::string_view text);
 
 private:
+    bool writes_into(NativeHandle destination, const FileIdentity& file) const;
+
     Console& console_;
     NativeHandle current_;
     NativeHandle error_;
+    // What the two streams are, taken once: they stay the same files for the whole run.
+    FileIdentity output_identity_;
+    FileIdentity error_identity_;
     bool error_is_a_terminal_;
     bool error_is_a_file_of_the_run_ = false;
 };

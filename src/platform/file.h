@@ -119,6 +119,10 @@ enum class LockOutcome {
 // through it next. False, with errno saying why, when the file cannot be asked.
 [[nodiscard]] bool find_holes(NativeHandle file, std::uint64_t size, std::vector<ByteRange>& holes);
 
+// Now, on the clock the system keeps files' modification and change times by, in the same units as
+// FileIdentity's.
+std::int64_t file_clock_now_ns();
+
 // False for a pipe, a FIFO, a socket or a terminal, which can only be read in order.
 bool can_be_positioned(NativeHandle file);
 

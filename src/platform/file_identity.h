@@ -25,6 +25,8 @@ struct FileIdentity {
 
 // Follows symbolic links, dangling ones included, so that a link names what it would create.
 FileIdentity identify_path(const std::string& path);
+// The same for a file that exists; for one that does not, where it would be created is not worked out.
+FileIdentity identify_existing(const std::string& path);
 FileIdentity identify(NativeHandle file);
 // The path's own entry: a symbolic link is identified as the link, not as what it names.
 FileIdentity identify_link(const std::string& path);

@@ -64,16 +64,16 @@ StreamOutcome check_whole(const OpenRecording& input, std::uint64_t bytes_copied
     return std::nullopt;
 }
 
-// Locks a regular output, without waiting, through a second handle that keeps the lock until the run
-// lets it go, and refuses one another run holds or wrote between this run's open and its lock. A
-// device or a pipe keeps nothing another run could spoil; locking /dev/null would only make runs that
-// write there wait for each other.
-StreamOutcome lock_output(OpenedOutput& output)
+// Locks a regular output through a second handle that keeps the lock until the run lets it go. Without
+// waiting, it refuses one another run holds or wrote between this run's open and its lock; a caller
+// that waits judges what the file holds again once the lock is had. A device or a pipe keeps nothing
+// another run could spoil; locking /dev/null would only make runs that write there wait for each other.
+StreamOutcome lock_output(OpenedOutput& output, bool wait)
 {
     WrittenStream& written = output.written;
     if (!written.output.regular_file)
         return std::nullopt;
-    LockOutcome lock = lock_exclusively(output.file.native(), false);
+    LockOutcome lock = lock_exclusively(output.file.native(), wait);
     if (lock == LockOutcome::held_elsewhere)
         return refusal(output.path, StreamRefusal::another_run_is_writing);
     if (lock == LockOutcome::failed)
@@ -83,16 +83,18 @@ StreamOutcome lock_output(OpenedOutput& output)
         return system_error(Action::lock, output.path, errno);
     // Another run may have written the whole file and gone between this one's open and its lock;
     // writing now would mix this stream into that one's.
-    if (changed_between(written.output, identify(output.file.native())))
+    FileIdentity now = identify(output.file.native());
+    if (!wait && changed_between(written.output, now))
         return refusal(output.path, StreamRefusal::another_run_is_writing);
+    written.output = now;
     return std::nullopt;
 }
 
 }
 
-StreamOutcome open_output(const OpenRecording& input, const std::string& output_path, ProgressReporter& reporter, OpenedOutput& output)
+StreamOutcome open_output(const OpenRecording& input, const std::string& output_path, ProgressReporter& reporter, OpenedOutput& output,
+    bool wait_for_lock)
 {
-    reporter.writing_stream(output_path);
     output.path = output_path;
     output.file = open_for_writing(output_path);
     if (!output.file.is_open())
@@ -101,7 +103,7 @@ StreamOutcome open_output(const OpenRecording& input, const std::string& output_
     if (is_same_file(output.written.output, input.identity))
         return refusal(output_path, StreamRefusal::output_is_the_input);
     reporter.keep_messages_out_of(output.written.output);
-    return lock_output(output);
+    return lock_output(output, wait_for_lock);
 }
 
 StreamOutcome write_stream_into(OpenedOutput& output, const OpenRecording& input, ProgressReporter& reporter,

@@ -66,12 +66,12 @@ struct OpenedOutput {
     WrittenStream written;
 };
 
-// Announces the .ts file and opens it, creating it if need be but emptying nothing; refuses the
-// recording itself; takes an exclusive lock on a regular file without waiting for it, and refuses one
-// that another run holds, or wrote between this run's open and its lock (judged as opened, so a link
-// put in place meanwhile cannot redirect the write).
+// Opens the .ts file, creating it if need be but emptying nothing; refuses the recording itself (judged
+// as opened, so a link put in place meanwhile cannot redirect the write); takes an exclusive lock on a
+// regular file. Without `wait_for_lock` it refuses a file that another run holds, or wrote between this
+// run's open and its lock; with it, it waits for the lock, and the caller judges the file afresh.
 [[nodiscard]] StreamOutcome open_output(const OpenRecording& input, const std::string& output_path, ProgressReporter& reporter,
-    OpenedOutput& output);
+    OpenedOutput& output, bool wait_for_lock = false);
 
 // Empties the opened .ts file and copies the stream into it, announcing the copy and a chunk per 16 MiB.
 // Fails when the output cannot be written or closed, when the copy buffer cannot be had, or when the

@@ -2,6 +2,7 @@
 // report. Each layer owns the reasons it refuses for.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <variant>
@@ -48,6 +49,8 @@ public:
     virtual void chunk_done() = 0;
     virtual void stream_done() = 0;
     virtual void creating_catalogue(const std::string& catalogue_path) = 0;
+    // -a copied the lines it empties into `copy_path` first.
+    virtual void kept_old_lines(std::uint64_t lines, const std::string& copy_path) = 0;
     virtual void appending_to_catalogue(const std::string& catalogue_path) = 0;
 
 protected:

@@ -16,6 +16,7 @@
 #include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -311,6 +312,13 @@ bool find_holes(NativeHandle file, std::uint64_t size, std::vector<ByteRange>& h
 #endif
 }
 
+std::int64_t file_clock_now_ns()
+{
+    struct timespec now { };
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return nanoseconds(now);
+}
+
 bool can_be_positioned(NativeHandle file)
 {
     return ::lseek(descriptor_of(file), 0, SEEK_CUR) >= 0 || errno != ESPIPE;
@@ -397,6 +405,14 @@ FileIdentity identify_path(const std::string& path)
     if (!path.empty())
         identity.resolved_path = resolve_missing(path);
     return identity;
+}
+
+FileIdentity identify_existing(const std::string& path)
+{
+    struct stat status { };
+    if (::stat(path.c_str(), &status) == 0)
+        return from_status(status);
+    return from_failure();
 }
 
 FileIdentity identify(NativeHandle file)

@@ -410,6 +410,13 @@ bool find_holes(NativeHandle, std::uint64_t, std::vector<ByteRange>&)
     return true;
 }
 
+std::int64_t file_clock_now_ns()
+{
+    FILETIME now {};
+    ::GetSystemTimeAsFileTime(&now);
+    return static_cast<std::int64_t>(combine(now.dwHighDateTime, now.dwLowDateTime)) * 100;
+}
+
 bool can_be_positioned(NativeHandle file)
 {
     return ::GetFileType(handle_of(file)) == FILE_TYPE_DISK;
@@ -498,6 +505,13 @@ bool list_folder(const std::string& path, std::vector<std::string>& names)
 FileIdentity identify_path(const std::string& path)
 {
     return identify_by_opening(path, 0);
+}
+
+FileIdentity identify_existing(const std::string& path)
+{
+    FileIdentity identity = identify_by_opening(path, 0);
+    identity.resolved_path.clear();
+    return identity;
 }
 
 FileIdentity identify(NativeHandle file)
