@@ -94,7 +94,21 @@ TEST_P(BatchPlan, DecidesForOneRecording)
 
 RecordingFacts facts(bool catalogued, OutputHolding output, std::string claimed_by = {})
 {
-    return { Availability::here, catalogued, output, std::move(claimed_by) };
+    RecordingFacts facts;
+    facts.catalogued = catalogued;
+    facts.output = output;
+    facts.output_claimed_by = std::move(claimed_by);
+    return facts;
+}
+
+// How the opening went, for one listed from a folder or named, and at a first look or a second.
+RecordingFacts opened(Opening opening, bool listed_from_folder, bool seen_before = false)
+{
+    RecordingFacts facts;
+    facts.opening = opening;
+    facts.listed_from_folder = listed_from_folder;
+    facts.seen_before = seen_before;
+    return facts;
 }
 
 constexpr BatchState plain { false, false, false };
@@ -152,10 +166,28 @@ INSTANTIATE_TEST_SUITE_P(Archive, BatchPlan,
             BatchAction::judge_again_later },
         PlanCase { "TsLockedElsewhereWithItsLineIsJudgedAgainLater", locked_elsewhere(true, OutputHolding::nothing), deleting,
             BatchAction::judge_again_later },
-        PlanCase { "GoneIsSkipped", { Availability::gone, false, OutputHolding::nothing, {} }, plain, BatchAction::skip, SkipReason::gone },
-        PlanCase { "BeingConvertedElsewhereIsSkipped", { Availability::being_converted, false, OutputHolding::nothing, {} }, afresh, BatchAction::skip,
+        // Missing: converted by another run with -k, when it was found in a folder or seen before; named on
+        // the command line, a failure, as for a single run.
+        PlanCase { "GoneFromItsFolderIsSkipped", opened(Opening::missing, true), plain, BatchAction::skip, SkipReason::gone },
+        PlanCase { "MissingWhenNamedIsAFailure", opened(Opening::missing, false), plain, BatchAction::fail },
+        PlanCase { "NamedAndGoneSinceAnEarlierLookIsSkipped", opened(Opening::missing, false, true), plain, BatchAction::skip, SkipReason::gone },
+        PlanCase { "UnreadableIsAFailure", opened(Opening::failed, true), plain, BatchAction::fail },
+        PlanCase { "BeingConvertedElsewhereIsSkipped", opened(Opening::locked_elsewhere, false), afresh, BatchAction::skip,
             SkipReason::being_converted }),
     [](const testing::TestParamInfo<PlanCase>& info) { return std::string(info.param.name); });
+
+TEST(BatchPlan, DashAIsSpentByTheFirstLineWritten)
+{
+    struct Row {
+        BatchState state;
+        bool line_written;
+        bool start_afresh_after;
+    };
+    for (const Row& row : { Row { afresh, true, false }, Row { afresh, false, true }, Row { plain, true, false }, Row { plain, false, false } })
+        EXPECT_EQ(after_turn(row.state, row.line_written).start_afresh, row.start_afresh_after) << row.state.start_afresh << row.line_written;
+    BatchState kept = after_turn({ true, true, true }, true);
+    EXPECT_TRUE(kept.skip_extraction && kept.delete_input);
+}
 
 // A recording's identity.
 

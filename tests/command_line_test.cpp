@@ -131,6 +131,9 @@ const std::vector<UsageCase> usage_cases = {
     { "Version", { "--version" }, CommandLineRequest::version },
     { "OnlyTheExactWordAsksForHelp", { "--helpme" } },
     { "UnknownOptionBeforeHelp", { "-x", "--help" } },
+    // A batch needs something to convert; a folder with nothing in it is another matter.
+    { "BatchOfNothing", { "-b", "-c", "list.csv" } },
+    { "BatchOfAFolder", { "-b", "recs" }, CommandLineRequest::run },
 };
 
 class RefusedCommandLine : public testing::TestWithParam<UsageCase> { };

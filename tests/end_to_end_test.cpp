@@ -118,7 +118,7 @@ TEST(EndToEnd, UsageTextOpensNothing)
     // (-append).
     for (std::vector<std::string> arguments : { std::vector<std::string> { "a.rec", "-x", "b.ts" },
              { "/x" }, { "a.rec", "-o" }, { "-T" }, { "-keep", "a.rec" }, { "-append", "-t", "a.rec", "-c", "list.csv" },
-             { "-tk", "a.rec" } }) {
+             { "-tk", "a.rec" }, { "-b" }, { "-b", "-c", "list.csv", "-o", "video" } }) {
         ScratchFolder folder;
         std::vector<std::uint8_t> recording = build_recording({}, 100);
         write_file(folder / "a.rec", recording);
@@ -322,7 +322,9 @@ TEST(EndToEnd, RejectedHeadersLeaveNoOutput)
              Spoil { "version least significant byte first", [](auto& bytes) { put_u16(bytes, 4, 0x0050); }, "format version 0x0050 is unknown" },
              Spoil { "sync byte", [](auto& bytes) { bytes[3760] = 0; }, "no transport stream at offset 3760" },
              Spoil { "3760 bytes", [](auto& bytes) { bytes.resize(3760); }, "it is 3760 bytes long, too short for a recording" },
-             Spoil { "cut inside the header", [](auto& bytes) { bytes.resize(3000); }, "it is 3000 bytes long, too short for a recording" } }) {
+             Spoil { "cut inside the header", [](auto& bytes) { bytes.resize(3000); }, "it is 3000 bytes long, too short for a recording" },
+             Spoil { "empty", [](auto& bytes) { bytes.clear(); }, "it is 0 bytes long, too short for a recording" },
+             Spoil { "cut to 2 bytes", [](auto& bytes) { bytes.resize(2); }, "it is 2 bytes long, too short for a recording" } }) {
         ScratchFolder folder;
         std::vector<std::uint8_t> recording = build_recording({}, 1000);
         spoil.apply(recording);
@@ -574,6 +576,9 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
     for (const char* name : { "recs", "more", "video" })
         std::filesystem::create_directory(folder / name);
     std::filesystem::create_directory(folder / "recs" / "older.rec");  // a folder, not a recording
+    // What another system's copy leaves beside each file, and the file system's own folder: no one's recordings.
+    write_file(folder / "recs" / "._a.rec", std::string("\0\5\26\7", 4));
+    std::filesystem::create_directory(folder / "recs" / "lost+found");
     RecordingFields other;
     other.event_id = 0x4321;
     RecordingFields later;
@@ -604,7 +609,8 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
     ProcessResult result = run_pelorus({ "recs", "-o", "video", "-c", "list.csv", in("recs", "a.rec"), "more", "-b" }, folder.path());
     const std::string copied = "\nprocessing file ..... done";
     EXPECT_EQ(result.output,
-        "\nrecording 1 of 5\nReading " + in("recs", "B.REC") + "\nreading header ...\nWriting " + in("video", "B.ts") + copied
+        "\nnot searched: " + in("recs", "older.rec") + " is a folder"
+        + "\nrecording 1 of 5\nReading " + in("recs", "B.REC") + "\nreading header ...\nWriting " + in("video", "B.ts") + copied
         + "\nappending list.csv"
         + "\nrecording 2 of 5\nReading " + in("recs", "a.rec") + "\nreading header ...\nWriting " + in("video", "a.ts") + copied
         + "\nrecording 3 of 5\nReading " + in("recs", "c.rec") + "\nreading header ...\nskipping " + in("recs", "c.rec") + ": already in list.csv"
@@ -632,9 +638,9 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
     }
 
     // -o must name a folder: a file, or nothing there, ends the batch before anything is read or written.
-    for (const char* not_a_folder : { "list.csv", "missing" }) {
+    for (auto [not_a_folder, reason] : { std::pair { "list.csv", "it is not a folder" }, std::pair { "missing", "No such file or directory" } }) {
         ProcessResult refused = run_pelorus({ "-b", "more", "-o", not_a_folder, "-c", "other.csv" }, folder.path());
-        EXPECT_EQ(refused.output, "\nerror: cannot write " + std::string(not_a_folder) + ": it is not a folder");
+        EXPECT_EQ(refused.output, "\nerror: cannot write " + std::string(not_a_folder) + ": " + reason);
         EXPECT_EQ(refused.exit_status, failure_status);
         EXPECT_EQ(read_file_text(folder / "list.csv"), before + second_line);
         EXPECT_FALSE(std::filesystem::exists(folder / "other.csv"));
@@ -666,12 +672,41 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
 
 #ifndef _WIN32
     // A catalogue that is a FIFO, with a reader waiting on it, holds nothing to skip, and is never
-    // waited on to find out: the line goes through it.
+    // waited on to find out; it is opened once, so a reader that reads to its end gets every line.
+    // The stream check of a longer recording between two lines gives the reader time to find the end,
+    // were the pipe closed after each line.
+    std::filesystem::create_directory(folder / "slow");
+    std::vector<std::uint8_t> slow = build_recording({}, 32 << 20);
+    write_file(folder / "slow" / "x.rec", slow);
     ProcessResult into_pipe = run_process({ "/bin/sh", "-c", "mkfifo pipe.csv && { cat pipe.csv > got & } && timeout 20 \"" PELORUS_BINARY
-        "\" -b -t recs/c.rec -c pipe.csv > /dev/null; echo \" [$?]\"; wait" }, folder.path());
+        "\" -b -t -s recs/c.rec slow/x.rec recs/B.REC -c pipe.csv > /dev/null; echo \" [$?]\"; wait" }, folder.path());
     EXPECT_EQ(into_pipe.output, " [0]\n");
-    EXPECT_EQ(read_file_text(folder / "got"), example_line_for("recs/c.rec"));
+    EXPECT_EQ(read_file_text(folder / "got"), example_line_for("recs/c.rec") + example_line_for("slow/x.rec") + second_line);
 #endif
+}
+
+TEST(EndToEnd, BatchStartsAfreshOnceAndFailsOnAMissingName)
+{
+    ScratchFolder folder;
+    std::filesystem::create_directory(folder / "recs");
+    std::string lines;
+    for (const char* name : { "a.rec", "b.rec", "c.rec" }) {
+        write_file(folder / "recs" / name, build_recording({}, 1000));
+        lines += example_line_for("recs" + separator + name);
+    }
+    write_file(folder / "list.csv", header_and(example_line_for("old.rec")));
+    // -a empties the catalogue for the first line only: the batch keeps all three.
+    ProcessResult afresh = run_pelorus({ "-b", "-a", "-t", "recs", "-c", "list.csv" }, folder.path());
+    EXPECT_EQ(afresh.exit_status, 0) << afresh.output;
+    EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(lines));
+    EXPECT_NE(afresh.output.find("\nkept 1 old line in list.csv~\n"), std::string::npos) << afresh.output;
+
+    // A file named on the command line that is not there is a failure, as for a single run.
+    ProcessResult missing = run_pelorus({ "-b", "-t", "recs" + separator + "a.rec", "recs" + separator + "gone.rec", "-c", "list.csv" }, folder.path());
+    EXPECT_EQ(missing.exit_status, failure_status);
+    EXPECT_EQ(missing.output.substr(missing.output.find("\nrecording 2 of 2")), "\nrecording 2 of 2\nReading recs" + separator
+            + "gone.rec\nerror: cannot open recs" + separator + "gone.rec: No such file or directory\n2 recordings: 0 converted, 1 skipped, 1 failed"
+            + "\nfailed: recs" + separator + "gone.rec");
 }
 
 TEST(EndToEnd, DashKFreesConvertedRecordingsOnlyAfterAFullCompare)

@@ -89,7 +89,12 @@ const std::vector<RejectionCase> rejection_cases = {
     { "EndsAtHeaderArea", [](auto& bytes) { bytes.resize(3760); }, HeaderRejection::too_short },
     // Cut short inside the header: the length is told before the missing sync byte.
     { "ShortFile", [](auto& bytes) { bytes.resize(100); }, HeaderRejection::too_short },
-    { "EmptyFile", [](auto& bytes) { bytes.clear(); }, HeaderRejection::wrong_magic },
+    // A copy cut short anywhere, even to nothing, is told from a file that is no recording.
+    { "EmptyFile", [](auto& bytes) { bytes.clear(); }, HeaderRejection::too_short },
+    { "TwoBytesOfTheMagic", [](auto& bytes) { bytes.resize(2); }, HeaderRejection::too_short },
+    { "CutInsideTheVersion", [](auto& bytes) { bytes.resize(5); }, HeaderRejection::too_short },
+    { "TwoBytesOfSomethingElse", [](auto& bytes) { bytes = { 'P', 'K' }; }, HeaderRejection::wrong_magic },
+    { "ShortWithAnUnknownVersion", [](auto& bytes) { put_u16(bytes, 4, 0x0050); bytes.resize(100); }, HeaderRejection::unknown_version },
 };
 
 class RejectedRecording : public testing::TestWithParam<RejectionCase> { };

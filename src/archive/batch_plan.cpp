@@ -10,6 +10,13 @@ BatchDecision skip(SkipReason reason)
     return decision;
 }
 
+BatchDecision fail()
+{
+    BatchDecision decision;
+    decision.action = BatchAction::fail;
+    return decision;
+}
+
 BatchDecision later()
 {
     BatchDecision decision;
@@ -29,10 +36,18 @@ BatchDecision refuse(BatchRefusal refusal)
 
 BatchDecision decide(const RecordingFacts& facts, const BatchState& state)
 {
-    if (facts.availability == Availability::gone)
-        return skip(SkipReason::gone);
-    if (facts.availability == Availability::being_converted)
+    switch (facts.opening) {
+    case Opening::opened:
+        break;
+    case Opening::locked_elsewhere:
         return skip(SkipReason::being_converted);
+    case Opening::missing:
+        if (facts.listed_from_folder || facts.seen_before)
+            return skip(SkipReason::gone);
+        return fail();
+    case Opening::failed:
+        return fail();
+    }
     if (facts.output_locked_elsewhere)
         return later();
 
@@ -54,4 +69,11 @@ BatchDecision decide(const RecordingFacts& facts, const BatchState& state)
     }
     decision.action = catalogued ? BatchAction::write_stream_only : BatchAction::convert;
     return decision;
+}
+
+BatchState after_turn(const BatchState& state, bool line_written)
+{
+    BatchState next = state;
+    next.start_afresh = state.start_afresh && !line_written;
+    return next;
 }

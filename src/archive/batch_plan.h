@@ -5,16 +5,19 @@
 
 #include <string>
 
-// Whether the recording is there to be converted, as its turn finds it.
-enum class Availability {
-    here,                // opened, locked against other runs, and its header read
-    gone,                // listed from its folder, and removed since: another run converted it with -k
-    being_converted,     // another run holds its lock
+// How opening the recording went at its turn.
+enum class Opening {
+    opened,           // opened, locked against other runs, and its header read
+    missing,          // no file at its path
+    locked_elsewhere, // another run holds its lock
+    failed,           // anything else: it cannot be read, or it is no recording
 };
 
 // What a batch knows of one recording at its turn, after its lock and the catalogue's re-read.
 struct RecordingFacts {
-    Availability availability = Availability::here;
+    Opening opening = Opening::opened;
+    bool listed_from_folder = false;  // found in a folder, rather than named on the command line
+    bool seen_before = false;         // there at an earlier look of this batch
     bool catalogued = false;  // the catalogue holds a line with the recording's key
     OutputHolding output = OutputHolding::nothing;  // what its .ts file holds; not looked at with -t
     std::string output_claimed_by;  // an earlier recording of the batch whose .ts file is this one's too
@@ -29,6 +32,7 @@ struct BatchState {
 };
 
 enum class BatchAction {
+    fail,               // it cannot be opened or read: the failure is the opening's
     convert,            // write the .ts file and the line
     write_stream_only,  // the line is there already; the .ts file is not whole, or missing
     // The .ts file looks whole: compare it with the stream byte for byte, under the locks a conversion
@@ -54,10 +58,16 @@ struct BatchDecision {
     bool start_afresh = false;  // for convert: empty the catalogue first
 };
 
-// Decides for one recording, before its .ts file is locked and again once it is. A recording the
+// Decides for one recording, before its .ts file is locked and again once it is. One that is missing
+// was converted by another run with -k when it was found in a folder or seen at an earlier look, and
+// is skipped; one named on the command line is a failure, as for a single run. A recording the
 // catalogue holds, with its whole stream in its .ts file (or with -t), is already converted: that is
 // decided first, and only -k does anything more with it, after a full compare. A .ts file another run
 // is writing is judged again at the end of the batch. Otherwise a .ts file an earlier recording of the
 // batch claims, or one that holds anything but nothing or this recording's stream, is never written
 // over; what is missing is added, and nothing twice.
 BatchDecision decide(const RecordingFacts& facts, const BatchState& state);
+
+// The state for the next recording: -a empties the catalogue once, for the first recording whose line
+// is written, and every later one appends.
+BatchState after_turn(const BatchState& state, bool line_written);

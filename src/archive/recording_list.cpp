@@ -21,22 +21,33 @@ bool has_recording_ending(std::string_view name)
         [](char found, char wanted) { return (found >= 'A' && found <= 'Z' ? found - 'A' + 'a' : found) == wanted; });
 }
 
-// The recordings of one input: itself, or a folder's.
-void add_named(const std::string& input, std::vector<ListedRecording>& recordings)
+// What a folder holds that is nobody's recording: hidden names, and the file system's own folder.
+bool passed_over_silently(std::string_view name)
 {
+    return name.starts_with('.') || name == "lost+found";
+}
+
+// The recordings of one input: itself, or a folder's.
+void add_named(const std::string& input, RecordingList& list)
+{
+    std::vector<ListedRecording>& recordings = list.recordings;
     if (!identify_path(input).folder) {
         recordings.push_back({ input, {}, false, std::nullopt, {} });
         return;
     }
-    std::vector<std::string> names;
-    if (!list_folder(input, names)) {
+    std::vector<FolderEntry> entries;
+    if (!list_folder(input, entries)) {
         recordings.push_back({ input, {}, false, SystemError { Action::read, input, errno }, {} });
         return;
     }
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        std::string path = join_path(input, name);
-        if (has_recording_ending(name) && !identify_path(path).folder)
+    std::sort(entries.begin(), entries.end(), [](const FolderEntry& first, const FolderEntry& second) { return first.name < second.name; });
+    for (const FolderEntry& entry : entries) {
+        if (passed_over_silently(entry.name))
+            continue;
+        std::string path = join_path(input, entry.name);
+        if (entry.folder)
+            list.folders_passed_over.push_back(path);
+        else if (has_recording_ending(entry.name))
             recordings.push_back({ path, {}, true, std::nullopt, {} });
     }
 }
@@ -71,10 +82,9 @@ private:
 
 }
 
-std::vector<ListedRecording> list_recordings(const std::vector<std::string>& inputs, const std::string* output_folder,
-    bool claim_outputs)
+RecordingList list_recordings(const std::vector<std::string>& inputs, const std::string* output_folder, bool claim_outputs)
 {
-    std::vector<ListedRecording> named;
+    RecordingList named;
     for (const std::string& input : inputs)
         add_named(input, named);
 
@@ -82,7 +92,7 @@ std::vector<ListedRecording> list_recordings(const std::vector<std::string>& inp
     std::map<std::string, std::string> claims;
     std::vector<ListedRecording> recordings;
     FileKeys keys;
-    for (ListedRecording& recording : named) {
+    for (ListedRecording& recording : named.recordings) {
         if (!seen.insert(keys.of(recording.path)).second)
             continue;
         if (!recording.unreadable_folder) {
@@ -95,7 +105,7 @@ std::vector<ListedRecording> list_recordings(const std::vector<std::string>& inp
         }
         recordings.push_back(std::move(recording));
     }
-    return recordings;
+    return { std::move(recordings), std::move(named.folders_passed_over) };
 }
 
 std::string transport_stream_name(std::string_view recording_name)

@@ -19,13 +19,20 @@ struct ListedRecording {
     std::string output_claimed_by;
 };
 
+struct RecordingList {
+    std::vector<ListedRecording> recordings;
+    // The folders found in a named folder, which are not searched.
+    std::vector<std::string> folders_passed_over;
+};
+
 // The recordings the inputs name, in order: a folder gives its entries that end in ".rec", in any case,
-// not its folders, in the byte order of their names, and is not searched further down. The same file
+// in the byte order of their names. It is not searched further down: its own folders are named in the
+// list. Names that begin with "." (as the shell's * leaves them out, and as another system's copies
+// leave "._news.rec" beside each file) and "lost+found" are passed over without a word. The same file
 // named twice counts once, where it first appears. Each .ts file goes into `output_folder` when there
 // is one, else beside its recording; with `claim_outputs`, a .ts file is claimed by the first recording
 // that writes it, judged before anything is written.
-std::vector<ListedRecording> list_recordings(const std::vector<std::string>& inputs, const std::string* output_folder,
-    bool claim_outputs);
+RecordingList list_recordings(const std::vector<std::string>& inputs, const std::string* output_folder, bool claim_outputs);
 
 // A recording's .ts name: a final ".rec", in any case, replaced by ".ts", or ".ts" added.
 std::string transport_stream_name(std::string_view recording_name);

@@ -149,7 +149,7 @@ CatalogueOutcome open_catalogue(const CatalogueEntry& entry, const FilesOfTheRun
     ProgressReporter& reporter)
 {
     const std::string& path = entry.catalogue_path;
-    catalogue.file = open_for_appending(path, catalogue.created);
+    catalogue.file = entry.through != no_handle ? duplicate(entry.through) : open_for_appending(path, catalogue.created);
     if (!catalogue.file.is_open())
         return SystemError { Action::open, path, errno };
     catalogue.identity = identify(catalogue.file.native());
@@ -205,11 +205,12 @@ std::string copy_path_for(const std::string& path, std::string_view old_lines, c
             return simple;
     }
     PathParts parts = split_path(path);
-    std::vector<std::string> names;
+    std::vector<FolderEntry> entries;
     std::uint64_t highest = 0;
-    if (list_folder(parts.folder, names)) {
+    if (list_folder(parts.folder, entries)) {
         std::string prefix = parts.name + ".~";
-        for (const std::string& name : names) {
+        for (const FolderEntry& entry : entries) {
+            const std::string& name = entry.name;
             if (!name.starts_with(prefix) || !name.ends_with('~') || name.size() <= prefix.size() + 1)
                 continue;
             std::string_view digits = std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - 1);
@@ -443,6 +444,9 @@ CatalogueOutcome close_catalogue(CatalogueFile& catalogue, const CatalogueEntry&
         if (!catalogue.lock.is_open())
             return SystemError { Action::lock, path, errno };
     }
+    // The open kept by the caller outlives this handle, and the lock with it, but for this line only.
+    if (entry.through != no_handle)
+        unlock(catalogue.file.native());
     if (!catalogue.file.close())
         return fail_to_write(path, errno);
     // An earlier run that did not delete may have left the catalogue's own folder entry unflushed.

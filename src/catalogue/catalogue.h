@@ -84,6 +84,9 @@ struct CatalogueEntry {
     // Say "creating" or "appending" before the catalogue is opened; when not, "appending" is said only
     // if a line is appended after all.
     bool announce = true;
+    // A catalogue that is no regular file, already open (a pipe a batch keeps): the line goes through
+    // it, under its lock, instead of through a new open of the path, and it is left open.
+    NativeHandle through = no_handle;
 };
 
 // The catalogue as the catalogue step holds it: open, locked, and knowing whether the header is due.

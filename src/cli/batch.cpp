@@ -23,6 +23,8 @@ struct Batch {
     BatchState state;
     // With -a: the keys of the batch's own recordings, whose lines -a empties without a copy.
     std::vector<RecordingKey> recordings;
+    // A catalogue that is no regular file, kept open from the first line to the end.
+    File kept_catalogue;
 };
 
 // One recording's place in the batch: listed, or put at the end to be judged again.
@@ -32,18 +34,15 @@ struct Turn {
     bool second_look = false;
 };
 
-// Whether the recording is there at its turn. One listed from a folder that has gone since, or one seen
-// at an earlier look, was converted by another run with -k; one named on the command line that is
-// missing is a failure, as for a single run.
-Availability availability_of(const Turn& turn, const RunOutcome& opening)
+// How the opening went, in the plan's terms.
+Opening opening_of(const RunOutcome& opening)
 {
     if (!opening)
-        return Availability::here;
+        return Opening::opened;
     if (const auto* refused = std::get_if<Refusal<RunRefusal>>(&*opening); refused && refused->reason == RunRefusal::another_run_is_converting)
-        return Availability::being_converted;
+        return Opening::locked_elsewhere;
     const auto* error = std::get_if<SystemError>(&*opening);
-    bool missing = error && error->action == Action::open && error->error_number == ENOENT;
-    return missing && (turn.listed->from_folder || turn.second_look) ? Availability::gone : Availability::here;
+    return error && error->action == Action::open && error->error_number == ENOENT ? Opening::missing : Opening::failed;
 }
 
 // Whether the catalogue holds the recording's line, read again now that the recording's lock, and
@@ -83,7 +82,8 @@ std::optional<SystemError> gather_facts_under_lock(const ListedRecording& listed
     Batch& batch, RecordingFacts& facts, Look look)
 {
     if (!names_the_file_read(listed.path, recording.input.identity) && identify_link(listed.path).missing) {
-        facts.availability = Availability::gone;
+        facts.opening = Opening::missing;
+        facts.seen_before = true;
         return std::nullopt;
     }
     if (std::optional<SystemError> failure = gather_line(listed, recording, batch, facts, look))
@@ -146,6 +146,7 @@ std::optional<ConversionResult> without_writing(const BatchDecision& decision, c
     case BatchAction::judge_again_later:
         reporter.putting_last(listed.path, listed.output_path);
         return ConversionResult { ConversionOutcome::put_off, std::nullopt, false, false };
+    case BatchAction::fail:
     case BatchAction::convert:
     case BatchAction::write_stream_only:
     case BatchAction::compare_in_full:
@@ -158,7 +159,8 @@ std::optional<ConversionResult> without_writing(const BatchDecision& decision, c
 ConversionResult write_under_lock(const Turn& turn, RunOptions options, OpenedRecording& recording, Batch& batch)
 {
     const ListedRecording& listed = *turn.listed;
-    ConversionPlan plan { false, OutputGuard::batch_name, &batch.catalogue, &batch.recordings, CatalogueChecks::against_this_recording };
+    ConversionPlan plan { false, OutputGuard::batch_name, &batch.catalogue, &batch.recordings, CatalogueChecks::against_this_recording,
+        &batch.kept_catalogue };
     if (RunOutcome refused = refusal_before_writing(options, recording.input, plan.output_guard, plan.catalogue_checks))
         return failed(std::move(*refused));
     OpenedOutput output;
@@ -199,21 +201,24 @@ ConversionResult take_turn(const Turn& turn, RunOptions options, Batch& batch)
     OpenedRecording recording;
     RunOutcome opening = open_recording(options, batch.reporter, recording);
     RecordingFacts facts;
-    facts.availability = availability_of(turn, opening);
-    if (opening && facts.availability == Availability::here)
-        return failed(std::move(*opening));
+    facts.opening = opening_of(opening);
+    facts.listed_from_folder = listed.from_folder;
+    facts.seen_before = turn.second_look;
     BatchDecision decision;
     auto gather = [&](Look look) {
-        return facts.availability == Availability::here ? gather_facts(listed, recording, batch, facts, look) : std::nullopt;
+        return facts.opening == Opening::opened ? gather_facts(listed, recording, batch, facts, look) : std::nullopt;
     };
     if (std::optional<SystemError> failure = decide_after(gather, batch, facts, decision))
         return failed(std::move(*failure));
+    if (decision.action == BatchAction::fail)
+        return failed(std::move(*opening));
     if (std::optional<ConversionResult> result = without_writing(decision, listed, options, recording, batch.reporter))
         return *result;
     if (!options.skip_extraction)
         return write_under_lock(turn, options, recording, batch);
     options.append = !decision.start_afresh;
-    ConversionPlan plan { false, OutputGuard::batch_name, &batch.catalogue, &batch.recordings, CatalogueChecks::against_this_recording };
+    ConversionPlan plan { false, OutputGuard::batch_name, &batch.catalogue, &batch.recordings, CatalogueChecks::against_this_recording,
+        &batch.kept_catalogue };
     return convert_opened(recording, options, plan, batch.reporter);
 }
 
@@ -236,9 +241,16 @@ int run_batch(const RunOptions& options, const BatchOptions& batch_options, Cons
 {
     ConsoleReporter reporter(console, routing);
     const std::string* output_folder = batch_options.output_folder ? &*batch_options.output_folder : nullptr;
-    if (output_folder && !identify_path(*output_folder).folder) {
-        reporter.failed(Refusal<RunRefusal> { Action::write, *output_folder, RunRefusal::output_is_not_a_folder });
-        return exit_status_failure;
+    if (output_folder) {
+        FileIdentity folder = identify_existing(*output_folder);
+        if (!folder.exists) {
+            reporter.failed(SystemError { Action::write, *output_folder, errno });
+            return exit_status_failure;
+        }
+        if (!folder.folder) {
+            reporter.failed(Refusal<RunRefusal> { Action::write, *output_folder, RunRefusal::output_is_not_a_folder });
+            return exit_status_failure;
+        }
     }
     // The batch names its .ts files itself; its catalogue is the one name that can be a slip. The
     // catalogue is judged once, before any recording: a catalogue that cannot be written ends the
@@ -248,8 +260,11 @@ int run_batch(const RunOptions& options, const BatchOptions& batch_options, Cons
         return exit_status_failure;
     }
 
-    std::vector<ListedRecording> recordings = list_recordings(batch_options.inputs, output_folder, !options.skip_extraction);
-    Batch batch { options, reporter, CatalogueWatch(options.catalogue_path), {}, {} };
+    RecordingList list = list_recordings(batch_options.inputs, output_folder, !options.skip_extraction);
+    const std::vector<ListedRecording>& recordings = list.recordings;
+    for (const std::string& folder : list.folders_passed_over)
+        reporter.not_searched(folder);
+    Batch batch { options, reporter, CatalogueWatch(options.catalogue_path), {}, {}, {} };
     // -a empties the catalogue once: for the first recording whose line is written.
     batch.state = { options.skip_extraction, !options.append, !options.keep_input };
     if (!options.append)
@@ -264,7 +279,7 @@ int run_batch(const RunOptions& options, const BatchOptions& batch_options, Cons
         const ListedRecording& listed = *turn.listed;
         reporter.batch_recording(turn.number, recordings.size(), turn.second_look);
         ConversionResult result = take_turn(turn, options, batch);
-        batch.state.start_afresh = batch.state.start_afresh && !result.catalogued;
+        batch.state = after_turn(batch.state, result.catalogued);
         if (result.outcome == ConversionOutcome::put_off)
             turns.push_back({ &listed, turn.number, true });
         else if (result.outcome == ConversionOutcome::converted)
@@ -281,6 +296,8 @@ int run_batch(const RunOptions& options, const BatchOptions& batch_options, Cons
         static_cast<void>(console.flush());
     }
 
+    // A reader that reads a pipe catalogue to its end ends here.
+    static_cast<void>(batch.kept_catalogue.close());
     reporter.batch_done(summary);
     if (!summary.failed.empty())
         return exit_status_failure;

@@ -135,10 +135,14 @@ CommandLine parse_command_line(int argument_count, const char* const* arguments)
     line.request = scan(argument_count, arguments, line, paths);
     if (line.request != CommandLineRequest::run)
         return line;
-    if (line.batch.batch)
+    if (line.batch.batch) {
         apply_to_batch(paths, line);
-    else
+        // A batch of nothing is a slip, not an empty archive: say how it is used.
+        if (line.batch.inputs.empty())
+            line.request = CommandLineRequest::usage;
+    } else {
         apply_to_one_recording(paths, line.options);
+    }
     return line;
 }
 

@@ -285,6 +285,11 @@ void ConsoleReporter::batch_recording(std::size_t number, std::size_t total, boo
     console_.print("\nrecording ", std::to_string(number) + " of " + std::to_string(total) + (second_look ? ", a second look" : ""));
 }
 
+void ConsoleReporter::not_searched(const std::string& folder_path)
+{
+    console_.print("\nnot searched: ", folder_path + " is a folder");
+}
+
 void ConsoleReporter::putting_last(const std::string& input_path, const std::string& output_path)
 {
     console_.print("\nputting ", input_path + " last: another run is writing " + output_path);

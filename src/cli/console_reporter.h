@@ -63,6 +63,8 @@ public:
     // Before each recording of a batch: where it stands in the batch, and whether it was put last to be
     // judged again.
     void batch_recording(std::size_t number, std::size_t total, bool second_look = false);
+    // A folder inside a folder the batch was given: named, not searched.
+    void not_searched(const std::string& folder_path);
     // Another run is writing its .ts file: it is judged again at the end of the batch.
     void putting_last(const std::string& input_path, const std::string& output_path);
     // The summary line, a line for each recording that failed and one for each whose stream has

@@ -194,6 +194,7 @@ RunOutcome write_line(const OpenedRecording& recording, const RunOptions& option
         .encoding = options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored,
         .make_durable = removes_input(options),
         .announce = !plan.line_is_there,
+        .through = plan.kept_catalogue ? plan.kept_catalogue->native() : no_handle,
     };
     // -a empties without a copy only what is this run's own: its recording's lines, or a batch's.
     if (entry.start_afresh)
@@ -202,6 +203,11 @@ RunOutcome write_line(const OpenedRecording& recording, const RunOptions& option
     FilesOfTheRun files { recording.input.identity, stream.output };
     if (RunOutcome failure = widened(ensure_catalogue_header(entry, files, catalogue, reporter)))
         return failure;
+    if (plan.kept_catalogue && !plan.kept_catalogue->is_open() && !catalogue.identity.regular_file) {
+        *plan.kept_catalogue = duplicate(catalogue.file.native());
+        if (!plan.kept_catalogue->is_open())
+            return SystemError { Action::open, options.catalogue_path, errno };
+    }
     line_was_there = false;
     if (plan.catalogue && !entry.start_afresh) {
         if (std::optional<SystemError> failure = plan.catalogue->catch_up_through(catalogue.file.native(), catalogue.identity))

@@ -101,6 +101,9 @@ struct ConversionPlan {
     // A batch's recordings, whose lines -a empties without keeping a copy. Null for a single run.
     const std::vector<RecordingKey>* batch_recordings = nullptr;
     CatalogueChecks catalogue_checks = CatalogueChecks::all;
+    // A batch's: a catalogue that is no regular file (a pipe) is opened once, at the first line, and
+    // kept open here, so that a reader that reads to its end gets every line. Null for a single run.
+    File* kept_catalogue = nullptr;
 };
 
 // What becomes of the stream once the .ts file is open and locked.

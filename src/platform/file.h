@@ -102,6 +102,9 @@ enum class LockOutcome {
 // reported at once.
 [[nodiscard]] LockOutcome lock_exclusively(NativeHandle file, bool wait);
 
+// Gives up a lock taken through any handle on the same open file, before the handles are closed.
+void unlock(NativeHandle file);
+
 // Takes a shared lock on the whole file, waiting for an exclusive one to go: readers of a file that
 // runs append to under lock_exclusively read whole lines.
 [[nodiscard]] LockOutcome lock_shared(NativeHandle file);
@@ -170,6 +173,12 @@ std::string_view name_as_kept(std::string_view name);
 // `name` inside `folder`, with the system's separator between them unless `folder` already ends in one.
 std::string join_path(const std::string& folder, const std::string& name);
 
-// The names of a folder's entries, "." and ".." left out, in no particular order; false, with errno
-// saying why, when the folder cannot be read.
-[[nodiscard]] bool list_folder(const std::string& path, std::vector<std::string>& names);
+// One entry of a folder.
+struct FolderEntry {
+    std::string name;
+    bool folder = false;  // a folder, or a link to one
+};
+
+// A folder's entries, "." and ".." left out, in no particular order; false, with errno saying why,
+// when the folder cannot be read.
+[[nodiscard]] bool list_folder(const std::string& path, std::vector<FolderEntry>& entries);

@@ -15,6 +15,19 @@ bool is_known_version(unsigned version)
     return version == 0x5000 || version == 0x5010;
 }
 
+// Whether the bytes, fewer than a recording has, are the start of one: the magic and the version as far
+// as they go. An empty file agrees, and so does any copy cut short.
+bool agrees_with_a_recordings_start(std::span<const std::uint8_t> bytes)
+{
+    std::size_t magic = std::min(bytes.size(), recording_magic.size());
+    if (!std::equal(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(magic), recording_magic.begin(),
+            [](std::uint8_t byte, char letter) { return byte == static_cast<std::uint8_t>(letter); }))
+        return false;
+    if (bytes.size() == 5)
+        return bytes[4] == 0x50;
+    return bytes.size() < 6 || is_known_version(static_cast<unsigned>(bytes[4] << 8 | bytes[5]));
+}
+
 }
 
 HeaderCheck RecordingHeader::check(std::span<const std::uint8_t> delivered)
@@ -24,7 +37,9 @@ HeaderCheck RecordingHeader::check(std::span<const std::uint8_t> delivered)
     std::copy_n(delivered.begin(), header.delivered_, header.block_.begin());
     HeaderCheck result { std::nullopt, HeaderRejection::none, header.read_u16(4), header.delivered_ };
 
-    if (!begins_like_a_recording({ reinterpret_cast<const char*>(header.block_.data()), recording_magic.size() }))
+    if (header.delivered_ < smallest_recording_size && agrees_with_a_recordings_start(delivered.first(header.delivered_)))
+        result.rejection = HeaderRejection::too_short;
+    else if (!begins_like_a_recording({ reinterpret_cast<const char*>(header.block_.data()), recording_magic.size() }))
         result.rejection = HeaderRejection::wrong_magic;
     else if (!is_known_version(result.version))
         result.rejection = HeaderRejection::unknown_version;

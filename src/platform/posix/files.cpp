@@ -252,6 +252,11 @@ LockOutcome lock_exclusively(NativeHandle file, bool wait)
     return lock_with(file, wait ? LOCK_EX : LOCK_EX | LOCK_NB);
 }
 
+void unlock(NativeHandle file)
+{
+    static_cast<void>(::flock(descriptor_of(file), LOCK_UN));
+}
+
 LockOutcome lock_shared(NativeHandle file)
 {
     return lock_with(file, LOCK_SH);
@@ -377,7 +382,7 @@ std::string file_name_key(std::string_view path)
     return std::string(separator == std::string_view::npos ? path : path.substr(separator + 1));
 }
 
-bool list_folder(const std::string& path, std::vector<std::string>& names)
+bool list_folder(const std::string& path, std::vector<FolderEntry>& entries)
 {
     struct Closer {
         void operator()(DIR* folder) const { ::closedir(folder); }
@@ -391,8 +396,19 @@ bool list_folder(const std::string& path, std::vector<std::string>& names)
         if (entry == nullptr)
             return errno == 0;
         std::string_view name = entry->d_name;
-        if (name != "." && name != "..")
-            names.emplace_back(name);
+        if (name == "." || name == "..")
+            continue;
+        bool is_folder = false;
+#ifdef DT_DIR
+        // The entry says what it is, where the file system tells; a link is followed to what it names.
+        if (entry->d_type == DT_DIR)
+            is_folder = true;
+        else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN)
+            is_folder = identify_existing(join_path(path, std::string(name))).folder;
+#else
+        is_folder = identify_existing(join_path(path, std::string(name))).folder;
+#endif
+        entries.push_back({ std::string(name), is_folder });
     }
 }
 

@@ -384,6 +384,12 @@ LockOutcome lock_exclusively(NativeHandle file, bool wait)
     return lock_range(file, LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, whole_file);
 }
 
+void unlock(NativeHandle file)
+{
+    OVERLAPPED range {};
+    static_cast<void>(::UnlockFileEx(handle_of(file), 0, static_cast<DWORD>(whole_file), static_cast<DWORD>(whole_file >> 32), &range));
+}
+
 LockOutcome lock_shared(NativeHandle file)
 {
     return lock_range(file, 0, 0, whole_file);
@@ -476,7 +482,7 @@ std::string file_name_key(std::string_view path)
     return narrow(upper);
 }
 
-bool list_folder(const std::string& path, std::vector<std::string>& names)
+bool list_folder(const std::string& path, std::vector<FolderEntry>& entries)
 {
     WIN32_FIND_DATAW found {};
     HANDLE search = ::FindFirstFileW(wide(join_path(path, "*")).c_str(), &found);
@@ -491,7 +497,7 @@ bool list_folder(const std::string& path, std::vector<std::string>& names)
     do {
         std::wstring name = found.cFileName;
         if (name != L"." && name != L"..")
-            names.push_back(narrow(name));
+            entries.push_back({ narrow(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 });
     } while (::FindNextFileW(search, &found));
     DWORD error = ::GetLastError();
     ::FindClose(search);
