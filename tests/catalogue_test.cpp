@@ -150,8 +150,21 @@ INSTANTIATE_TEST_SUITE_P(CatalogueLine, CatalogueQuoting,
         QuotingCase { "FileNameWithApostrophe", "'quoted.rec", "ABC", "'Quoted'", "Text",
             std::vector<std::string> { "''quoted.rec", "ABC", "'Quoted'", "Text" } },
         QuotingCase { "FormulaSignsAfterTheStart", "a=b.rec", "A+B", "x-y", "mail@home",
-            std::vector<std::string> { "a=b.rec", "A+B", "x-y", "mail@home" } }),
+            std::vector<std::string> { "a=b.rec", "A+B", "x-y", "mail@home" } },
+        // A spreadsheet that trims spaces on import would run these.
+        QuotingCase { "FormulaBehindSpacesAndTabs", "  =cmd.rec", " =1+1", "\t +ABC", " \t@home",
+            std::vector<std::string> { "'  =cmd.rec", "' =1+1", "'\t +ABC", "' \t@home" } },
+        QuotingCase { "SpacesBeforePlainText", " a.rec", "  ABC", " Title", "  " } ),
     [](const testing::TestParamInfo<QuotingCase>& info) { return std::string(info.param.name); });
+
+TEST(CatalogueLine, FilenameInUtf8IsValidWhateverItsBytes)
+{
+    // A name in ISO 8859-1, as a recorder names a file after a title: its bytes read as that table's
+    // characters in a UTF-8 catalogue, and written as they are in one that is not.
+    EXPECT_EQ(parse_csv_record(catalogue_row("Caf\xE9.rec", header_of({}), TextEncoding::utf_8))[0], "Caf\xC3\xA9.rec");
+    EXPECT_EQ(parse_csv_record(catalogue_row("Caf\xC3\xA9.rec", header_of({}), TextEncoding::utf_8))[0], "Caf\xC3\xA9.rec");
+    EXPECT_EQ(parse_csv_record(catalogue_row("Caf\xE9.rec", header_of({})))[0], "Caf\xE9.rec");
+}
 
 TEST(CatalogueLine, FormulaRuleAppliesToTheTextAsWritten)
 {

@@ -709,6 +709,61 @@ TEST(EndToEnd, BatchStartsAfreshOnceAndFailsOnAMissingName)
             + "\nfailed: recs" + separator + "gone.rec");
 }
 
+// A line as the catalogue was written before it quoted anything: every text as it is.
+std::string unescaped_row(const std::string& filename, const RecordingFields& fields)
+{
+    std::string line = catalogue_row(filename, *RecordingHeader::parse(build_recording(fields)));
+    std::size_t times = line.find(",TV,");
+    std::size_t identifiers = line.find(",2174,");
+    return filename + ",12," + fields.channel_name + line.substr(times, line.find(",\"", times) - times) + ",\"" + fields.event_name + "\""
+        + line.substr(identifiers, line.rfind(",\"") - identifiers) + ",\"" + fields.event_description + "\",\n";
+}
+
+TEST(EndToEnd, CatalogueWrittenWithoutQuotingIsKnown)
+{
+    ScratchFolder folder;
+    std::filesystem::create_directory(folder / "recs");
+    std::vector<std::pair<std::string, RecordingFields>> recordings(3);
+    recordings[0].first = "news, late.rec";
+    recordings[0].second.channel_name = "Chan, nel";
+    recordings[1].first = "floppy.rec";
+    recordings[1].second.event_name = "Using a 5\" floppy";
+    recordings[1].second.event_description = "He said \"yes\", and left\nthe next day";
+    recordings[2].first = "quote.rec";
+    recordings[2].second.channel_name = "\"ABC";
+    recordings[2].second.event_description = "\"";
+    std::string lines;
+    for (std::size_t index = 0; index < recordings.size(); ++index) {
+        recordings[index].second.event_id = static_cast<std::uint16_t>(index + 1);
+        write_file(folder / "recs" / recordings[index].first, build_recording(recordings[index].second, 1000));
+        write_file(folder / "recs" / (recordings[index].first.substr(0, recordings[index].first.size() - 4) + ".ts"),
+            stream_part(build_recording(recordings[index].second, 1000)));
+        lines += unescaped_row("recs/" + recordings[index].first, recordings[index].second);
+    }
+    write_file(folder / "list.csv", header_and(lines));
+
+    ProcessResult rerun = run_pelorus({ "-b", "recs", "-c", "list.csv" }, folder.path());
+    EXPECT_EQ(rerun.exit_status, 0) << rerun.output;
+    EXPECT_NE(rerun.output.find("\n3 recordings: 0 converted, 3 skipped, 0 failed\nall done"), std::string::npos) << rerun.output;
+    EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(lines));
+}
+
+#ifndef _WIN32
+TEST(EndToEnd, Latin1NameInAUtf8CatalogueIsValidAndKnown)
+{
+    // Recorders name files after titles, in the broadcast's tables: here ISO 8859-1.
+    ScratchFolder folder;
+    std::filesystem::create_directory(folder / "recs");
+    write_file(folder / "recs" / "Caf\xE9.rec", build_recording({}, 1000));
+    ProcessResult first = run_pelorus({ "-u", "-b", "recs", "-c", "list.csv" }, folder.path());
+    EXPECT_EQ(first.exit_status, 0) << first.output;
+    EXPECT_EQ(read_file_text(folder / "list.csv"), std::string(utf8_mark) + header_and(example_line_for("recs/Caf\xC3\xA9.rec")));
+    ProcessResult rerun = run_pelorus({ "-u", "-b", "recs", "-c", "list.csv" }, folder.path());
+    EXPECT_NE(rerun.output.find("skipping recs/Caf\xE9.rec: already in list.csv"), std::string::npos) << rerun.output;
+    EXPECT_EQ(read_file_text(folder / "list.csv"), std::string(utf8_mark) + header_and(example_line_for("recs/Caf\xC3\xA9.rec")));
+}
+#endif
+
 TEST(EndToEnd, DashKFreesConvertedRecordingsOnlyAfterAFullCompare)
 {
     ScratchFolder folder;

@@ -2,6 +2,7 @@
 
 #include "catalogue/broadcast_text.h"
 #include "catalogue/broadcast_time.h"
+#include "catalogue/file_names.h"
 #include "platform/file.h"
 #include "recording/recording_header.h"
 
@@ -49,11 +50,16 @@ void append_text(std::string& line, std::string_view text)
 
 // A spreadsheet runs a cell that begins with one of these as a formula, and the texts come off the air
 // or from a file's name: such a text gets an apostrophe in front, which spreadsheets show as text.
+// A spreadsheet that trims spaces on import would run " =1+1" too, so the guard looks past leading
+// spaces and tabs.
 constexpr std::string_view formula_starts = "=+-@\t\r";
+constexpr std::string_view formula_signs = "=+-@";
 
 std::string guarded(std::string text)
 {
-    if (!text.empty() && formula_starts.find(text.front()) != std::string_view::npos)
+    std::size_t first = text.find_first_not_of(" \t");
+    bool formula = !text.empty() && formula_starts.find(text.front()) != std::string_view::npos;
+    if (formula || (first != std::string::npos && formula_signs.find(text[first]) != std::string_view::npos))
         text.insert(text.begin(), '\'');
     return text;
 }
@@ -358,7 +364,8 @@ std::string catalogue_row(std::string_view input_path, const RecordingHeader& he
     std::string description = text_for_line(header.event_description(), header.event_description_to_decode(), encoding);
 
     std::string line;
-    append_text(line, guarded_filename(input_path));
+    // A catalogue in UTF-8 stays valid UTF-8 whatever bytes the recording's name holds.
+    append_text(line, guarded_filename(encoding == TextEncoding::utf_8 ? utf8_from_any_bytes(input_path) : std::string(input_path)));
     append_number(line, header.service_number(), 10, 1);
     line += ',';
     append_text(line, channel);

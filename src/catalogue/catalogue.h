@@ -62,10 +62,12 @@ std::string catalogue_identifier(unsigned value);
 
 // One recording's line. Program and Description are always quoted, Filename and Channel only when they
 // hold a comma, a quote, a CR or an LF, and a quote inside a quoted field is doubled, so that every line
-// reads as 19 fields; quoting applies to the texts as written. Filename is written as given. A text, or
-// the Filename, that a spreadsheet would run as a formula (beginning with =, +, -, @, a tab or a CR)
-// gets an apostrophe in front; a Filename beginning with an apostrophe gets one more. Without -u a text
-// that names its ISO 8859 table (0x10 0x00 0xNN) is written whole, without the selector.
+// reads as 19 fields; quoting applies to the texts as written. Filename is written as given, but in
+// UTF-8 (a catalogue with the mark) as utf8_from_any_bytes reads it. A text, or the Filename, that a
+// spreadsheet would run as a formula (beginning with =, +, -, @, a tab or a CR, or with =, +, - or @
+// after spaces and tabs) gets an apostrophe in front; a Filename beginning with an apostrophe gets one
+// more. Without -u a text that names its ISO 8859 table (0x10 0x00 0xNN) is written whole, without the
+// selector.
 std::string catalogue_row(std::string_view input_path, const RecordingHeader& header,
     TextEncoding encoding = TextEncoding::as_stored);
 

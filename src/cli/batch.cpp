@@ -47,15 +47,14 @@ Opening opening_of(const RunOutcome& opening)
 
 // Whether the catalogue holds the recording's line, read again now that the recording's lock, and
 // maybe its .ts file's, is held. With -a, before the first line, it holds nothing that counts.
-std::optional<SystemError> gather_line(const ListedRecording& listed, const OpenedRecording& recording, Batch& batch, RecordingFacts& facts,
-    Look look)
+std::optional<SystemError> gather_line(const OpenedRecording& recording, Batch& batch, RecordingFacts& facts, Look look)
 {
     facts.catalogued = false;
     if (batch.state.start_afresh)
         return std::nullopt;
     if (std::optional<SystemError> failure = batch.catalogue.catch_up(recording.input.identity, look))
         return failure;
-    facts.catalogued = batch.catalogue.holds(recording_key(listed.path, *recording.header));
+    facts.catalogued = batch.catalogue.holds(recording_key(recording.name, *recording.header));
     return std::nullopt;
 }
 
@@ -64,7 +63,7 @@ std::optional<SystemError> gather_line(const ListedRecording& listed, const Open
 std::optional<SystemError> gather_facts(const ListedRecording& listed, const OpenedRecording& recording, Batch& batch, RecordingFacts& facts,
     Look look)
 {
-    if (std::optional<SystemError> failure = gather_line(listed, recording, batch, facts, look))
+    if (std::optional<SystemError> failure = gather_line(recording, batch, facts, look))
         return failure;
     if (!batch.state.skip_extraction) {
         OutputJudgement judgement = judge_output_path(recording.input, listed.output_path);
@@ -86,7 +85,7 @@ std::optional<SystemError> gather_facts_under_lock(const ListedRecording& listed
         facts.seen_before = true;
         return std::nullopt;
     }
-    if (std::optional<SystemError> failure = gather_line(listed, recording, batch, facts, look))
+    if (std::optional<SystemError> failure = gather_line(recording, batch, facts, look))
         return failure;
     OutputJudgement judgement = judge_output(recording.input, output.file.native(), output.written.output);
     if (judgement.error_number != 0)
@@ -229,8 +228,9 @@ std::vector<RecordingKey> keys_of(const std::vector<ListedRecording>& recordings
     for (const ListedRecording& listed : recordings) {
         File file = open_regular_for_reading(listed.path);
         HeaderReading reading = file.is_open() ? read_recording_header(file.native()) : HeaderReading {};
+        std::string name = file.is_open() ? opened_file_name(file.native()) : std::string();
         if (reading.header)
-            keys.push_back(recording_key(listed.path, *reading.header));
+            keys.push_back(recording_key(name.empty() ? listed.path : name, *reading.header));
     }
     return keys;
 }

@@ -199,7 +199,7 @@ RunOutcome write_line(const OpenedRecording& recording, const RunOptions& option
     // -a empties without a copy only what is this run's own: its recording's lines, or a batch's.
     if (entry.start_afresh)
         entry.own_recordings = plan.batch_recordings ? *plan.batch_recordings
-                                                     : std::vector { recording_key(options.input_path, *recording.header) };
+                                                     : std::vector { recording_key(recording.name, *recording.header) };
     FilesOfTheRun files { recording.input.identity, stream.output };
     if (RunOutcome failure = widened(ensure_catalogue_header(entry, files, catalogue, reporter)))
         return failure;
@@ -212,7 +212,7 @@ RunOutcome write_line(const OpenedRecording& recording, const RunOptions& option
     if (plan.catalogue && !entry.start_afresh) {
         if (std::optional<SystemError> failure = plan.catalogue->catch_up_through(catalogue.file.native(), catalogue.identity))
             return std::move(*failure);
-        line_was_there = plan.catalogue->holds(recording_key(options.input_path, *recording.header));
+        line_was_there = plan.catalogue->holds(recording_key(recording.name, *recording.header));
     }
     if (line_was_there)
         return widened(close_catalogue(catalogue, entry));
@@ -295,6 +295,9 @@ RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporte
         return SystemError { Action::open, options.input_path, errno };
     OpenRecording& input = recording.input;
     input = { recording.file.native(), options.input_path, identify(recording.file.native()), false, {} };
+    recording.name = opened_file_name(recording.file.native());
+    if (recording.name.empty())
+        recording.name = options.input_path;
     reporter.keep_messages_out_of(input.identity);
     input.sequential = !can_be_positioned(input.handle);
     // Two runs converting one recording would write its .ts file and its line twice. What a pipe gives

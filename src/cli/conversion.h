@@ -65,6 +65,9 @@ struct OpenedRecording {
     File file;
     OpenRecording input;
     std::optional<RecordingHeader> header;
+    // What the recording is known by in a catalogue: the name its file system holds for it where that
+    // can differ (an 8.3 short name on Windows), else its path as given.
+    std::string name;
 };
 
 // Opens the recording `options` names, takes its lock without waiting (only a regular file is locked), and

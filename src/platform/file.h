@@ -166,6 +166,10 @@ PathParts split_path(const std::string& path);
 // file system takes for one give the same key.
 std::string file_name_key(std::string_view path);
 
+// The name the file system holds for an open file, where it can differ from the one it was opened by:
+// on Windows the long name for a short 8.3 one. Empty where it cannot differ, or cannot be had.
+std::string opened_file_name(NativeHandle file);
+
 // A name as the file system keeps it: on Windows without the trailing dots and spaces that the system
 // drops from every name it is given; elsewhere unchanged.
 std::string_view name_as_kept(std::string_view name);

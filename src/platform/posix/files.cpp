@@ -371,6 +371,11 @@ bool is_path_separator(char character)
 
 const char path_separator = '/';
 
+std::string opened_file_name(NativeHandle)
+{
+    return {};
+}
+
 std::string_view name_as_kept(std::string_view name)
 {
     return name;

@@ -459,6 +459,17 @@ bool is_path_separator(char character)
 
 const char path_separator = '\\';
 
+std::string opened_file_name(NativeHandle file)
+{
+    std::wstring path(32768, L'\0');
+    DWORD length = ::GetFinalPathNameByHandleW(handle_of(file), path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= path.size())
+        return {};
+    path.resize(length);
+    std::size_t separator = path.find_last_of(L"\\/");
+    return narrow(separator == std::wstring::npos ? path : path.substr(separator + 1));
+}
+
 std::string_view name_as_kept(std::string_view name)
 {
     while (!name.empty() && (name.back() == '.' || name.back() == ' '))
