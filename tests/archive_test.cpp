@@ -33,6 +33,7 @@ struct NamingCase {
     std::string recording;
     std::optional<std::string> output_folder;
     std::string expected;  // with '/' for the system's separator
+    std::string held_name = {};  // the name the file system holds, where it differs
 };
 
 void PrintTo(const NamingCase& naming_case, std::ostream* stream) { *stream << naming_case.name; }
@@ -45,7 +46,18 @@ TEST_P(TransportStreamName, FollowsTheRecordingsName)
     std::string expected = naming.expected;
     std::replace(expected.begin(), expected.end(), '/', path_separator);
     std::replace(expected.begin(), expected.end(), '|', '/');
-    EXPECT_EQ(transport_stream_path(naming.recording, naming.output_folder ? &*naming.output_folder : nullptr), expected);
+    EXPECT_EQ(transport_stream_path(naming.recording, naming.output_folder ? &*naming.output_folder : nullptr, naming.held_name), expected);
+}
+
+TEST(TransportStreamNaming, FollowsTheNameTheSystemKeeps)
+{
+#ifdef _WIN32
+    // The system drops a name's trailing dots and spaces.
+    EXPECT_EQ(transport_stream_name("news.rec."), "news.ts");
+    EXPECT_EQ(transport_stream_name("news.rec "), "news.ts");
+#else
+    EXPECT_EQ(transport_stream_name("news.rec."), "news.rec..ts");
+#endif
 }
 
 // In the expected paths '|' is a '/' the recording's own path holds, left as it is.
@@ -59,7 +71,10 @@ INSTANTIATE_TEST_SUITE_P(Batch, TransportStreamName,
         NamingCase { "RecOnlyAtTheEnd", "news.rec.bak", std::nullopt, "news.rec.bak.ts" },
         NamingCase { "BesideTheRecording", "dish1/news.rec", std::nullopt, "dish1|news.ts" },
         NamingCase { "IntoTheOutputFolder", "dish1/news.rec", "video", "video/news.ts" },
-        NamingCase { "OutputFolderEndingInASeparator", "news.rec", "video/", "video|news.ts" }),
+        NamingCase { "OutputFolderEndingInASeparator", "news.rec", "video/", "video|news.ts" },
+        // A short name: the .ts is named after the long name the file system holds.
+        NamingCase { "ShortNameBesideTheRecording", "dish1/NEWS~BXD.REC", std::nullopt, "dish1|NewsRecording.ts", "NewsRecording.rec" },
+        NamingCase { "ShortNameIntoTheOutputFolder", "dish1/NEWS~BXD.REC", "video", "video/NewsRecording.ts", "NewsRecording.rec" }),
     [](const testing::TestParamInfo<NamingCase>& info) { return std::string(info.param.name); });
 
 // The plan.

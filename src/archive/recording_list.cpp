@@ -96,7 +96,7 @@ RecordingList list_recordings(const std::vector<std::string>& inputs, const std:
         if (!seen.insert(keys.of(recording.path)).second)
             continue;
         if (!recording.unreadable_folder) {
-            recording.output_path = transport_stream_path(recording.path, output_folder);
+            recording.output_path = transport_stream_path(recording.path, output_folder, name_held_for(recording.path));
             if (claim_outputs) {
                 auto [claim, first] = claims.emplace(keys.of(recording.output_path), recording.path);
                 if (!first)
@@ -110,14 +110,21 @@ RecordingList list_recordings(const std::vector<std::string>& inputs, const std:
 
 std::string transport_stream_name(std::string_view recording_name)
 {
+    recording_name = name_as_kept(recording_name);
     if (has_recording_ending(recording_name))
         recording_name.remove_suffix(recording_ending.size());
     return std::string(recording_name) + ".ts";
 }
 
-std::string transport_stream_path(const std::string& recording_path, const std::string* output_folder)
+std::string transport_stream_path(const std::string& recording_path, const std::string* output_folder, const std::string& held_name)
 {
     if (output_folder)
-        return join_path(*output_folder, transport_stream_name(split_path(recording_path).name));
-    return transport_stream_name(recording_path);
+        return join_path(*output_folder, transport_stream_name(held_name.empty() ? split_path(recording_path).name : held_name));
+    if (held_name.empty())
+        return transport_stream_name(recording_path);
+    // Beside the recording, under the name its file system holds.
+    std::size_t separator = recording_path.size();
+    while (separator > 0 && !is_path_separator(recording_path[separator - 1]))
+        --separator;
+    return recording_path.substr(0, separator) + transport_stream_name(held_name);
 }

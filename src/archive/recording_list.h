@@ -34,8 +34,11 @@ struct RecordingList {
 // that writes it, judged before anything is written.
 RecordingList list_recordings(const std::vector<std::string>& inputs, const std::string* output_folder, bool claim_outputs);
 
-// A recording's .ts name: a final ".rec", in any case, replaced by ".ts", or ".ts" added.
+// A recording's .ts name: a final ".rec", in any case, replaced by ".ts", or ".ts" added, to the name
+// as the file system keeps it (on Windows without trailing dots and spaces).
 std::string transport_stream_name(std::string_view recording_name);
 
 // Where a recording's .ts file goes: into `output_folder` when there is one, else beside the recording.
-std::string transport_stream_path(const std::string& recording_path, const std::string* output_folder);
+// Its name follows `held_name`, the name the file system holds for the recording, where that is known
+// and can differ from the path's (a short name on Windows).
+std::string transport_stream_path(const std::string& recording_path, const std::string* output_folder, const std::string& held_name = {});

@@ -170,6 +170,11 @@ std::string file_name_key(std::string_view path);
 // on Windows the long name for a short 8.3 one. Empty where it cannot differ, or cannot be had.
 std::string opened_file_name(NativeHandle file);
 
+// The name the file system holds for the file at `path`, without opening it: on Windows the long name
+// for a short 8.3 one, or without the trailing dots and spaces the path gave. Empty where it cannot
+// differ from the path's own, or the file is not there.
+std::string name_held_for(const std::string& path);
+
 // A name as the file system keeps it: on Windows without the trailing dots and spaces that the system
 // drops from every name it is given; elsewhere unchanged.
 std::string_view name_as_kept(std::string_view name);

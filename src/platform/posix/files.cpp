@@ -376,6 +376,11 @@ std::string opened_file_name(NativeHandle)
     return {};
 }
 
+std::string name_held_for(const std::string&)
+{
+    return {};
+}
+
 std::string_view name_as_kept(std::string_view name)
 {
     return name;

@@ -470,6 +470,16 @@ std::string opened_file_name(NativeHandle file)
     return narrow(separator == std::wstring::npos ? path : path.substr(separator + 1));
 }
 
+std::string name_held_for(const std::string& path)
+{
+    WIN32_FIND_DATAW found {};
+    HANDLE search = ::FindFirstFileW(wide(path).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return {};
+    ::FindClose(search);
+    return narrow(found.cFileName);
+}
+
 std::string_view name_as_kept(std::string_view name)
 {
     while (!name.empty() && (name.back() == '.' || name.back() == ' '))
