@@ -87,6 +87,7 @@ struct PlanCase {
     std::optional<SkipReason> skip = std::nullopt;
     std::optional<BatchRefusal> refusal = std::nullopt;
     bool start_afresh = false;
+    bool check_stream = false;
 };
 
 void PrintTo(const PlanCase& plan_case, std::ostream* stream) { *stream << plan_case.name; }
@@ -105,6 +106,7 @@ TEST_P(BatchPlan, DecidesForOneRecording)
         EXPECT_EQ(decision.refusal, *plan_case.refusal);
     }
     EXPECT_EQ(decision.start_afresh, plan_case.start_afresh);
+    EXPECT_EQ(decision.check_stream, plan_case.check_stream);
 }
 
 RecordingFacts facts(bool catalogued, OutputHolding output, std::string claimed_by = {})
@@ -130,6 +132,8 @@ constexpr BatchState plain { false, false, false };
 constexpr BatchState catalogue_only { true, false, false };  // -t
 constexpr BatchState afresh { false, true, false };          // -a, before the first line
 constexpr BatchState deleting { false, false, true };        // -k
+constexpr BatchState checking_only { true, false, false, true };  // -t -s
+constexpr BatchState checking { false, false, false, true };      // -s
 
 RecordingFacts locked_elsewhere(bool catalogued, OutputHolding output)
 {
@@ -183,6 +187,11 @@ INSTANTIATE_TEST_SUITE_P(Archive, BatchPlan,
             BatchAction::judge_again_later },
         // Missing: converted by another run with -k, when it was found in a folder or seen before; named on
         // the command line, a failure, as for a single run.
+        // -b -t -s checks a converted archive; -b -s alone checks only what it converts.
+        PlanCase { "CataloguedIsStillCheckedWithDashTDashS", facts(true, OutputHolding::nothing), checking_only, BatchAction::skip,
+            SkipReason::already_catalogued, std::nullopt, false, true },
+        PlanCase { "ConvertedIsSkippedUncheckedWithDashS", facts(true, OutputHolding::whole_stream), checking, BatchAction::skip,
+            SkipReason::already_catalogued },
         PlanCase { "GoneFromItsFolderIsSkipped", opened(Opening::missing, true), plain, BatchAction::skip, SkipReason::gone },
         PlanCase { "MissingWhenNamedIsAFailure", opened(Opening::missing, false), plain, BatchAction::fail },
         PlanCase { "NamedAndGoneSinceAnEarlierLookIsSkipped", opened(Opening::missing, false, true), plain, BatchAction::skip, SkipReason::gone },

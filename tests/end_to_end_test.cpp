@@ -669,6 +669,13 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
             + "\nrecording 2 of 2\nReading " + in("checked", "good.rec") + reading + "7544 packets, no errors, 00:00:06 by PCR\nappending checked.csv"
             + "\n2 recordings: 2 converted, 0 skipped, 0 failed\nstream faults: " + in("checked", "cut.rec") + "\nall done");
     EXPECT_EQ(checked.exit_status, 0);
+    // Run again, the converted archive is checked all the same: that is how an archive is checked.
+    ProcessResult rechecked = run_pelorus({ "-b", "-t", "-s", "checked", "-c", "checked.csv" }, folder.path());
+    const std::string skipped = ": already in checked.csv\nchecking stream ..... done\nstream: ";
+    EXPECT_EQ(rechecked.output, "\nrecording 1 of 2\nReading " + in("checked", "cut.rec") + "\nreading header ...\nskipping " + in("checked", "cut.rec")
+            + skipped + "7543 packets, 1 sync loss (88 bytes skipped), 00:00:06 by PCR\nrecording 2 of 2\nReading " + in("checked", "good.rec")
+            + "\nreading header ...\nskipping " + in("checked", "good.rec") + skipped + "7544 packets, no errors, 00:00:06 by PCR"
+            + "\n2 recordings: 0 converted, 2 skipped, 0 failed\nstream faults: " + in("checked", "cut.rec") + "\nall done");
 
 #ifndef _WIN32
     // A catalogue that is a FIFO, with a reader waiting on it, holds nothing to skip, and is never

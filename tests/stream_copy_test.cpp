@@ -421,18 +421,21 @@ struct Packet {
     bool discontinuity = false;
     std::optional<std::uint64_t> pcr = std::nullopt;  // in 27 MHz ticks
     std::uint8_t sync_byte = 0x47;
+    std::uint8_t payload = 0xFF;  // every byte after the header and the adaptation field
+    std::optional<std::uint8_t> adaptation_field_length = std::nullopt;  // as the packet needs, when not set
 };
 
 void append_packet(std::vector<std::uint8_t>& stream, const Packet& packet)
 {
-    std::vector<std::uint8_t> bytes(188, 0xFF);
+    std::vector<std::uint8_t> bytes(188, packet.payload);
     bytes[0] = packet.sync_byte;
     bytes[1] = static_cast<std::uint8_t>((packet.marked_in_error ? 0x80 : 0) | (packet.pid >> 8 & 0x1F));
     bytes[2] = static_cast<std::uint8_t>(packet.pid);
     bytes[3] = static_cast<std::uint8_t>(packet.scrambling << 6 | packet.adaptation_field_control << 4 | (packet.counter & 0xF));
     if (packet.adaptation_field_control & 2) {
-        bytes[4] = packet.adaptation_field_control == 2 ? 183 : (packet.pcr ? 7 : 1);
-        bytes[5] = static_cast<std::uint8_t>((packet.discontinuity ? 0x80 : 0) | (packet.pcr ? 0x10 : 0));
+        bytes[4] = packet.adaptation_field_length.value_or(packet.adaptation_field_control == 2 ? 183 : (packet.pcr ? 7 : 1));
+        if (bytes[4] > 0)
+            bytes[5] = static_cast<std::uint8_t>((packet.discontinuity ? 0x80 : 0) | (packet.pcr ? 0x10 : 0));
         if (packet.pcr) {
             std::uint64_t base = *packet.pcr / 300;
             std::uint64_t extension = *packet.pcr % 300;
@@ -495,6 +498,21 @@ StreamReport found(std::uint64_t packets, std::uint64_t sync, std::uint64_t cont
     return report;
 }
 
+StreamReport with_jumps(StreamReport report, std::uint64_t jumps)
+{
+    report.pcr_jumps = jumps;
+    return report;
+}
+
+// The PCR PID's packets, one every 40 ms from `start` for `seconds`, each carrying its clock.
+std::vector<Packet> clock(std::uint64_t start, unsigned seconds, unsigned first_counter = 0)
+{
+    std::vector<Packet> packets;
+    for (unsigned index = 0; index <= seconds * 25; ++index)
+        packets.push_back({ .counter = (first_counter + index) & 0xF, .adaptation_field_control = 3, .pcr = (start + index * second_of_pcr / 25) % pcr_wrap });
+    return packets;
+}
+
 StreamReport after_losses(StreamReport report, std::uint64_t losses, std::uint64_t skipped)
 {
     report.sync_losses = losses;
@@ -531,6 +549,7 @@ void expect_report(const StreamReport& report, const StreamReport& expected, con
     EXPECT_EQ(report.bytes_skipped, expected.bytes_skipped) << what;
     EXPECT_EQ(report.sync_errors, expected.sync_errors) << what;
     EXPECT_EQ(report.continuity_errors, expected.continuity_errors) << what;
+    EXPECT_EQ(report.pcr_jumps, expected.pcr_jumps) << what;
     EXPECT_EQ(report.marked_in_error, expected.marked_in_error) << what;
     EXPECT_EQ(report.scrambled, expected.scrambled) << what;
     EXPECT_EQ(report.last_packet_bytes, expected.last_packet_bytes) << what;
@@ -542,16 +561,19 @@ class StreamCheck : public testing::TestWithParam<CheckCase> { };
 TEST_P(StreamCheck, CountsWhatTheStreamHolds)
 {
     const CheckCase& check_case = GetParam();
-    StreamChecker whole(0x100);
-    whole.feed(std::as_bytes(std::span(check_case.stream)));
-    expect_report(whole.report(), check_case.expected, "fed whole");
-    // The bytes a judgement needs may come in later pieces: one byte, a packet and either side of it,
-    // and as many as five packets need.
-    for (std::size_t piece : { 1u, 187u, 188u, 189u, 941u, 3100u }) {
-        StreamChecker checker(0x100);
-        for (std::size_t offset = 0; offset < check_case.stream.size(); offset += piece)
-            checker.feed(std::as_bytes(std::span(check_case.stream).subspan(offset, std::min(piece, check_case.stream.size() - offset))));
-        expect_report(checker.report(), check_case.expected, "pieces of " + std::to_string(piece));
+    for (StreamChecker::Way way : { StreamChecker::Way::fast, StreamChecker::Way::plain }) {
+        std::string how = way == StreamChecker::Way::fast ? "fast, " : "plain, ";
+        StreamChecker whole(0x100, way);
+        whole.feed(std::as_bytes(std::span(check_case.stream)));
+        expect_report(whole.report(), check_case.expected, how + "fed whole");
+        // The bytes a judgement needs may come in later pieces: one byte, a packet and either side of it,
+        // and as many as five packets need.
+        for (std::size_t piece : { 1u, 187u, 188u, 189u, 941u, 3100u }) {
+            StreamChecker checker(0x100, way);
+            for (std::size_t offset = 0; offset < check_case.stream.size(); offset += piece)
+                checker.feed(std::as_bytes(std::span(check_case.stream).subspan(offset, std::min(piece, check_case.stream.size() - offset))));
+            expect_report(checker.report(), check_case.expected, how + "pieces of " + std::to_string(piece));
+        }
     }
 }
 
@@ -562,6 +584,18 @@ INSTANTIATE_TEST_SUITE_P(StreamCheck, StreamCheck,
         CheckCase { "OneSyncError",
             packets_of(counting(3) + std::vector<Packet> { { .counter = 9, .scrambling = 2, .sync_byte = 0x00 } } + counting(3, 3)),
             found(7, 1, 0, 0, 0) },
+        // The packet with the flipped sync byte was this PID's: the next one is one further on, once.
+        CheckCase { "OneFlippedSyncByte",
+            packets_of(counting(3) + std::vector<Packet> { { .counter = 3, .sync_byte = 0x46 } } + counting(3, 4)
+                + std::vector<Packet> { { .pid = 0x200, .counter = 0 } } + counting(1, 9)),
+            found(9, 1, 1, 0, 0) },
+        // Marked in error, its counter right: the next packet is judged afresh, not as a gap.
+        CheckCase { "OneMarkedInErrorOnACountedPid",
+            packets_of(counting(3) + std::vector<Packet> { { .counter = 3, .marked_in_error = true } } + counting(3, 4)), found(7, 0, 0, 1, 0) },
+        // An adaptation field of length 0 has no flags, however its next byte reads: the gap is a gap.
+        CheckCase { "EmptyAdaptationFieldOnACounterGap",
+            packets_of(counting(3) + std::vector<Packet> { { .counter = 7, .adaptation_field_control = 3, .adaptation_field_length = 0 } }),
+            found(4, 0, 1, 0, 0) },
         // One marked packet's counter happens to be in sequence, the other's is not.
         CheckCase { "MarkedInErrorIsNotUsedForContinuity",
             packets_of(counting(3) + std::vector<Packet> { { .counter = 3, .marked_in_error = true }, { .counter = 9, .marked_in_error = true } }
@@ -571,13 +605,23 @@ INSTANTIATE_TEST_SUITE_P(StreamCheck, StreamCheck,
             found(3, 0, 0, 0, 2) },
         CheckCase { "CounterGap", packets_of(counting(3) + counting(3, 4)), found(6, 0, 1, 0, 0) },
         CheckCase { "OneDuplicate", packets_of(counting(2) + counting(3, 1)), found(5, 0, 0, 0, 0) },
+        // Fifteen packets lost bring the counter round to the same value, on other bytes: no duplicate.
+        CheckCase { "FifteenLostPackets", packets_of(counting(3) + std::vector<Packet> { { .counter = 2, .payload = 0x11 } } + counting(2, 3)),
+            found(6, 0, 1, 0, 0) },
+        CheckCase { "RepeatedCounterWithOtherBytes",
+            packets_of(counting(3) + std::vector<Packet> { { .counter = 2, .adaptation_field_control = 3 } } + counting(2, 3)), found(6, 0, 1, 0, 0) },
+        // A duplicate repeats the packet before it byte for byte, but for its PCR.
+        CheckCase { "TrueDuplicateWithAnotherPcr",
+            packets_of(counting(2) + std::vector<Packet> { { .counter = 2, .adaptation_field_control = 3, .pcr = 40 * second_of_pcr },
+                { .counter = 2, .adaptation_field_control = 3, .pcr = 40 * second_of_pcr + 5 } } + counting(2, 3)),
+            found(6, 0, 0, 0, 0, 0, 5) },
         CheckCase { "TwoDuplicates", packets_of(counting(2) + counting(1, 1) + counting(3, 1)), found(6, 0, 1, 0, 0) },
-        // A packet with the discontinuity indicator starts the count afresh, even on its counter's repeat:
-        // the next packet may repeat it once more.
+        // A packet with the discontinuity indicator starts the count afresh, even on its counter's repeat;
+        // the next packet repeats its counter on other bytes, which no duplicate does.
         CheckCase { "DiscontinuityIsNoRepeat",
             packets_of(counting(2) + std::vector<Packet> { { .counter = 1, .adaptation_field_control = 3, .discontinuity = true } }
                 + counting(3, 1)),
-            found(6, 0, 0, 0, 0) },
+            found(6, 0, 1, 0, 0) },
         CheckCase { "DiscontinuityIndicatorSetsTheCounter",
             packets_of(counting(2) + std::vector<Packet> { { .counter = 9, .adaptation_field_control = 3, .discontinuity = true } } + counting(2, 10)), found(5, 0, 0, 0, 0) },
         CheckCase { "NullPidIsNotCounted", packets_of(counting(2) + std::vector<Packet> { { .pid = 0x1FFF, .counter = 5 }, { .pid = 0x1FFF, .counter = 5 }, { .pid = 0x1FFF, .counter = 0 } } + counting(2, 2)),
@@ -591,6 +635,22 @@ INSTANTIATE_TEST_SUITE_P(StreamCheck, StreamCheck,
                 { .counter = 2, .adaptation_field_control = 3, .discontinuity = true, .pcr = 500 * second_of_pcr },
                 { .counter = 3, .adaptation_field_control = 3, .pcr = 501 * second_of_pcr } }),
             found(5, 0, 0, 0, 0, 0, 3 * second_of_pcr) },
+        // Two recordings joined without the discontinuity flag: the clock steps back a minute. The duration
+        // is the two spans, and the step a jump.
+        CheckCase { "JoinOfTwoClocks", packets_of(clock(60 * second_of_pcr, 60) + clock(0, 30, 13)),
+            with_jumps(found(2252, 0, 0, 0, 0, 0, 90 * second_of_pcr), 1) },
+        CheckCase { "OnePcrATickEarly", [] {
+                       std::vector<Packet> packets = clock(second_of_pcr, 5);
+                       packets[60].pcr = *packets[59].pcr - 1;
+                       return packets_of(packets);
+                   }(),
+            with_jumps(found(126, 0, 0, 0, 0, 0, 5 * second_of_pcr + 1), 1) },
+        // Far ahead after a sync loss is the time the loss took; far ahead with nothing lost is a jump.
+        CheckCase { "FarAheadAfterALossIsTimeLost",
+            packets_of(clock(0, 1)) + junk(600) + packets_of(clock(60 * second_of_pcr, 1, 9)),
+            after_losses(found(52, 0, 0, 0, 0, 0, 61 * second_of_pcr), 1, 600) },
+        CheckCase { "FarAheadWithNothingLostIsAJump", packets_of(clock(0, 1) + clock(60 * second_of_pcr, 1, 10)),
+            with_jumps(found(52, 0, 0, 0, 0, 0, 2 * second_of_pcr), 1) },
         CheckCase { "OnePcrIsNoDuration", packets_of(std::vector<Packet> { { .adaptation_field_control = 3, .pcr = second_of_pcr } } + counting(2, 1)),
             found(3, 0, 0, 0, 0) },
         CheckCase { "CutShortLastPacket", [] {
@@ -609,6 +669,14 @@ INSTANTIATE_TEST_SUITE_P(StreamCheck, StreamCheck,
             after_losses(found(19, 0, 0, 0, 0), 1, 88) },
         // The counters go on after the junk with a gap, which a loss does not count.
         CheckCase { "JunkBetweenPackets", packets_of(counting(10)) + junk(1000, true) + packets_of(counting(10, 15)),
+            after_losses(found(20, 0, 0, 0, 0), 1, 1000) },
+        // Four sync bytes 188 apart in junk are not five: sync is not restored on them.
+        CheckCase { "FourAlignedSyncBytesInJunk", packets_of(counting(10)) + [] {
+                       std::vector<std::uint8_t> bytes = junk(1000);
+                       for (std::size_t at : { 200u, 388u, 576u, 764u })
+                           bytes[at] = 0x47;
+                       return bytes;
+                   }() + packets_of(counting(10, 15)),
             after_losses(found(20, 0, 0, 0, 0), 1, 1000) },
         CheckCase { "JunkToTheEnd", packets_of(counting(10)) + junk(500), after_losses(found(10, 0, 0, 0, 0), 1, 500) },
         CheckCase { "FewerThanFivePacketsLeftAfterALoss", packets_of(counting(10)) + junk(400) + packets_of(counting(2, 3)) + junk(100),

@@ -53,8 +53,11 @@ BatchDecision decide(const RecordingFacts& facts, const BatchState& state)
 
     bool catalogued = facts.catalogued && !state.start_afresh;
     bool whole = facts.output == OutputHolding::whole_stream;
-    if (catalogued && (state.skip_extraction || (whole && !state.delete_input)))
-        return skip(SkipReason::already_catalogued);
+    if (catalogued && (state.skip_extraction || (whole && !state.delete_input))) {
+        BatchDecision decision = skip(SkipReason::already_catalogued);
+        decision.check_stream = state.skip_extraction && state.check_stream;
+        return decision;
+    }
     BatchDecision decision;
     decision.start_afresh = state.start_afresh;
     if (!state.skip_extraction && whole && (catalogued || facts.output_claimed_by.empty())) {

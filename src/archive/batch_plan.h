@@ -29,6 +29,7 @@ struct BatchState {
     bool skip_extraction = false;  // -t: no .ts file is written or claimed
     bool start_afresh = false;     // -a, and no line written yet: what the catalogue holds does not count
     bool delete_input = false;     // -k: a recording converted before is freed, once its .ts is compared in full
+    bool check_stream = false;     // -s: with -t, a recording converted before is still checked
 };
 
 enum class BatchAction {
@@ -56,13 +57,15 @@ struct BatchDecision {
     SkipReason skip = SkipReason::already_catalogued;        // for skip
     BatchRefusal refusal = BatchRefusal::output_claimed;     // for refuse
     bool start_afresh = false;  // for convert: empty the catalogue first
+    bool check_stream = false;  // for skip: read the stream and check it all the same (-b -t -s)
 };
 
 // Decides for one recording, before its .ts file is locked and again once it is. One that is missing
 // was converted by another run with -k when it was found in a folder or seen at an earlier look, and
 // is skipped; one named on the command line is a failure, as for a single run. A recording the
 // catalogue holds, with its whole stream in its .ts file (or with -t), is already converted: that is
-// decided first, and only -k does anything more with it, after a full compare. A .ts file another run
+// decided first, and only -k does anything more with it, after a full compare; with -t and -s its
+// stream is still checked, since that is how a converted archive is checked. A .ts file another run
 // is writing is judged again at the end of the batch. Otherwise a .ts file an earlier recording of the
 // batch claims, or one that holds anything but nothing or this recording's stream, is never written
 // over; what is missing is added, and nothing twice.

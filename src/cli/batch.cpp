@@ -132,13 +132,16 @@ std::optional<SystemError> decide_after(const Gather& gather, Batch& batch, Reco
     return std::nullopt;
 }
 
-// Carries out a decision that writes nothing: a skip, a refusal, or a turn put off.
+// Carries out a decision that writes nothing: a skip, with the check -b -t -s still gives it, a
+// refusal, or a turn put off.
 std::optional<ConversionResult> without_writing(const BatchDecision& decision, const ListedRecording& listed, const RunOptions& options,
-    const OpenedRecording& recording, ConsoleReporter& reporter)
+    OpenedRecording& recording, ConsoleReporter& reporter)
 {
     switch (decision.action) {
     case BatchAction::skip:
         reporter.skipping(listed.path, decision.skip, options.catalogue_path);
+        if (decision.check_stream)
+            return check_only(recording, options, reporter);
         return ConversionResult { ConversionOutcome::skipped, std::nullopt, false, false };
     case BatchAction::refuse:
         return failed(refusal_of(decision.refusal, listed, options, recording));
@@ -266,7 +269,7 @@ int run_batch(const RunOptions& options, const BatchOptions& batch_options, Cons
         reporter.not_searched(folder);
     Batch batch { options, reporter, CatalogueWatch(options.catalogue_path), {}, {}, {} };
     // -a empties the catalogue once: for the first recording whose line is written.
-    batch.state = { options.skip_extraction, !options.append, !options.keep_input };
+    batch.state = { options.skip_extraction, !options.append, !options.keep_input, options.check_stream };
     if (!options.append)
         batch.recordings = keys_of(recordings);
     std::vector<Turn> turns;

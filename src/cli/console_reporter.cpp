@@ -170,6 +170,8 @@ std::string describe_stream(const StreamReport& report)
         text += ", " + counted(report.sync_errors, "sync error", "sync errors");
     if (report.continuity_errors != 0)
         text += ", " + counted(report.continuity_errors, "continuity error", "continuity errors");
+    if (report.pcr_jumps != 0)
+        text += ", " + counted(report.pcr_jumps, "PCR jump", "PCR jumps");
     if (report.marked_in_error != 0)
         text += ", " + std::to_string(report.marked_in_error) + " marked in error";
     if (report.scrambled != 0)

@@ -389,6 +389,19 @@ ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& op
     return finish_conversion(recording, options, plan, reporter, output, StreamWork::copy);
 }
 
+ConversionResult check_only(OpenedRecording& recording, const RunOptions& options, ConversionReporter& reporter)
+{
+    RunOptions checking = options;
+    checking.skip_extraction = true;
+    checking.check_stream = true;
+    OpenedOutput none;
+    bool stream_faults = false;
+    bool equal = false;
+    RunOutcome failure = write_stream(recording, checking, reporter, none, StreamWork::copy, stream_faults, equal);
+    static_cast<void>(recording.file.close());
+    return { failure ? ConversionOutcome::failed : ConversionOutcome::skipped, std::move(failure), true, stream_faults };
+}
+
 ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter)
 {
     OpenedRecording recording;

@@ -131,6 +131,10 @@ ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& op
 ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
     ConversionReporter& reporter, OpenedOutput& output, StreamWork work);
 
+// Reads the opened recording's stream only to check it (-t -s), for one a batch skips as converted,
+// and reports what the check found. Nothing is written.
+ConversionResult check_only(OpenedRecording& recording, const RunOptions& options, ConversionReporter& reporter);
+
 // One recording from start to end, as a single run converts it. The closing "all done" is the caller's.
 ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter);
 

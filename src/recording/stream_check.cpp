@@ -7,10 +7,59 @@ namespace {
 
 constexpr std::uint8_t sync_byte = 0x47;
 constexpr unsigned null_pid = 0x1FFF;
+constexpr unsigned pid_count = 0x2000;
 
 // A PCR is a 33-bit base at 90 kHz and a 9-bit extension at 27 MHz, so it wraps at 2^33 * 300 ticks.
 constexpr std::uint64_t pcr_wrap = (std::uint64_t { 1 } << 33) * 300;
 
+// What the common packet's header byte 3 asks of its PID's state, and what the state becomes: a packet
+// not scrambled, with a payload and no adaptation field, whose counter is one on from the last. Any
+// other byte 3 asks for a state no PID is ever in.
+struct CommonPacket {
+    std::array<std::uint8_t, 256> wanted {};
+    std::array<std::uint8_t, 256> after {};
+
+    constexpr CommonPacket()
+    {
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            bool common = (byte & 0xF0) == 0x10;
+            wanted[byte] = common ? static_cast<std::uint8_t>(0x10 | ((byte - 1) & 0xF)) : 0xFF;
+            after[byte] = static_cast<std::uint8_t>(0x10 | (byte & 0xF));
+        }
+    }
+};
+
+constexpr CommonPacket common_packet;
+
+unsigned state_index(const std::uint8_t* packet)
+{
+    return static_cast<unsigned>(packet[1] & 0x9F) << 8 | packet[2];
+}
+
+// A null packet that is neither marked in error nor scrambled: nothing in it is judged.
+bool is_plain_null(const std::uint8_t* packet)
+{
+    return (packet[1] & 0x9F) == 0x1F && packet[2] == 0xFF && (packet[3] & 0xC0) == 0;
+}
+
+bool has_pcr(const std::uint8_t* packet)
+{
+    return (packet[3] & 0x20) != 0 && packet[4] >= 7 && (packet[5] & 0x10) != 0;
+}
+
+// A duplicate is the packet before it again, byte for byte but for the PCR, which may differ.
+bool same_but_for_the_pcr(const std::uint8_t* packet, const std::uint8_t* before)
+{
+    if (!has_pcr(packet))
+        return std::memcmp(packet, before, transport_packet_size) == 0;
+    return std::memcmp(packet, before, 6) == 0 && std::memcmp(packet + 12, before + 12, transport_packet_size - 12) == 0;
+}
+
+}
+
+StreamChecker::StreamChecker(unsigned pcr_pid, Way way)
+    : pcr_pid_(pcr_pid), way_(way), last_at_(pid_count, 0), kept_slot_(pid_count, 0)
+{
 }
 
 void StreamChecker::feed(std::span<const std::byte> bytes)
@@ -53,27 +102,36 @@ StreamReport StreamChecker::report() const
 }
 
 // Judges the bytes from the current position on, and says how many it has judged: all of them at the
-// end of the stream, else up to where the next judgement needs bytes still to come.
+// end of the stream, else up to where the next judgement needs bytes still to come. A PID's packet
+// before is found where it lies while these bytes are at hand, and kept once they are not.
 std::size_t StreamChecker::run(const std::uint8_t* data, std::size_t size, bool at_end)
 {
+    run_data_ = data;
+    run_offset_ = judged_;
     std::size_t position = 0;
     for (;;) {
         bool was_in_sync = in_sync_;
         position += in_sync_ ? run_in_sync(data + position, size - position, at_end)
                              : run_searching(data + position, size - position, at_end);
         if (in_sync_ == was_in_sync)
-            return position;
+            break;
     }
+    keep_what_is_remembered();
+    judged_ += position;
+    run_data_ = nullptr;
+    return position;
 }
 
 std::size_t StreamChecker::run_in_sync(const std::uint8_t* data, std::size_t size, bool at_end)
 {
     std::size_t position = 0;
     for (;;) {
-        // The common case: whole packets with their sync byte, checked where they lie and counted at
-        // once, since a count kept in the loop would be stored and loaded again for every packet.
+        // Whole packets with their sync byte, checked where they lie and counted at once, since a count
+        // kept in the loop would be stored and loaded again for every packet.
         std::size_t first = position;
         std::size_t whole_end = position + (size - position) / transport_packet_size * transport_packet_size;
+        if (way_ == Way::fast)
+            position = check_fast(data, position, whole_end);
         for (; position < whole_end && data[position] == sync_byte; position += transport_packet_size)
             check(data + position);
         counts_.packets += (position - first) / transport_packet_size;
@@ -91,12 +149,36 @@ std::size_t StreamChecker::run_in_sync(const std::uint8_t* data, std::size_t siz
         if (left == transport_packet_size || data[position + transport_packet_size] == sync_byte) {
             ++counts_.packets;
             ++counts_.sync_errors;
+            allow_one_lost_packet();
             position += transport_packet_size;
             continue;
         }
         lose_sync();
         return position;
     }
+}
+
+// Four packets a step, their sync bytes looked at together; a common packet costs a look-up and a
+// compare, a run of null packets nothing more than its sync bytes. Stops at the first group with a bad
+// sync byte, for the plain loop to tell what it is.
+std::size_t StreamChecker::check_fast(const std::uint8_t* data, std::size_t position, std::size_t end)
+{
+    constexpr std::size_t step = 4 * transport_packet_size;
+    for (; position + step <= end; position += step) {
+        const std::uint8_t* packet = data + position;
+        if ((packet[0] ^ sync_byte) | (packet[188] ^ sync_byte) | (packet[376] ^ sync_byte) | (packet[564] ^ sync_byte))
+            break;
+        for (int index = 0; index < 4; ++index, packet += transport_packet_size) {
+            std::uint8_t& state = states_[state_index(packet)];
+            if (state == common_packet.wanted[packet[3]]) {
+                state = common_packet.after[packet[3]];
+                remember(state_index(packet), packet);
+            } else if (!is_plain_null(packet)) {
+                check_in_full(packet);
+            }
+        }
+    }
+    return position;
 }
 
 std::size_t StreamChecker::run_searching(const std::uint8_t* data, std::size_t size, bool at_end)
@@ -140,28 +222,29 @@ bool StreamChecker::starts_packets(const std::uint8_t* data, std::size_t size, b
     return at_end && whole >= 2;
 }
 
-// The packets lost are unknown, so every PID's counter starts afresh with its next packet.
+// The packets lost are unknown, so every PID's counter starts afresh with its next packet; the clock
+// goes on, and may step far over what was lost.
 void StreamChecker::lose_sync()
 {
     ++counts_.sync_losses;
     in_sync_ = false;
-    pids_.fill(0);
+    states_.fill(0);
+    lost_since_last_pcr_ = true;
 }
 
-// Called for every packet in sync, so the common one is taken first: not marked in error, not
-// scrambled, a payload and no adaptation field (so no PCR either), with the counter one on from the
-// last. The checker must never be what slows the copy.
-inline void StreamChecker::check(const std::uint8_t* packet)
+// A packet whose sync byte is wrong is not read at all, so its PID is unknown: every PID may have lost
+// one packet there, once.
+void StreamChecker::allow_one_lost_packet()
 {
-    if ((packet[1] & 0x80) == 0 && (packet[3] & 0xF0) == 0x10) {
-        unsigned pid = (packet[1] & 0x1Fu) << 8 | packet[2];
-        unsigned counter = packet[3] & 0xFu;
-        std::uint8_t& state = pids_[pid];
-        if (state == (seen | ((counter - 1) & 0xFu))) {
-            state = static_cast<std::uint8_t>(seen | counter);
-            return;
-        }
-    }
+    for (unsigned pid = 0; pid < pid_count; ++pid)
+        if ((states_[pid] & seen) != 0)
+            states_[pid] |= may_skip_one;
+}
+
+void StreamChecker::check(const std::uint8_t* packet)
+{
+    if (way_ == Way::fast && is_plain_null(packet))
+        return;
     check_in_full(packet);
 }
 
@@ -177,41 +260,98 @@ void StreamChecker::check_in_full(const std::uint8_t* packet)
         ++counts_.marked_in_error;
     if ((packet[3] & 0xC0) != 0)
         ++counts_.scrambled;
-    // A packet the demodulator marked as damaged is not trusted for its counter or its clock either.
-    if (marked_in_error)
+    // A packet the demodulator marked as damaged is not trusted for its counter or its clock either, and
+    // its PID is judged afresh from its next packet: taking a damaged counter as read would make the
+    // next good packet an error too, one fault counted twice.
+    if (marked_in_error) {
+        if (pid != null_pid)
+            states_[pid] = 0;
         return;
+    }
     if (pid == pcr_pid_ && has_adaptation_field)
         check_pcr(packet, discontinuity);
     if (pid != null_pid && has_payload)
-        check_continuity(pid, packet[3] & 0xFu, discontinuity);
+        check_continuity(pid, packet, discontinuity);
 }
 
-void StreamChecker::check_continuity(unsigned pid, unsigned counter, bool discontinuity)
+void StreamChecker::check_continuity(unsigned pid, const std::uint8_t* packet, bool discontinuity)
 {
-    std::uint8_t& state = pids_[pid];
+    std::uint8_t& state = states_[pid];
+    unsigned counter = packet[3] & 0xFu;
     unsigned last = state & 0xFu;
     bool was_seen = (state & seen) != 0;
-    bool expected = counter == ((last + 1u) & 0xFu);
-    // One repeat of a packet is allowed: a duplicate, not a loss.
-    bool duplicate = counter == last && (state & repeated) == 0;
-    if (was_seen && !discontinuity && !expected && !duplicate)
+    bool next = counter == ((last + 1u) & 0xFu);
+    // One repeat of a packet is allowed: the same packet again, a duplicate, not a loss. A repeated
+    // counter on other bytes is fifteen packets lost, or more.
+    bool duplicate = was_seen && counter == last && (state & repeated) == 0 && same_but_for_the_pcr(packet, previous(pid));
+    bool one_hidden = (state & may_skip_one) != 0 && counter == ((last + 2u) & 0xFu);
+    if (was_seen && !discontinuity && !next && !duplicate && !one_hidden) {
         ++counts_.continuity_errors;
-    bool now_repeated = was_seen && duplicate && !discontinuity;
+        if (pid == pcr_pid_)
+            lost_since_last_pcr_ = true;
+    }
+    bool now_repeated = duplicate && !discontinuity;
     state = static_cast<std::uint8_t>(seen | (now_repeated ? repeated : 0) | counter);
+    remember(pid, packet);
 }
 
 void StreamChecker::check_pcr(const std::uint8_t* packet, bool discontinuity)
 {
-    unsigned adaptation_field_length = packet[4];
-    if (adaptation_field_length < 7 || (packet[5] & 0x10) == 0)
+    if (!has_pcr(packet))
         return;
     std::uint64_t base = std::uint64_t { packet[6] } << 25 | std::uint64_t { packet[7] } << 17 | std::uint64_t { packet[8] } << 9
         | std::uint64_t { packet[9] } << 1 | std::uint64_t { packet[10] } >> 7;
     std::uint64_t extension = (std::uint64_t { packet[10] } & 0x1) << 8 | packet[11];
     std::uint64_t pcr = base * 300 + extension;
-    // A step across a wrap is the true step; a step into a discontinuity is no step of this clock.
-    if (last_pcr_ && !discontinuity)
-        pcr_ticks_ += (pcr + pcr_wrap - *last_pcr_) % pcr_wrap;
+    // A step across a wrap is the true step; a step into a discontinuity is no step of this clock. A
+    // step back, or one far ahead with nothing lost to explain it, is a jump: two recordings joined, an
+    // encoder started again.
+    if (last_pcr_ && !discontinuity) {
+        std::uint64_t step = (pcr + pcr_wrap - *last_pcr_) % pcr_wrap;
+        bool forward = step < pcr_wrap / 2;
+        if (step <= longest_pcr_step || (forward && lost_since_last_pcr_))
+            pcr_ticks_ += step;
+        else
+            ++counts_.pcr_jumps;
+    }
     last_pcr_ = pcr;
+    lost_since_last_pcr_ = false;
     ++pcr_count_;
+}
+
+void StreamChecker::remember(unsigned pid, const std::uint8_t* packet)
+{
+    if (way_ == Way::plain) {
+        if (kept_slot_[pid] == 0) {
+            kept_.emplace_back();
+            kept_slot_[pid] = static_cast<std::uint16_t>(kept_.size());
+        }
+        std::memcpy(kept_[kept_slot_[pid] - 1u].data(), packet, transport_packet_size);
+        return;
+    }
+    std::uint64_t& last = last_at_[pid];
+    if (last <= run_offset_)
+        remembered_in_run_.push_back(static_cast<std::uint16_t>(pid));
+    last = run_offset_ + static_cast<std::uint64_t>(packet - run_data_) + 1;
+}
+
+const std::uint8_t* StreamChecker::previous(unsigned pid) const
+{
+    std::uint64_t last = last_at_[pid];
+    if (way_ == Way::fast && last > run_offset_)
+        return run_data_ + (last - 1 - run_offset_);
+    return kept_slot_[pid] == 0 ? nullptr : kept_[kept_slot_[pid] - 1u].data();
+}
+
+// The bytes of this run are about to go: the packets before that lie in them are kept.
+void StreamChecker::keep_what_is_remembered()
+{
+    for (std::uint16_t pid : remembered_in_run_) {
+        if (kept_slot_[pid] == 0) {
+            kept_.emplace_back();
+            kept_slot_[pid] = static_cast<std::uint16_t>(kept_.size());
+        }
+        std::memcpy(kept_[kept_slot_[pid] - 1u].data(), run_data_ + (last_at_[pid] - 1 - run_offset_), transport_packet_size);
+    }
+    remembered_in_run_.clear();
 }
