@@ -54,7 +54,7 @@ TEST(StreamExtraction, MissingCopyBufferLeavesAnEmptyOutput)
 {
     Extraction extraction;
     write_file(extraction.output_path, std::string("older contents"));
-    extraction.settings.allocate_buffer = [](std::size_t) { return std::unique_ptr<std::byte[]>(); };
+    extraction.settings.allocate_buffer = [](std::size_t) { return CopyBuffer(); };
     EXPECT_FALSE(extraction.run());
     EXPECT_EQ(extraction.console.text(), "\nWriting " + extraction.output_path + "\nerror: ts_buf=0");
     EXPECT_TRUE(std::filesystem::exists(extraction.output_path));

@@ -13,8 +13,8 @@ constexpr unsigned pid_count = 0x2000;
 constexpr std::uint64_t pcr_wrap = (std::uint64_t { 1 } << 33) * 300;
 
 // What the common packet's header byte 3 asks of its PID's state, and what the state becomes: a packet
-// not scrambled, with a payload and no adaptation field, whose counter is one on from the last. Any
-// other byte 3 asks for a state no PID is ever in.
+// not scrambled, with a payload, whose counter is one on from the last. Any other byte 3 asks for a
+// state no PID is ever in.
 struct CommonPacket {
     std::array<std::uint8_t, 256> wanted {};
     std::array<std::uint8_t, 256> after {};
@@ -22,7 +22,7 @@ struct CommonPacket {
     constexpr CommonPacket()
     {
         for (unsigned byte = 0; byte < 256; ++byte) {
-            bool common = (byte & 0xF0) == 0x10;
+            bool common = (byte & 0xD0) == 0x10;
             wanted[byte] = common ? static_cast<std::uint8_t>(0x10 | ((byte - 1) & 0xF)) : 0xFF;
             after[byte] = static_cast<std::uint8_t>(0x10 | (byte & 0xF));
         }
@@ -58,7 +58,7 @@ bool same_but_for_the_pcr(const std::uint8_t* packet, const std::uint8_t* before
 }
 
 StreamChecker::StreamChecker(unsigned pcr_pid, Way way)
-    : pcr_pid_(pcr_pid), way_(way), last_at_(pid_count, 0), kept_slot_(pid_count, 0)
+    : pcr_pid_(pcr_pid), way_(way), last_packet_(pid_count, nullptr), kept_slot_(pid_count, 0)
 {
 }
 
@@ -106,8 +106,6 @@ StreamReport StreamChecker::report() const
 // before is found where it lies while these bytes are at hand, and kept once they are not.
 std::size_t StreamChecker::run(const std::uint8_t* data, std::size_t size, bool at_end)
 {
-    run_data_ = data;
-    run_offset_ = judged_;
     std::size_t position = 0;
     for (;;) {
         bool was_in_sync = in_sync_;
@@ -117,8 +115,6 @@ std::size_t StreamChecker::run(const std::uint8_t* data, std::size_t size, bool 
             break;
     }
     keep_what_is_remembered();
-    judged_ += position;
-    run_data_ = nullptr;
     return position;
 }
 
@@ -164,19 +160,32 @@ std::size_t StreamChecker::run_in_sync(const std::uint8_t* data, std::size_t siz
 std::size_t StreamChecker::check_fast(const std::uint8_t* data, std::size_t position, std::size_t end)
 {
     constexpr std::size_t step = 4 * transport_packet_size;
+    // Held in locals, so that the stores into the tables are not taken to change them.
+    std::uint8_t* states = states_.data();
+    const std::uint8_t** last_packet = last_packet_.data();
+    const unsigned pcr_pid = pcr_pid_;
+    auto one = [&](const std::uint8_t* packet) {
+        unsigned pid = state_index(packet);
+        unsigned byte_3 = packet[3];
+        if (states[pid] == common_packet.wanted[byte_3]) [[likely]] {
+            // An adaptation field is common too, unless it flags a discontinuity, or a PCR on the PCR PID.
+            if ((byte_3 & 0x20) == 0 || packet[4] == 0 || (packet[5] & (pid == pcr_pid ? 0x90 : 0x80)) == 0) [[likely]] {
+                states[pid] = common_packet.after[byte_3];
+                last_packet[pid] = packet;
+                return;
+            }
+        }
+        if (!is_plain_null(packet))
+            check_in_full(packet);
+    };
     for (; position + step <= end; position += step) {
         const std::uint8_t* packet = data + position;
         if ((packet[0] ^ sync_byte) | (packet[188] ^ sync_byte) | (packet[376] ^ sync_byte) | (packet[564] ^ sync_byte))
             break;
-        for (int index = 0; index < 4; ++index, packet += transport_packet_size) {
-            std::uint8_t& state = states_[state_index(packet)];
-            if (state == common_packet.wanted[packet[3]]) {
-                state = common_packet.after[packet[3]];
-                remember(state_index(packet), packet);
-            } else if (!is_plain_null(packet)) {
-                check_in_full(packet);
-            }
-        }
+        one(packet);
+        one(packet + transport_packet_size);
+        one(packet + 2 * transport_packet_size);
+        one(packet + 3 * transport_packet_size);
     }
     return position;
 }
@@ -329,29 +338,29 @@ void StreamChecker::remember(unsigned pid, const std::uint8_t* packet)
         std::memcpy(kept_[kept_slot_[pid] - 1u].data(), packet, transport_packet_size);
         return;
     }
-    std::uint64_t& last = last_at_[pid];
-    if (last <= run_offset_)
-        remembered_in_run_.push_back(static_cast<std::uint16_t>(pid));
-    last = run_offset_ + static_cast<std::uint64_t>(packet - run_data_) + 1;
+    if (kept_slot_[pid] == 0) {
+        kept_.emplace_back();
+        kept_slot_[pid] = static_cast<std::uint16_t>(kept_.size());
+        known_pids_.push_back(static_cast<std::uint16_t>(pid));
+    }
+    last_packet_[pid] = packet;
 }
 
 const std::uint8_t* StreamChecker::previous(unsigned pid) const
 {
-    std::uint64_t last = last_at_[pid];
-    if (way_ == Way::fast && last > run_offset_)
-        return run_data_ + (last - 1 - run_offset_);
+    if (last_packet_[pid] != nullptr)
+        return last_packet_[pid];
     return kept_slot_[pid] == 0 ? nullptr : kept_[kept_slot_[pid] - 1u].data();
 }
 
-// The bytes of this run are about to go: the packets before that lie in them are kept.
+// The bytes of this run are about to go: the packets before that lie in them are kept. Only a PID the
+// full check has met can have one, since a common packet is one whose PID was seen before.
 void StreamChecker::keep_what_is_remembered()
 {
-    for (std::uint16_t pid : remembered_in_run_) {
-        if (kept_slot_[pid] == 0) {
-            kept_.emplace_back();
-            kept_slot_[pid] = static_cast<std::uint16_t>(kept_.size());
+    for (std::uint16_t pid : known_pids_) {
+        if (last_packet_[pid] != nullptr) {
+            std::memcpy(kept_[kept_slot_[pid] - 1u].data(), last_packet_[pid], transport_packet_size);
+            last_packet_[pid] = nullptr;
         }
-        std::memcpy(kept_[kept_slot_[pid] - 1u].data(), run_data_ + (last_at_[pid] - 1 - run_offset_), transport_packet_size);
     }
-    remembered_in_run_.clear();
 }

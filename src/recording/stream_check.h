@@ -109,16 +109,12 @@ private:
     std::array<std::uint8_t, 8 * transport_packet_size> held_ {};
     std::size_t held_size_ = 0;
 
-    // Where the bytes being judged lie in the stream, to find a PID's packet before while they are at hand.
-    const std::uint8_t* run_data_ = nullptr;
-    std::uint64_t run_offset_ = 0;
-    std::uint64_t judged_ = 0;  // bytes judged before the current run
-    // For each PID: one past the stream offset of its packet before, 0 for none; and for each PID whose
-    // packet before was kept, where its copy is.
-    std::vector<std::uint64_t> last_at_;
+    // For each PID: its packet before where it lies, while the bytes being judged are at hand, else
+    // null and a copy of it kept; the PIDs that have ever had one, whose copies are made when the bytes go.
+    std::vector<const std::uint8_t*> last_packet_;
     std::vector<std::uint16_t> kept_slot_;
     std::vector<std::array<std::uint8_t, transport_packet_size>> kept_;
-    std::vector<std::uint16_t> remembered_in_run_;
+    std::vector<std::uint16_t> known_pids_;
 
     std::optional<std::uint64_t> last_pcr_;
     bool lost_since_last_pcr_ = false;

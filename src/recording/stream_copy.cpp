@@ -22,11 +22,12 @@ public:
 
     std::uint64_t room_in_chunk() const { return chunk_size_ - filled_; }
 
+    // A piece may end past a chunk's end, and past several.
     void add(std::uint64_t bytes)
     {
         filled_ += bytes;
-        if (filled_ == chunk_size_) {
-            filled_ = 0;
+        while (filled_ >= chunk_size_) {
+            filled_ -= chunk_size_;
             chunk_done_();
         }
     }
@@ -92,7 +93,10 @@ void copy_buffered(const CopySource& source, NativeHandle output, std::span<std:
         return;
     }
     for (;;) {
-        std::size_t wanted = clamp_to_chunk(piece, position.counter);
+        // From a file, whole pieces at offsets that are multiples of the piece size, the first one
+        // shorter: the stream starts 3760 bytes in, off the page grain, and reads on the grain into a
+        // buffer on a page copy whole pages.
+        std::size_t wanted = source.sequential ? piece : piece - static_cast<std::size_t>(position.input_offset % piece);
         std::int64_t delivered = source.sequential ? calls.read(input, buffer.data(), wanted)
                                                    : calls.read_at(input, buffer.data(), wanted, position.input_offset);
         if (delivered < 0) {

@@ -42,7 +42,7 @@ StreamOutcome copy_out(const OpenRecording& input, NativeHandle output, const st
     StreamCopySettings copy = settings.copy;
     if (settings.checker) {
         copy.inspect = [checker = settings.checker](std::span<const std::byte> bytes) { checker->feed(bytes); };
-        copy.piece_size = std::min(copy.piece_size, inspected_piece_size);
+        copy.piece_size = output == no_handle ? checked_read_piece_size : std::min(copy.piece_size, inspected_piece_size);
     }
     CopySource source { input.handle, transport_stream_offset, input.sequential, input.already_read };
     CopyResult result = copy_stream(source, output, { buffer, copy_buffer_size }, copy, settings.calls, [&reporter] { reporter.chunk_done(); });
@@ -114,7 +114,7 @@ StreamOutcome write_stream_into(OpenedOutput& output, const OpenRecording& input
     // makes its close start writing the whole new stream out to the disk, which doubles the run's time.
     if (written.output.regular_file && written.output.size > 0 && !truncate_file(output.file.native(), 0))
         return system_error(Action::write, output.path, errno);
-    std::unique_ptr<std::byte[]> buffer = settings.allocate_buffer(copy_buffer_size);
+    CopyBuffer buffer = settings.allocate_buffer(copy_buffer_size);
     if (!buffer)
         return system_error(Action::get_copy_buffer, output.path, ENOMEM);
     reporter.copying_stream();
@@ -133,7 +133,7 @@ StreamOutcome write_stream_into(OpenedOutput& output, const OpenRecording& input
 
 StreamOutcome check_transport_stream(const OpenRecording& input, ProgressReporter& reporter, const ExtractionSettings& settings)
 {
-    std::unique_ptr<std::byte[]> buffer = settings.allocate_buffer(copy_buffer_size);
+    CopyBuffer buffer = settings.allocate_buffer(copy_buffer_size);
     if (!buffer)
         return system_error(Action::get_copy_buffer, input.path, ENOMEM);
     reporter.checking_stream();

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <variant>
@@ -26,13 +27,22 @@ enum class StreamRefusal {
 using StreamFailure = std::variant<SystemError, Refusal<StreamRefusal>>;
 using StreamOutcome = std::optional<StreamFailure>;
 
+// The copy buffer starts on a page, so that reads land on whole pages.
+inline constexpr std::size_t copy_buffer_alignment = 4096;
+
+struct AlignedRelease {
+    void operator()(std::byte* buffer) const { ::operator delete[](buffer, std::align_val_t(copy_buffer_alignment)); }
+};
+
+using CopyBuffer = std::unique_ptr<std::byte[], AlignedRelease>;
+
 struct ExtractionSettings {
     StreamCopySettings copy;
     StreamCopyCalls calls = StreamCopyCalls::system();
     // Returns null when the memory cannot be had; tests use that to reach the out-of-memory path.
-    std::function<std::unique_ptr<std::byte[]>(std::size_t)> allocate_buffer = [](std::size_t size) {
+    std::function<CopyBuffer(std::size_t)> allocate_buffer = [](std::size_t size) {
         // Left uninitialised on purpose: pages the copy never touches cost no memory.
-        return std::unique_ptr<std::byte[]>(new (std::nothrow) std::byte[size]);
+        return CopyBuffer(static_cast<std::byte*>(::operator new[](size, std::align_val_t(copy_buffer_alignment), std::nothrow)));
     };
     // Flushes a .ts file and its folder entry to the disk before reporting success, for runs that then
     // delete the recording. Anything but a regular file has nothing to flush.
