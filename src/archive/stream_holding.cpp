@@ -165,7 +165,7 @@ OutputJudgement judge_output(const OpenRecording& recording, NativeHandle output
 }
 
 int compare_in_full(const OpenRecording& recording, NativeHandle output, std::uint64_t size, std::uint64_t chunk_size,
-    const std::function<void()>& chunk_done, bool& equal)
+    const std::function<void()>& chunk_done, const std::function<bool()>& stop_requested, bool& equal)
 {
     constexpr std::uint64_t piece = 1024 * 1024;
     std::string written;
@@ -187,6 +187,8 @@ int compare_in_full(const OpenRecording& recording, NativeHandle output, std::ui
             in_chunk -= chunk_size;
             chunk_done();
         }
+        if (stop_requested && stop_requested())
+            return EINTR;
     }
     if (in_chunk > 0)
         chunk_done();

@@ -60,9 +60,10 @@ OutputJudgement judge_output(const OpenRecording& recording, NativeHandle output
 
 // Compares the first `size` bytes of the open .ts file with the stream, byte for byte, reporting a
 // chunk per `chunk_size` bytes and once more at the end, as the copy does. `equal` is false at the
-// first difference, where the compare stops. 0, or the error number of a read that failed.
+// first difference, where the compare stops. 0, or the error number of a read that failed; EINTR when
+// `stop_requested`, asked after each piece, stopped it.
 int compare_in_full(const OpenRecording& recording, NativeHandle output, std::uint64_t size, std::uint64_t chunk_size,
-    const std::function<void()>& chunk_done, bool& equal);
+    const std::function<void()>& chunk_done, const std::function<bool()>& stop_requested, bool& equal);
 
 // The same for the file at `output_path`, opened without waiting on a FIFO.
 OutputJudgement judge_output_path(const OpenRecording& recording, const std::string& output_path);

@@ -10,8 +10,11 @@
 #include "cli/run.h"
 #include "platform/console.h"
 #include "platform/file_identity.h"
+#include "platform/interruption.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 namespace {
 
@@ -224,6 +227,26 @@ ConversionResult take_turn(const Turn& turn, RunOptions options, Batch& batch)
     return convert_opened(recording, options, plan, batch.reporter);
 }
 
+// The streams' sizes, for the batch's progress: a FIFO's or a device's is unknown, and a file too
+// short to be a recording has no stream.
+std::vector<std::optional<std::uint64_t>> stream_sizes(const std::vector<ListedRecording>& recordings)
+{
+    std::vector<std::optional<std::uint64_t>> sizes;
+    for (const ListedRecording& listed : recordings) {
+        FileIdentity file = identify_existing(listed.path);
+        if (file.regular_file)
+            sizes.push_back(file.size - std::min(file.size, transport_stream_offset));
+        else
+            sizes.push_back(std::nullopt);
+    }
+    return sizes;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 // -a empties the lines of the batch's own recordings without a copy, whichever of them comes first.
 std::vector<RecordingKey> keys_of(const std::vector<ListedRecording>& recordings)
 {
@@ -276,33 +299,45 @@ int run_batch(const RunOptions& options, const BatchOptions& batch_options, Cons
     for (std::size_t index = 0; index < recordings.size(); ++index)
         turns.push_back({ &recordings[index], index + 1 });
 
-    BatchSummary summary { recordings.size(), 0, 0, {}, {} };
-    for (std::size_t index = 0; index < turns.size(); ++index) {
+    BatchSummary summary;
+    summary.recordings = recordings.size();
+    BatchProgress progress(stream_sizes(recordings));
+    auto started = std::chrono::steady_clock::now();
+    // An interruption ends the batch after the recording it came in; the rest are never reached.
+    for (std::size_t index = 0; index < turns.size() && !interrupted(); ++index) {
         Turn turn = turns[index];
         const ListedRecording& listed = *turn.listed;
-        reporter.batch_recording(turn.number, recordings.size(), turn.second_look);
+        reporter.batch_recording(progress.place(turn.number, turn.second_look, seconds_since(started)));
         ConversionResult result = take_turn(turn, options, batch);
+        blame_interruption(result, listed.path);
         batch.state = after_turn(batch.state, result.catalogued);
         if (result.outcome == ConversionOutcome::put_off)
             turns.push_back({ &listed, turn.number, true });
-        else if (result.outcome == ConversionOutcome::converted)
+        else
+            progress.turn_done(turn.number, result.bytes_written + result.bytes_read);
+        if (result.outcome == ConversionOutcome::converted)
             ++summary.converted;
         else if (result.outcome == ConversionOutcome::skipped)
             ++summary.skipped;
-        else
-            summary.failed.push_back(listed.path);
+        else if (result.outcome == ConversionOutcome::failed)
+            summary.failed.emplace_back(listed.path, *result.failure);
         if (result.stream_faults)
-            summary.stream_faults.push_back(listed.path);
+            summary.stream_faults.emplace_back(listed.path, *result.check);
+        summary.bytes_written += result.bytes_written;
+        summary.bytes_read += result.bytes_read;
         if (result.failure)
             reporter.failed(*result.failure);
         // Written out after each recording, so that a batch stopped part way has said what it did.
         static_cast<void>(console.flush());
     }
+    summary.seconds = seconds_since(started);
+    summary.never_reached = summary.recordings - summary.converted - summary.skipped - summary.failed.size();
+    abandon_calls_on_interruption(false);
 
     // A reader that reads a pipe catalogue to its end ends here.
     static_cast<void>(batch.kept_catalogue.close());
     reporter.batch_done(summary);
-    if (!summary.failed.empty())
+    if (!summary.failed.empty() || summary.never_reached != 0)
         return exit_status_failure;
     reporter.all_done();
     return exit_status_success;

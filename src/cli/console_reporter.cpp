@@ -5,6 +5,8 @@
 #include "recording/recording_header.h"
 #include "recording/stream_check.h"
 
+#include <array>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -139,6 +141,17 @@ std::string described(const TornLine& torn)
     return "cannot write " + torn.path + ": " + system_error_text(torn.error_number) + "; its last line may be incomplete";
 }
 
+std::string described(const Interrupted& interruption)
+{
+    return interruption.path + (interruption.output_not_whole ? " is not whole" : " was not finished");
+}
+
+// What a failure's message begins with.
+std::string_view failure_label(const Failure& failure)
+{
+    return std::holds_alternative<Interrupted>(failure) ? "interrupted: " : "error: ";
+}
+
 std::string_view keep_words(KeepReason reason)
 {
     switch (reason) {
@@ -158,6 +171,35 @@ std::string_view keep_words(KeepReason reason)
     return {};
 }
 
+}
+
+std::string describe_size(std::uint64_t bytes)
+{
+    if (bytes < 1024)
+        return counted(bytes, "byte", "bytes");
+    constexpr std::array<std::string_view, 5> units { "KiB", "MiB", "GiB", "TiB", "PiB" };
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    for (; value >= 1024 && unit + 1 < units.size(); ++unit)
+        value /= 1024;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f ", value);
+    return text + std::string(units[unit]);
+}
+
+std::string describe_duration(double seconds)
+{
+    char text[32];
+    if (seconds < 10 && seconds != std::floor(seconds)) {
+        std::snprintf(text, sizeof text, "%.1f s", seconds);
+        return text;
+    }
+    auto whole = static_cast<std::uint64_t>(seconds + 0.5);
+    if (whole < 60)
+        return std::to_string(whole) + " s";
+    if (whole < 3600)
+        return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
+    return std::to_string(whole / 3600) + " h " + std::to_string(whole / 60 % 60) + " min";
 }
 
 std::string describe_stream(const StreamReport& report)
@@ -204,112 +246,146 @@ void ConsoleReporter::keep_messages_out_of(const FileIdentity& file)
 
 void ConsoleReporter::writing_stream(const std::string& output_path)
 {
-    console_.print("\nWriting ", output_path);
+    say("\nWriting ", output_path);
 }
 
 void ConsoleReporter::copying_stream()
 {
-    console_.print("\nprocessing file ...");
+    say("\nprocessing file ...");
 }
 
 void ConsoleReporter::chunk_done()
 {
-    console_.print(".");
+    say(".");
 }
 
 void ConsoleReporter::stream_done()
 {
-    console_.print(" done");
+    say(" done");
 }
 
 void ConsoleReporter::checking_stream()
 {
-    console_.print("\nchecking stream ...");
+    say("\nchecking stream ...");
 }
 
 void ConsoleReporter::comparing_stream(const std::string& output_path)
 {
-    console_.print("\ncomparing ", output_path + " with its recording ...");
+    say("\ncomparing ", output_path + " with its recording ...");
 }
 
 void ConsoleReporter::stream_compared(bool equal)
 {
-    console_.print(equal ? " the same" : " it differs");
+    say(equal ? " the same" : " it differs");
 }
 
 void ConsoleReporter::stream_checked(const StreamReport& report)
 {
-    console_.print("\nstream: ", describe_stream(report));
+    say("\nstream: ", describe_stream(report));
 }
 
 void ConsoleReporter::creating_catalogue(const std::string& catalogue_path)
 {
-    console_.print("\ncreating ", catalogue_path);
+    say("\ncreating ", catalogue_path);
 }
 
 void ConsoleReporter::kept_old_lines(std::uint64_t lines, const std::string& copy_path)
 {
-    console_.print("\nkept ", counted(lines, "old line", "old lines") + " in " + copy_path);
+    say("\nkept ", counted(lines, "old line", "old lines") + " in " + copy_path);
 }
 
 void ConsoleReporter::appending_to_catalogue(const std::string& catalogue_path)
 {
-    console_.print("\nappending ", catalogue_path);
+    say("\nappending ", catalogue_path);
 }
 
 void ConsoleReporter::reading_recording(const std::string& input_path)
 {
-    console_.print("\nReading ", input_path);
+    hold_or_say("\nReading ", input_path);
 }
 
 void ConsoleReporter::reading_header()
 {
-    console_.print("\nreading header ...");
+    hold_or_say("\nreading header ...", {});
+}
+
+void ConsoleReporter::say(std::string_view text, std::string_view argument)
+{
+    if (!held_.empty()) {
+        console_.print(held_);
+        held_.clear();
+    }
+    holding_ = false;
+    console_.print(text, argument);
+}
+
+void ConsoleReporter::hold_or_say(std::string_view text, std::string_view argument)
+{
+    if (!holding_) {
+        say(text, argument);
+        return;
+    }
+    held_ += text;
+    held_ += argument;
 }
 
 void ConsoleReporter::skipping(const std::string& input_path, SkipReason reason, const std::string& catalogue_path)
 {
+    // What a skipped recording says is its place and why; its reading is nothing to report.
+    held_.clear();
     switch (reason) {
     case SkipReason::already_catalogued:
-        console_.print("\nskipping ", input_path + ": already in " + catalogue_path);
+        say("\nskipping ", input_path + ": already in " + catalogue_path);
         return;
     case SkipReason::gone:
-        console_.print("\nskipping ", input_path + ": it is gone");
+        say("\nskipping ", input_path + ": it is gone");
         return;
     case SkipReason::being_converted:
-        console_.print("\nskipping ", input_path + ": another run is converting it");
+        say("\nskipping ", input_path + ": another run is converting it");
         return;
     }
 }
 
-void ConsoleReporter::batch_recording(std::size_t number, std::size_t total, bool second_look)
+void ConsoleReporter::batch_recording(const BatchPlace& place)
 {
-    console_.print("\nrecording ", std::to_string(number) + " of " + std::to_string(total) + (second_look ? ", a second look" : ""));
+    held_.clear();
+    std::string line = std::to_string(place.number) + " of " + std::to_string(place.count);
+    if (place.second_look)
+        line += ", a second look";
+    line += " (" + (place.size ? describe_size(*place.size) : std::string("size unknown")) + "), " + describe_size(place.bytes_done);
+    if (place.bytes_in_all)
+        line += " of " + describe_size(*place.bytes_in_all);
+    line += " done";
+    if (place.seconds_left)
+        line += ", about " + describe_duration(static_cast<double>(*place.seconds_left)) + " left";
+    say("\nrecording ", line);
+    holding_ = true;
 }
 
 void ConsoleReporter::not_searched(const std::string& folder_path)
 {
-    console_.print("\nnot searched: ", folder_path + " is a folder");
+    say("\nnot searched: ", folder_path + " is a folder");
 }
 
 void ConsoleReporter::putting_last(const std::string& input_path, const std::string& output_path)
 {
-    console_.print("\nputting ", input_path + " last: another run is writing " + output_path);
+    held_.clear();
+    say("\nputting ", input_path + " last: another run is writing " + output_path);
 }
 
 void ConsoleReporter::keeping(const std::string& input_path, KeepReason reason)
 {
-    console_.print("\nkeeping ", input_path + ": " + std::string(keep_words(reason)));
+    say("\nkeeping ", input_path + ": " + std::string(keep_words(reason)));
 }
 
 void ConsoleReporter::deleting(const std::string& input_path)
 {
-    console_.print("\ndeleting ", input_path);
+    say("\ndeleting ", input_path);
 }
 
 void ConsoleReporter::failed(const Failure& failure)
 {
-    console_.print("\nerror: ", describe_failure(failure));
+    say("\n", std::string(failure_label(failure)) + describe_failure(failure));
 }
 
 void ConsoleReporter::batch_done(const BatchSummary& summary)
@@ -318,14 +394,31 @@ void ConsoleReporter::batch_done(const BatchSummary& summary)
     line += ": " + std::to_string(summary.converted) + " converted, ";
     line += std::to_string(summary.skipped) + " skipped, ";
     line += std::to_string(summary.failed.size()) + " failed";
-    console_.print("\n", line);
-    for (const std::string& recording : summary.failed)
-        console_.print("\nfailed: ", recording);
-    for (const std::string& recording : summary.stream_faults)
-        console_.print("\nstream faults: ", recording);
+    say("\n", line);
+    // Scripts read the lines that name a recording; the line after each says why, as it was said before.
+    for (const auto& [recording, failure] : summary.failed) {
+        say("\nfailed: ", recording);
+        say("\n  ", std::string(failure_label(failure)) + describe_failure(failure));
+    }
+    for (const auto& [recording, report] : summary.stream_faults) {
+        say("\nstream faults: ", recording);
+        say("\n  ", describe_stream(report));
+    }
+    if (summary.never_reached != 0)
+        say("\nnever reached: ", counted(summary.never_reached, "recording", "recordings"));
+    std::uint64_t bytes = summary.bytes_written != 0 ? summary.bytes_written : summary.bytes_read;
+    if (bytes == 0) {
+        say("\nnothing written or read, in ", describe_duration(summary.seconds));
+        return;
+    }
+    std::string work = summary.bytes_written != 0 ? " written in " : " read in ";
+    std::string total = describe_size(bytes) + work + describe_duration(summary.seconds);
+    if (summary.seconds > 0)
+        total += ", " + describe_size(static_cast<std::uint64_t>(static_cast<double>(bytes) / summary.seconds)) + "/s";
+    say("\n", total);
 }
 
 void ConsoleReporter::all_done()
 {
-    console_.print("\nall done");
+    say("\nall done");
 }

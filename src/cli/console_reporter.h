@@ -1,12 +1,16 @@
 // The run's messages in words, on the console: every message a run prints is worded here.
 #pragma once
 
+#include "archive/batch_progress.h"
 #include "cli/conversion.h"
 #include "cli/failure.h"
 #include "shared/stage_report.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -18,11 +22,22 @@ struct BatchSummary {
     std::size_t recordings = 0;
     std::size_t converted = 0;
     std::size_t skipped = 0;
-    std::vector<std::string> failed;  // the recordings that failed, in order
-    std::vector<std::string> stream_faults;  // with -s, the recordings whose stream check found anything
+    std::vector<std::pair<std::string, Failure>> failed;  // the recordings that failed, in order, and why
+    std::vector<std::pair<std::string, StreamReport>> stream_faults;  // with -s, those whose check found anything
+    std::size_t never_reached = 0;  // after an interruption, the recordings whose turn never came
+    std::uint64_t bytes_written = 0;
+    std::uint64_t bytes_read = 0;
+    double seconds = 0;
 };
 
-// What failed, as a message says it after "error: ": "cannot write a.ts: No space left on device".
+// A size in the binary units: "1000 bytes", "1.5 KiB", "4.3 GiB".
+std::string describe_size(std::uint64_t bytes);
+
+// A time: "0.4 s" (a tenth shown below ten seconds, where there is one), "45 s", "3 min 5 s", "2 h 10 min".
+std::string describe_duration(double seconds);
+
+// What failed, as a message says it after "error: " (or, for an interruption, "interrupted: "): "cannot
+// write a.ts: No space left on device", "a.ts is not whole".
 std::string describe_failure(const Failure& failure);
 
 // What the stream check found, as its line says it after "stream: ": "15311 packets, no errors,
@@ -61,8 +76,9 @@ public:
         failed(widened(failure));
     }
     // Before each recording of a batch: where it stands in the batch, and whether it was put last to be
-    // judged again.
-    void batch_recording(std::size_t number, std::size_t total, bool second_look = false);
+    // judged again. The recording's own reading messages are held from here until it is known that it
+    // is not skipped: a skipped one says only its place and why.
+    void batch_recording(const BatchPlace& place);
     // A folder inside a folder the batch was given: named, not searched.
     void not_searched(const std::string& folder_path);
     // Another run is writing its .ts file: it is judged again at the end of the batch.
@@ -73,6 +89,12 @@ public:
     void all_done();
 
 private:
+    // Prints, after anything held.
+    void say(std::string_view text, std::string_view argument = {});
+    void hold_or_say(std::string_view text, std::string_view argument);
+
     Console& console_;
     MessageRouting* routing_;
+    bool holding_ = false;
+    std::string held_;
 };

@@ -6,6 +6,7 @@
 #include "catalogue/catalogue_holdings.h"
 #include "platform/file.h"
 #include "platform/file_identity.h"
+#include "platform/interruption.h"
 #include "recording/stream_check.h"
 
 #include <algorithm>
@@ -125,6 +126,7 @@ ExtractionSettings settings_for(const RunOptions& options, StreamChecker* checke
     ExtractionSettings settings;
     settings.checker = checker;
     settings.sync_to_disk = removes_input(options);
+    settings.copy.stop_requested = interrupted;
     return settings;
 }
 
@@ -136,7 +138,7 @@ RunOutcome compare_or_copy(const OpenRecording& input, const RunOptions& options
     WrittenStream& written = output.written;
     reporter.comparing_stream(output.path);
     if (int error_number = compare_in_full(input, output.file.native(), written.output.size, settings.copy.chunk_size,
-            [&reporter] { reporter.chunk_done(); }, equal);
+            [&reporter] { reporter.chunk_done(); }, settings.copy.stop_requested, equal);
         error_number != 0)
         return SystemError { Action::read, output.path, error_number };
     reporter.stream_compared(equal);
@@ -152,32 +154,42 @@ RunOutcome compare_or_copy(const OpenRecording& input, const RunOptions& options
     return std::nullopt;
 }
 
+// What writing the stream came to: whether a compare found the .ts file whole (nothing was copied, and
+// so nothing was checked), the bytes written and read, and what the check found.
+struct StreamWritten {
+    bool equal = false;
+    std::uint64_t bytes_written = 0;
+    std::uint64_t bytes_read = 0;
+    std::optional<StreamReport> check;
+};
+
 // Copies the stream into the opened .ts file, or compares it first, or with -t -s only reads it,
-// checking it on the way with -s. `equal` says that a compare found the .ts file whole: nothing was
-// copied, and so nothing was checked.
+// checking it on the way with -s.
 RunOutcome write_stream(const OpenedRecording& recording, const RunOptions& options, ConversionReporter& reporter, OpenedOutput& output,
-    StreamWork work, bool& stream_faults, bool& equal)
+    StreamWork work, StreamWritten& written)
 {
     const OpenRecording& input = recording.input;
     std::optional<StreamChecker> checker;
     if (options.check_stream)
         checker.emplace(recording.header->pcr_pid());
     ExtractionSettings settings = settings_for(options, checker ? &*checker : nullptr);
-    equal = false;
     RunOutcome failure;
     if (!options.skip_extraction && work == StreamWork::compare_first)
-        failure = compare_or_copy(input, options, reporter, output, settings, equal);
+        failure = compare_or_copy(input, options, reporter, output, settings, written.equal);
     else if (!options.skip_extraction)
         failure = widened(write_stream_into(output, input, reporter, settings));
     else if (checker)
-        failure = widened(check_transport_stream(input, reporter, settings));
+        failure = widened(check_transport_stream(input, reporter, settings, written.bytes_read));
+    if (written.equal)
+        written.bytes_read = output.written.bytes_copied;
+    else if (!options.skip_extraction)
+        written.bytes_written = output.written.bytes_copied;
     if (failure)
         return failure;
     // A report only: what the check finds changes neither the catalogue nor the outcome.
-    if (checker && !equal) {
-        StreamReport report = checker->report();
-        stream_faults = report.has_errors();
-        reporter.stream_checked(report);
+    if (checker && !written.equal) {
+        written.check = checker->report();
+        reporter.stream_checked(*written.check);
     }
     return std::nullopt;
 }
@@ -223,6 +235,14 @@ RunOutcome write_line(const OpenedRecording& recording, const RunOptions& option
     return failure;
 }
 
+}
+
+void blame_interruption(ConversionResult& result, const std::string& input_path)
+{
+    if (!result.failure || !interrupted())
+        return;
+    bool not_whole = !result.output_not_whole.empty();
+    result.failure = Interrupted { not_whole ? result.output_not_whole : input_path, not_whole };
 }
 
 std::optional<Refusal<RunRefusal>> name_slip(const RunOptions& options)
@@ -288,6 +308,8 @@ RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporte
     if (!options.skip_extraction)
         reporter.keep_messages_out_of(identify_existing(options.output_path));
     reporter.keep_messages_out_of(identify_existing(options.catalogue_path));
+    // Until its copy is whole, a recording's blocked calls are abandoned on an interruption.
+    abandon_calls_on_interruption(true);
 
     reporter.reading_recording(options.input_path);
     recording.file = open_for_reading(options.input_path);
@@ -333,6 +355,9 @@ RunOutcome open_stream_file(const OpenedRecording& recording, const RunOptions& 
     ConversionReporter& reporter, OpenedOutput& output, bool wait_for_lock)
 {
     const OpenRecording& input = recording.input;
+    // An interrupted run empties no .ts file.
+    if (interrupted())
+        return SystemError { Action::open, options.output_path, EINTR };
     if (RunOutcome failure = widened(open_output(input, options.output_path, reporter, output, wait_for_lock)))
         return failure;
     return refusal_of_opened_output(input, output, plan.output_guard);
@@ -342,23 +367,33 @@ ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions&
     ConversionReporter& reporter, OpenedOutput& output, StreamWork work)
 {
     const OpenRecording& input = recording.input;
-    bool stream_faults = false;
-    bool equal = false;
-    if (RunOutcome failure = write_stream(recording, options, reporter, output, work, stream_faults, equal))
-        return { ConversionOutcome::failed, std::move(failure), false, stream_faults };
+    StreamWritten written;
+    RunOutcome failure = write_stream(recording, options, reporter, output, work, written);
+    auto result_of = [&written](ConversionOutcome outcome, RunOutcome what_failed, bool catalogued) {
+        return ConversionResult { outcome, std::move(what_failed), catalogued, written.check && written.check->has_errors(), written.bytes_written,
+            written.bytes_read, written.check };
+    };
+    if (failure) {
+        ConversionResult result = result_of(ConversionOutcome::failed, std::move(failure), false);
+        if (output.written.emptied && output.written.output.regular_file)
+            result.output_not_whole = output.path;
+        return result;
+    }
+    // The copy is whole: what makes it whole on the disk, its line and -k's decision, is finished
+    // even after an interruption.
+    abandon_calls_on_interruption(false);
     // Holds the catalogue's lock, with -k, until the recording is gone.
     CatalogueFile catalogue;
     bool line_was_there = false;
     if (RunOutcome failure = write_line(recording, options, plan, reporter, output.written, catalogue, line_was_there))
-        return { ConversionOutcome::failed, std::move(failure), false, stream_faults };
-    if (line_was_there && !plan.line_is_there && !equal) {
+        return result_of(ConversionOutcome::failed, std::move(failure), false);
+    if (line_was_there && !plan.line_is_there && !written.equal) {
         // Another run catalogued it while this one copied; what is skipped is never deleted.
         reporter.skipping(options.input_path, SkipReason::already_catalogued, options.catalogue_path);
-        return { ConversionOutcome::skipped, std::nullopt, true, stream_faults };
+        return result_of(ConversionOutcome::skipped, std::nullopt, true);
     }
     // Nothing was written, and the line was there: a recording converted before, compared in full.
-    ConversionOutcome done = equal && line_was_there ? ConversionOutcome::skipped : ConversionOutcome::converted;
-    ConversionResult result { done, std::nullopt, true, stream_faults };
+    ConversionResult result = result_of(written.equal && line_was_there ? ConversionOutcome::skipped : ConversionOutcome::converted, std::nullopt, true);
 
     // The recording stays open, and locked, until here, so that -k sees what became of the very file
     // that was read, and no other run starts on it before it is gone; and the catalogue stays locked,
@@ -367,7 +402,7 @@ ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions&
         if (std::optional<KeepReason> reason = reason_to_keep(options, input, output.written, catalogue))
             reporter.keeping(options.input_path, *reason);
         else if (RunOutcome failure = remove_input(options.input_path, input.identity, reporter))
-            result = { ConversionOutcome::failed, std::move(failure), true, stream_faults };
+            result = result_of(ConversionOutcome::failed, std::move(failure), true);
     }
     // Nothing was written through the input, so its close has nothing to report.
     static_cast<void>(recording.file.close());
@@ -395,11 +430,11 @@ ConversionResult check_only(OpenedRecording& recording, const RunOptions& option
     checking.skip_extraction = true;
     checking.check_stream = true;
     OpenedOutput none;
-    bool stream_faults = false;
-    bool equal = false;
-    RunOutcome failure = write_stream(recording, checking, reporter, none, StreamWork::copy, stream_faults, equal);
+    StreamWritten written;
+    RunOutcome failure = write_stream(recording, checking, reporter, none, StreamWork::copy, written);
     static_cast<void>(recording.file.close());
-    return { failure ? ConversionOutcome::failed : ConversionOutcome::skipped, std::move(failure), true, stream_faults };
+    return { failure ? ConversionOutcome::failed : ConversionOutcome::skipped, std::move(failure), true,
+        written.check && written.check->has_errors(), 0, written.bytes_read, written.check };
 }
 
 ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter)

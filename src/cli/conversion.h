@@ -8,6 +8,7 @@
 #include "cli/run_options.h"
 #include "platform/file.h"
 #include "recording/recording_header.h"
+#include "recording/stream_check.h"
 #include "recording/stream_extraction.h"
 #include "shared/stage_report.h"
 
@@ -16,7 +17,6 @@
 #include <vector>
 
 class CatalogueWatch;
-struct StreamReport;
 
 enum class ConversionOutcome {
     converted,
@@ -30,7 +30,17 @@ struct ConversionResult {
     RunOutcome failure;       // what failed, when it failed
     bool catalogued = false;  // its line is in the catalogue
     bool stream_faults = false;  // with -s, the check found something other than no errors
+    // The work done on the stream: bytes copied into the .ts file, and bytes read only, to be checked
+    // or compared.
+    std::uint64_t bytes_written = 0;
+    std::uint64_t bytes_read = 0;
+    std::optional<StreamReport> check = std::nullopt;  // what the check found, with -s
+    std::string output_not_whole = {};  // a .ts file that a failure left emptied and not whole
 };
+
+// A failure once the run is interrupted is the interruption's: the call was abandoned, or the copy
+// stopped. It names the .ts file left not whole, or else the recording.
+void blame_interruption(ConversionResult& result, const std::string& input_path);
 
 // Why a -k run keeps its recording.
 enum class KeepReason {

@@ -8,6 +8,7 @@
 #include "shared/stage_report.h"
 
 #include <optional>
+#include <string>
 #include <variant>
 
 // Why the run refuses, where no system call failed and no layer below it refused.
@@ -23,8 +24,14 @@ enum class RunRefusal {
     catalogue_named_like_a_recording,  // a catalogue path ending in .rec
 };
 
+// The user or the system interrupted the run before a recording's work was done.
+struct Interrupted {
+    std::string path;  // the .ts file left not whole, or else the recording
+    bool output_not_whole = false;
+};
+
 using Failure = std::variant<SystemError, BadRecording, Refusal<StreamRefusal>, Refusal<CatalogueRefusal>, TornLine,
-    Refusal<RunRefusal>, Refusal<BatchRefusal>>;
+    Refusal<RunRefusal>, Refusal<BatchRefusal>, Interrupted>;
 
 // Empty when the step succeeded.
 using RunOutcome = std::optional<Failure>;

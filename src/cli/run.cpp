@@ -6,6 +6,7 @@
 #include "cli/conversion.h"
 #include "cli/message_routing.h"
 #include "platform/console.h"
+#include "platform/interruption.h"
 
 namespace {
 
@@ -13,6 +14,9 @@ int run_one(const RunOptions& options, Console& console, MessageRouting& routing
 {
     ConsoleReporter reporter(console, routing);
     ConversionResult result = convert_recording(options, reporter);
+    blame_interruption(result, options.input_path);
+    // What is left to say is said whole.
+    abandon_calls_on_interruption(false);
     if (result.failure) {
         reporter.failed(*result.failure);
         return exit_status_failure;

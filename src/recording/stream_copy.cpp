@@ -51,6 +51,7 @@ struct CopyPosition {
     std::uint64_t input_offset;
     ChunkCounter counter;
     CopyResult result;
+    const std::function<bool()>& stop_requested;
 
     void advance(std::uint64_t length)
     {
@@ -63,6 +64,15 @@ struct CopyPosition {
     {
         result.outcome = outcome;
         result.error_number = error_number;
+    }
+
+    // Between pieces: whether the copy is to stop here.
+    bool stopped()
+    {
+        if (!stop_requested || !stop_requested())
+            return false;
+        fail(CopyOutcome::stopped, EINTR);
+        return true;
     }
 };
 
@@ -109,7 +119,7 @@ void copy_buffered(const CopySource& source, NativeHandle output, std::span<std:
         }
         if (settings.inspect)
             settings.inspect(buffer.first(static_cast<std::size_t>(delivered)));
-        if (!write_and_count(output, buffer.data(), static_cast<std::size_t>(delivered), calls, position))
+        if (!write_and_count(output, buffer.data(), static_cast<std::size_t>(delivered), calls, position) || position.stopped())
             return;
     }
 }
@@ -179,6 +189,8 @@ KernelCopy copy_in_kernel(NativeHandle input, std::uint64_t input_size, NativeHa
             in_pipe -= static_cast<std::size_t>(drained);
             position.advance(static_cast<std::uint64_t>(drained));
         }
+        if (position.stopped())
+            return KernelCopy::finished;
     }
 }
 
@@ -202,6 +214,8 @@ KernelCopy copy_from_pipe_in_kernel(NativeHandle input, NativeHandle output, std
             return KernelCopy::finished;
         }
         position.advance(static_cast<std::uint64_t>(moved));
+        if (position.stopped())
+            return KernelCopy::finished;
     }
 }
 
@@ -210,7 +224,7 @@ KernelCopy copy_from_pipe_in_kernel(NativeHandle input, NativeHandle output, std
 CopyResult copy_stream(const CopySource& source, NativeHandle output, std::span<std::byte> buffer,
     const StreamCopySettings& settings, const StreamCopyCalls& calls, const std::function<void()>& chunk_done)
 {
-    CopyPosition position { source.offset, ChunkCounter(settings.chunk_size, chunk_done), {} };
+    CopyPosition position { source.offset, ChunkCounter(settings.chunk_size, chunk_done), {}, settings.stop_requested };
 
     for (std::span<const std::byte> rest = source.already_read; !rest.empty();) {
         std::size_t piece = clamp_to_chunk(rest.size(), position.counter);

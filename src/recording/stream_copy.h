@@ -61,9 +61,11 @@ struct StreamCopySettings {
     // Given every byte of the stream in order, before it is written. The bytes must then pass through
     // this process, so the copy is the buffered one.
     std::function<void(std::span<const std::byte>)> inspect;
+    // Asked after each piece; true stops the copy there, short of its end.
+    std::function<bool()> stop_requested;
 };
 
-enum class CopyOutcome { complete, read_failed, write_failed };
+enum class CopyOutcome { complete, read_failed, write_failed, stopped };
 
 struct CopyResult {
     CopyOutcome outcome = CopyOutcome::complete;
@@ -76,6 +78,6 @@ struct CopyResult {
 // carried data and once more when the input is exhausted, so a complete copy of n bytes reports
 // ceil(n / chunk_size) + 1 times. Only the first piece_size bytes of `buffer` are ever touched. Short
 // reads and writes are continued and interrupted calls retried; a read or write error ends the copy
-// and is returned.
+// and is returned, and so does a stop asked for between pieces.
 CopyResult copy_stream(const CopySource& source, NativeHandle output, std::span<std::byte> buffer,
     const StreamCopySettings& settings, const StreamCopyCalls& calls, const std::function<void()>& chunk_done);

@@ -46,11 +46,12 @@ StreamOutcome copy_out(const OpenRecording& input, NativeHandle output, const st
     }
     CopySource source { input.handle, transport_stream_offset, input.sequential, input.already_read };
     CopyResult result = copy_stream(source, output, { buffer, copy_buffer_size }, copy, settings.calls, [&reporter] { reporter.chunk_done(); });
-    if (result.outcome == CopyOutcome::read_failed)
+    bytes_copied = result.bytes_copied;
+    // A stop is the reading's: the recording is what was not read to its end.
+    if (result.outcome == CopyOutcome::read_failed || result.outcome == CopyOutcome::stopped)
         return system_error(Action::read, input.path, result.error_number);
     if (result.outcome == CopyOutcome::write_failed)
         return system_error(Action::write, output_path, result.error_number);
-    bytes_copied = result.bytes_copied;
     return std::nullopt;
 }
 
@@ -110,6 +111,7 @@ StreamOutcome write_stream_into(OpenedOutput& output, const OpenRecording& input
     const ExtractionSettings& settings)
 {
     WrittenStream& written = output.written;
+    written.emptied = true;
     // Only a file with something in it is emptied: on some file systems truncating even an empty file
     // makes its close start writing the whole new stream out to the disk, which doubles the run's time.
     if (written.output.regular_file && written.output.size > 0 && !truncate_file(output.file.native(), 0))
@@ -131,13 +133,14 @@ StreamOutcome write_stream_into(OpenedOutput& output, const OpenRecording& input
     return std::nullopt;
 }
 
-StreamOutcome check_transport_stream(const OpenRecording& input, ProgressReporter& reporter, const ExtractionSettings& settings)
+StreamOutcome check_transport_stream(const OpenRecording& input, ProgressReporter& reporter, const ExtractionSettings& settings,
+    std::uint64_t& bytes_read)
 {
     CopyBuffer buffer = settings.allocate_buffer(copy_buffer_size);
     if (!buffer)
         return system_error(Action::get_copy_buffer, input.path, ENOMEM);
     reporter.checking_stream();
-    std::uint64_t bytes_read = 0;
+    bytes_read = 0;
     if (StreamOutcome failure = copy_out(input, no_handle, {}, buffer.get(), settings, reporter, bytes_read))
         return failure;
     if (StreamOutcome failure = check_whole(input, bytes_read))

@@ -64,6 +64,7 @@ struct OpenRecording {
 struct WrittenStream {
     FileIdentity output;  // as it was opened
     std::uint64_t bytes_copied = 0;
+    bool emptied = false;  // the copy began: whatever the file held before is gone
     // Holds the .ts file's lock after the file itself is closed, until the run lets it go: no other
     // run writes into it while this one still relies on what it holds.
     File lock;
@@ -93,4 +94,4 @@ struct OpenedOutput {
 // and a chunk per 16 MiB as the copy does. Fails when the copy buffer cannot be had or the recording
 // cannot be read to its end.
 [[nodiscard]] StreamOutcome check_transport_stream(const OpenRecording& input, ProgressReporter& reporter,
-    const ExtractionSettings& settings);
+    const ExtractionSettings& settings, std::uint64_t& bytes_read);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -14,3 +15,11 @@ ProcessResult run_process(const std::vector<std::string>& command, const std::fi
 
 // The built pelorus binary, given its arguments.
 ProcessResult run_pelorus(const std::vector<std::string>& arguments, const std::filesystem::path& working_folder);
+
+// A batch's output with what depends on the clock left out: the time left before a recording, and the
+// time and rate of the last line, which becomes "... written in T".
+inline std::string without_times(const std::string& output)
+{
+    std::string text = std::regex_replace(output, std::regex(", about [^\n]* left"), "");
+    return std::regex_replace(text, std::regex("\n(.* (written|read)|nothing written or read,) in [^\n]*"), "\n$1 in T");
+}

@@ -1,6 +1,8 @@
 // Retrying the system calls that a signal, or a source left non-blocking, can cut short.
 #pragma once
 
+#include "platform/interruption.h"
+
 #include <cerrno>
 #include <poll.h>
 
@@ -11,14 +13,15 @@ inline bool wait_until_ready(int descriptor, short events)
     for (;;) {
         if (::poll(&waiting, 1, -1) >= 0)
             return true;
-        if (errno != EINTR)
+        if (errno != EINTR || calls_are_abandoned())
             return false;
     }
 }
 
 // Makes `call` until it is neither interrupted by a signal (EINTR) nor refused because `descriptor`, left
 // non-blocking by whoever made it, is not ready yet (EAGAIN): then it waits for `events`. Every retry of
-// this program's system calls is this one.
+// this program's system calls is this one. After an interruption of the user's, while calls are
+// abandoned, it returns the failure instead.
 template <typename Call>
 auto retried(int descriptor, short events, Call call) -> decltype(call())
 {
@@ -26,7 +29,7 @@ auto retried(int descriptor, short events, Call call) -> decltype(call())
         auto result = call();
         if (result >= 0)
             return result;
-        if (errno == EINTR)
+        if (errno == EINTR && !calls_are_abandoned())
             continue;
         if ((errno == EAGAIN || errno == EWOULDBLOCK) && descriptor >= 0 && wait_until_ready(descriptor, events))
             continue;

@@ -2,6 +2,7 @@
 
 #include "platform/file.h"
 #include "platform/file_identity.h"
+#include "platform/interruption.h"
 #include "platform/kernel_copy.h"
 #include "platform/standard_streams.h"
 
@@ -61,6 +62,8 @@ int errno_of(DWORD error)
     case ERROR_INVALID_FUNCTION:
     case ERROR_INVALID_PARAMETER:
         return EINVAL;
+    case ERROR_OPERATION_ABORTED:
+        return EINTR;
     default:
         return EIO;
     }
@@ -141,6 +144,37 @@ std::int64_t read_failure(NativeHandle file)
         return 0;
     errno = is_folder_handle(file) ? EISDIR : errno_of(error);
     return -1;
+}
+
+// An interruption cancels a blocked read or write only while calls are abandoned; one it cancels just
+// as the run stops abandoning them is made again.
+template <typename Call>
+std::int64_t made_again_when_cancelled(Call call)
+{
+    for (;;) {
+        std::int64_t result = call();
+        if (result >= 0 || errno != EINTR || calls_are_abandoned())
+            return result;
+    }
+}
+
+std::int64_t write_once(NativeHandle file, const void* data, std::size_t length)
+{
+    DWORD written = 0;
+    BOOL done;
+    if (is_appending(file)) {
+        OVERLAPPED at_end {};
+        at_end.Offset = 0xFFFFFFFF;
+        at_end.OffsetHigh = 0xFFFFFFFF;
+        done = ::WriteFile(handle_of(file), data, clamp(length), &written, &at_end);
+    } else {
+        done = ::WriteFile(handle_of(file), data, clamp(length), &written, nullptr);
+    }
+    if (!done) {
+        set_errno_from_system();
+        return -1;
+    }
+    return written;
 }
 
 std::uint64_t combine(DWORD high, DWORD low)
@@ -305,29 +339,17 @@ std::int64_t read_at(NativeHandle file, void* data, std::size_t length, std::uin
 
 std::int64_t read_in_order(NativeHandle file, void* data, std::size_t length)
 {
-    DWORD got = 0;
-    if (!::ReadFile(handle_of(file), data, clamp(length), &got, nullptr))
-        return read_failure(file);
-    return got;
+    return made_again_when_cancelled([&]() -> std::int64_t {
+        DWORD got = 0;
+        if (!::ReadFile(handle_of(file), data, clamp(length), &got, nullptr))
+            return read_failure(file);
+        return got;
+    });
 }
 
 std::int64_t write_some(NativeHandle file, const void* data, std::size_t length)
 {
-    DWORD written = 0;
-    BOOL done;
-    if (is_appending(file)) {
-        OVERLAPPED at_end {};
-        at_end.Offset = 0xFFFFFFFF;
-        at_end.OffsetHigh = 0xFFFFFFFF;
-        done = ::WriteFile(handle_of(file), data, clamp(length), &written, &at_end);
-    } else {
-        done = ::WriteFile(handle_of(file), data, clamp(length), &written, nullptr);
-    }
-    if (!done) {
-        set_errno_from_system();
-        return -1;
-    }
-    return written;
+    return made_again_when_cancelled([&] { return write_once(file, data, length); });
 }
 
 bool truncate_file(NativeHandle file, std::uint64_t size)
