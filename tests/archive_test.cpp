@@ -2,6 +2,7 @@
 // what it decides for each recording.
 
 #include "archive/batch_plan.h"
+#include "archive/batch_progress.h"
 #include "archive/catalogue_watch.h"
 #include "archive/recording_list.h"
 #include "archive/stream_holding.h"
@@ -223,6 +224,60 @@ const std::string example_line_tail =
 RecordingHeader example_header()
 {
     return *RecordingHeader::parse(build_recording());
+}
+
+struct ProgressCase {
+    const char* name;
+    std::vector<std::optional<std::uint64_t>> sizes;
+    std::vector<std::pair<std::size_t, std::uint64_t>> turns_done;  // the recording's number, and the bytes worked
+    std::size_t number;  // the recording whose place is asked for
+    double seconds;      // since the batch began
+    std::optional<std::uint64_t> bytes_in_all;
+    std::uint64_t bytes_done;
+    std::optional<std::uint64_t> seconds_left;
+};
+
+void PrintTo(const ProgressCase& progress_case, std::ostream* stream) { *stream << progress_case.name; }
+
+class Progress : public testing::TestWithParam<ProgressCase> { };
+
+TEST_P(Progress, CountsTheWorkDoneAndTheTimeLeft)
+{
+    const ProgressCase& progress_case = GetParam();
+    BatchProgress progress(progress_case.sizes);
+    for (auto [number, worked] : progress_case.turns_done)
+        progress.turn_done(number, worked);
+    BatchPlace place = progress.place(progress_case.number, false, progress_case.seconds);
+    EXPECT_EQ(place.number, progress_case.number);
+    EXPECT_EQ(place.count, progress_case.sizes.size());
+    EXPECT_EQ(place.size, progress_case.sizes[progress_case.number - 1]);
+    EXPECT_EQ(place.bytes_in_all, progress_case.bytes_in_all);
+    EXPECT_EQ(place.bytes_done, progress_case.bytes_done);
+    EXPECT_EQ(place.seconds_left, progress_case.seconds_left);
+}
+
+INSTANTIATE_TEST_SUITE_P(Batch, Progress,
+    testing::Values(ProgressCase { "StartsWithEverySize", { 100, 200 }, {}, 1, 0, 300, 0, std::nullopt },
+        ProgressCase { "SkippedRecordingLeavesTheTotal", { 100, 200, 300 }, { { 1, 0 } }, 2, 5, 500, 0, std::nullopt },
+        ProgressCase { "TimeLeftAtTheRateSoFar", { 100, 300 }, { { 1, 100 } }, 2, 2, 400, 100, 6 },
+        ProgressCase { "TimeLeftIsRoundedUp", { 100, 301 }, { { 1, 100 } }, 2, 2, 401, 100, 7 },
+        ProgressCase { "NoRateInTheFirstSecond", { 100, 300 }, { { 1, 100 } }, 2, 0.5, 400, 100, std::nullopt },
+        ProgressCase { "UnknownSizeLeavesOutTotalAndTime", { 100, std::nullopt }, { { 1, 100 } }, 2, 2, std::nullopt, 100, std::nullopt },
+        // A compare that found a difference, then the copy: both count, in the total too.
+        ProgressCase { "WorkBeyondItsSizeCounts", { 100, 100 }, { { 1, 150 } }, 2, 1, 250, 150, 1 },
+        // A recording that shrank meanwhile counts for what was read.
+        ProgressCase { "WorkShortOfItsSizeCounts", { 100, 100 }, { { 1, 40 } }, 2, 4, 140, 40, 10 }),
+    [](const testing::TestParamInfo<ProgressCase>& info) { return std::string(info.param.name); });
+
+TEST(Progress, SizesAndTimesReadAsAPersonWouldSayThem)
+{
+    for (auto [bytes, said] : std::vector<std::pair<std::uint64_t, std::string>> { { 0, "0 bytes" }, { 1, "1 byte" }, { 1023, "1023 bytes" },
+             { 1024, "1.0 KiB" }, { 1536, "1.5 KiB" }, { 1048575, "1.0 MiB" }, { 4600000000, "4.3 GiB" }, { 1ULL << 50, "1.0 PiB" },
+             { ~0ULL, "16384.0 PiB" } })
+        EXPECT_EQ(describe_size(bytes), said) << bytes;
+    for (auto [seconds, said] : std::vector<std::pair<double, std::string>> { { 0, "0 s" }, { 0.44, "0.4 s" }, { 3, "3 s" }, { 9.96, "10 s" },
+             { 45, "45 s" }, { 59.6, "1 min 0 s" }, { 185, "3 min 5 s" }, { 7800, "2 h 10 min" } })
+        EXPECT_EQ(describe_duration(seconds), said) << seconds;
 }
 
 TEST(RecordingIdentity, EverySpellingOfAPathIsOneRecording)

@@ -700,6 +700,98 @@ TEST(Faults, StoppedBatchIsResumedByARerun)
         EXPECT_EQ(catalogue.find(name), catalogue.rfind(name)) << name << " is catalogued twice";
 }
 
+// What an interruption leaves, after what it came in.
+struct Interruption {
+    const char* name;
+    // $P runs pelorus, each transfer slowed down; `until_size F N` waits for F to hold N bytes, and
+    // `guard` kills a run after 20 s.
+    const char* script;
+    const char* output;  // what the script prints, the run's messages last
+    enum { not_whole, whole, none } stream;  // what a.ts holds after
+    bool line_written;
+    bool recording_kept;
+};
+
+void PrintTo(const Interruption& interruption, std::ostream* stream) { *stream << interruption.name; }
+
+class Interrupted : public testing::TestWithParam<Interruption> { };
+
+TEST_P(Interrupted, SaysWhatItLeftAndEndsAsTheSignalWould)
+{
+    const Interruption& interruption = GetParam();
+    FaultRun run;
+    // A shell that is not interactive starts its background commands with SIGINT ignored; env gives
+    // pelorus the default back, as a terminal's shell would.
+    std::string script = "P=\"env --default-signal=INT LD_PRELOAD=" PELORUS_SHORT_TRANSFER_LIBRARY " PELORUS_SHORT_TRANSFER_BYTES=65536 "
+                         "PELORUS_TRANSFER_DELAY_US=10000 " + sanitizer_options_under_trace() + " " PELORUS_BINARY "\"; "
+                         "until_size() { n=0; until [ \"$(stat -c %s \"$1\" 2>/dev/null || echo 0)\" -ge \"$2\" ] || [ $n -gt 2000 ]; do "
+                         "sleep 0.01; n=$((n+1)); done; }; "
+                         // A run that does not end as it should is ended, and the test fails on its status.
+                         "guard() { ( sleep 20; kill -KILL $1 ) > /dev/null 2>&1 & guarding=$!; }; "
+                         + std::string(interruption.script) + "; kill $guarding";
+    ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
+    EXPECT_EQ(result.output, interruption.output);
+    std::vector<std::uint8_t> stream;
+    if (std::filesystem::exists(run.folder() / "a.ts"))
+        stream = read_file_bytes(run.folder() / "a.ts");
+    switch (interruption.stream) {
+    case Interruption::not_whole:
+        EXPECT_GT(stream.size(), 0U);
+        EXPECT_LT(stream.size(), std::size_t { 3 << 20 }) << "the copy was not stopped part way";
+        break;
+    case Interruption::whole:
+        run.expect_complete_output("a.ts");
+        break;
+    case Interruption::none:
+        EXPECT_FALSE(std::filesystem::exists(run.folder() / "a.ts"));
+        break;
+    }
+    if (interruption.line_written)
+        run.expect_catalogue_gained_line();
+    else
+        run.expect_catalogue_unchanged();
+    if (interruption.recording_kept)
+        run.expect_recording_intact();
+    else
+        EXPECT_FALSE(std::filesystem::exists(run.folder() / "a.rec"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, Interrupted,
+    testing::Values(
+        // Mid-copy the copy stops at the end of its piece; -k deletes nothing, and no line is written.
+        Interruption { "MidCopy",
+            "$P -k a.rec a.ts list.csv > out & run=$!; guard $run; until_size a.ts 1; kill -INT $run; wait $run; echo \"[$?]\"; cat out",
+            "[130]\n\nReading a.rec\nreading header ...\nWriting a.ts\nprocessing file ...\ninterrupted: a.ts is not whole",
+            Interruption::not_whole, false, true },
+        // A read blocked on a stalled pipe is abandoned at once; with -t nothing is written, so the
+        // recording is what was not finished.
+        Interruption { "BlockedOnAStalledPipe",
+            "mkfifo f.rec; { head -c 100000 a.rec; sleep 30; } > f.rec & writer=$!; "
+            "$P -t -s f.rec a.ts list.csv > out & run=$!; guard $run; sleep 0.5; kill -TERM $run; wait $run; echo \"[$?]\"; kill $writer; cat out",
+            "[143]\n\nReading f.rec\nreading header ...\nchecking stream ...\ninterrupted: f.rec was not finished",
+            Interruption::none, false, true },
+        // Once the copy is whole, the run waits on for the catalogue's lock, writes the line, and -k
+        // deletes the recording; only then does it end.
+        Interruption { "AfterTheCopyIsWhole",
+            "exec 9>>list.csv; flock 9; $P -k a.rec a.ts list.csv > out 9>&- & run=$!; guard $run; until_size a.ts 3145728; sleep 0.3; "
+            "kill -INT $run; sleep 0.5; kill -0 $run && echo waiting; flock -u 9; exec 9>&-; wait $run; echo \"[$?]\"; cat out",
+            "waiting\n[130]\n\nReading a.rec\nreading header ...\nWriting a.ts\nprocessing file ..... done\nappending list.csv"
+            "\ndeleting a.rec\nall done",
+            Interruption::whole, true, false },
+        // A second signal ends the run at once, lock or no lock: not even the messages it holds for a
+        // file are written out.
+        Interruption { "TwiceEndsAtOnce",
+            "exec 9>>list.csv; flock 9; $P -k a.rec a.ts list.csv > out 9>&- & run=$!; guard $run; until_size a.ts 3145728; sleep 0.3; "
+            "kill -INT $run; sleep 0.2; kill -INT $run; wait $run; echo \"[$?]\"; cat out",
+            "[130]\n",
+            Interruption::whole, false, true },
+        // A signal ignored when the run starts, as nohup leaves it, stays ignored.
+        Interruption { "IgnoredStaysIgnored",
+            "trap '' TERM; $P a.rec a.ts list.csv > out & run=$!; guard $run; until_size a.ts 1; kill -TERM $run; wait $run; echo \"[$?]\"; cat out",
+            "[0]\n\nReading a.rec\nreading header ...\nWriting a.ts\nprocessing file ..... done\nappending list.csv\nall done",
+            Interruption::whole, true, true }),
+    [](const testing::TestParamInfo<Interruption>& info) { return std::string(info.param.name); });
+
 TEST(Faults, CatalogueStartedAfreshDuringABatchIsNoticed)
 {
     // The batch has read a catalogue of one line. While it copies a.rec, which comes through a FIFO that
@@ -770,8 +862,16 @@ TEST(Faults, BatchesWhereRecordingsCannotBeLockedTakeTurnsAtEachStream)
             ProcessResult result = run_process({ "/bin/sh", "-c", script }, run.folder());
             std::string outputs = read_file_text(run.folder() / "one") + read_file_text(run.folder() / "other");
             EXPECT_EQ(result.output, "[0]\n[0]\n") << outputs;
+            int put_last_here = 0;
             for (std::size_t at = outputs.find("\nputting "); at != std::string::npos; at = outputs.find("\nputting ", at + 1))
-                ++put_last;
+                ++put_last_here;
+            int second_looks = 0;
+            for (std::size_t at = outputs.find(", a second look ("); at != std::string::npos; at = outputs.find(", a second look (", at + 1))
+                ++second_looks;
+            // One put last says only its place and why, and its place again when its turn comes.
+            EXPECT_EQ(outputs.find("reading header ...\nputting "), std::string::npos) << outputs;
+            EXPECT_EQ(second_looks, put_last_here) << outputs;
+            put_last += put_last_here;
             std::string catalogue = read_file_text(run.folder() / "list.csv");
             EXPECT_EQ(std::count(catalogue.begin(), catalogue.end(), '\n'), count + 2) << catalogue;
             for (int index = 0; index < count; ++index) {

@@ -197,6 +197,25 @@ INSTANTIATE_TEST_SUITE_P(StreamCopy, BufferedCopyFailure,
         FailureCase { "WriteMovesNothing", false, 2, 0 }),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
+TEST(StreamCopy, StopAskedBetweenPiecesEndsTheCopyThere)
+{
+    for (CopyMethod method : { CopyMethod::buffered, CopyMethod::kernel_first }) {
+        CopyFixture fixture(26);
+        fixture.settings.method = method;
+        int asked = 0;
+        fixture.settings.stop_requested = [&asked] { return ++asked == 2; };
+        CopyResult result = fixture.copy();
+        EXPECT_EQ(result.outcome, CopyOutcome::stopped);
+        EXPECT_EQ(result.error_number, EINTR);
+        EXPECT_EQ(asked, 2) << "nothing more is copied once the stop is asked for";
+        std::vector<std::uint8_t> output = fixture.output();
+        EXPECT_EQ(result.bytes_copied, output.size());
+        EXPECT_GT(output.size(), 0U);
+        EXPECT_LT(output.size(), fixture.stream().size());
+        EXPECT_EQ(output, std::vector<std::uint8_t>(fixture.stream().begin(), fixture.stream().begin() + static_cast<std::ptrdiff_t>(output.size())));
+    }
+}
+
 TEST(StreamCopy, EmptyBufferIsAnErrorNotAnEmptyStream)
 {
     CopyFixture fixture(10);

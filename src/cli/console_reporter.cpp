@@ -180,7 +180,8 @@ std::string describe_size(std::uint64_t bytes)
     constexpr std::array<std::string_view, 5> units { "KiB", "MiB", "GiB", "TiB", "PiB" };
     double value = static_cast<double>(bytes) / 1024;
     std::size_t unit = 0;
-    for (; value >= 1024 && unit + 1 < units.size(); ++unit)
+    // Decided on the value as it is shown, so that 1048575 bytes are "1.0 MiB", not "1024.0 KiB".
+    for (; value >= 1023.95 && unit + 1 < units.size(); ++unit)
         value /= 1024;
     char text[32];
     std::snprintf(text, sizeof text, "%.1f ", value);
@@ -190,7 +191,7 @@ std::string describe_size(std::uint64_t bytes)
 std::string describe_duration(double seconds)
 {
     char text[32];
-    if (seconds < 10 && seconds != std::floor(seconds)) {
+    if (seconds < 9.95 && seconds != std::floor(seconds)) {
         std::snprintf(text, sizeof text, "%.1f s", seconds);
         return text;
     }
