@@ -16,6 +16,10 @@
 #include <set>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 // -1 as the shell sees it, and as Windows reports it; and what the system writes between a folder and a
@@ -920,6 +924,70 @@ TEST(EndToEnd, ManyRunsAtOnceOnOneCatalogueLoseNoLine)
 }
 
 // Opt-in: it writes a 4.5 GiB output. Run with PELORUS_LARGE_FILE_TESTS=1.
+#ifdef _WIN32
+// The test's own answer to the console's Ctrl-C, which reaches every process on the console.
+BOOL WINAPI ignore_console_event(DWORD)
+{
+    return TRUE;
+}
+
+TEST(EndToEnd, CtrlCOnARunBlockedOnAStalledPipeSaysWhatItLeft)
+{
+    // The recording comes through a named pipe that stalls after 100000 bytes: the run is blocked in
+    // its read when Ctrl-C comes, and must abandon it.
+    ScratchFolder folder;
+    std::vector<std::uint8_t> recording = build_recording({}, 500000);
+    std::wstring pipe_name = L"\\\\.\\pipe\\pelorus-test-" + std::to_wstring(::GetCurrentProcessId());
+    HANDLE pipe = ::CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 20, 0, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    SECURITY_ATTRIBUTES inherited { sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE };
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    ASSERT_TRUE(::CreatePipe(&read_end, &write_end, &inherited, 0));
+    ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = write_end;
+    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    std::wstring binary = std::filesystem::path(PELORUS_BINARY).wstring();
+    std::wstring command = L"\"" + binary + L"\" " + pipe_name + L" out.ts list.csv";
+    std::wstring where = folder.path().wstring();
+    PROCESS_INFORMATION process {};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, where.c_str(), &startup, &process));
+    ::CloseHandle(write_end);
+    ::ConnectNamedPipe(pipe, nullptr);
+    DWORD written = 0;
+    ::WriteFile(pipe, recording.data(), 100000, &written, nullptr);
+    ::Sleep(500);
+    ::SetConsoleCtrlHandler(ignore_console_event, TRUE);
+    bool sent = ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0;
+    bool ended_at_once = ::WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0;
+    // A run that is still blocked, or one that had no Ctrl-C to get, is let go by the end of its stream.
+    ::CloseHandle(pipe);
+    ::WaitForSingleObject(process.hProcess, 20000);
+    std::string output;
+    char chunk[4096];
+    DWORD length = 0;
+    while (::ReadFile(read_end, chunk, sizeof chunk, &length, nullptr) && length > 0)
+        output.append(chunk, length);
+    DWORD exit_code = 0;
+    ::GetExitCodeProcess(process.hProcess, &exit_code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(read_end);
+    ::SetConsoleCtrlHandler(ignore_console_event, FALSE);
+    if (!sent)
+        GTEST_SKIP() << "no console here to send Ctrl-C through";
+    EXPECT_TRUE(ended_at_once) << "the blocked read was not abandoned";
+    EXPECT_EQ(output, "\nReading " + std::filesystem::path(pipe_name).string() + "\nreading header ...\nWriting out.ts\nprocessing file ...\ninterrupted: out.ts is not whole");
+    EXPECT_EQ(exit_code, static_cast<DWORD>(STATUS_CONTROL_C_EXIT));
+    EXPECT_EQ(std::filesystem::file_size(folder / "out.ts"), 100000U - 3760U);
+    EXPECT_FALSE(std::filesystem::exists(folder / "list.csv"));
+}
+#endif
+
 TEST(EndToEnd, RecordingLargerThanFourGibibytesIsCopiedWhole)
 {
     if (std::getenv("PELORUS_LARGE_FILE_TESTS") == nullptr)
