@@ -37,7 +37,9 @@ int main(int argc, char** argv)
     } silent;
     OpenRecording recording { input.native(), argv[3], identify(input.native()), false, {} };
     OpenedOutput output;
-    if (open_output(recording, argv[4], silent, output))
+    FilesOfTheRun files;
+    files.name(RunFileRole::recording, argv[3], recording.identity, silent);
+    if (open_output(files, argv[4], silent, output))
         return 1;
     return write_stream_into(output, recording, silent, settings) ? 1 : 0;
 }

@@ -337,7 +337,8 @@ struct CatalogueRun {
     {
         RecordingHeader header = header_of(fields);
         CatalogueFile catalogue;
-        CatalogueOutcome failure = ensure_catalogue_header(entry, {}, catalogue, reporter);
+        FilesOfTheRun files;
+        CatalogueOutcome failure = ensure_catalogue_header(entry, files, catalogue, reporter);
         if (!failure)
             failure = append_catalogue_row(catalogue, entry, header, reporter);
         if (failure)
@@ -471,7 +472,8 @@ TEST(CatalogueFile, LockIsHeldFromTheStartAfreshToTheLine)
     afresh.entry.start_afresh = true;
     afresh.entry.filename = "first.rec";
     CatalogueFile held;
-    ASSERT_FALSE(ensure_catalogue_header(afresh.entry, {}, held, afresh.reporter));
+    FilesOfTheRun files;
+    ASSERT_FALSE(ensure_catalogue_header(afresh.entry, files, held, afresh.reporter));
 
     std::thread other([&afresh] {
         CatalogueRun second;
@@ -572,7 +574,8 @@ TEST(CatalogueFile, RunsSideBySideKeepOneHeaderAndEveryLineWhole)
                 for (int row = 0; row < rows_each; ++row) {
                     entry.filename = "writer" + std::to_string(writer) + "-" + std::to_string(row) + ".rec";
                     CatalogueFile catalogue;
-                    ASSERT_FALSE(ensure_catalogue_header(entry, {}, catalogue, reporter));
+                    FilesOfTheRun files;
+                    ASSERT_FALSE(ensure_catalogue_header(entry, files, catalogue, reporter));
                     ASSERT_FALSE(append_catalogue_row(catalogue, entry, header, reporter));
                 }
             });

@@ -30,7 +30,9 @@ struct Extraction {
         OpenedOutput output;
         // Announced by the caller, so that a failure to open reads as part of this step.
         reporter.writing_stream(output_path);
-        StreamOutcome failure = open_output(recording_read, output_path, reporter, output);
+        FilesOfTheRun files;
+        files.name(RunFileRole::recording, input_path, recording_read.identity, reporter);
+        StreamOutcome failure = open_output(files, output_path, reporter, output);
         if (!failure)
             failure = write_stream_into(output, recording_read, reporter, settings);
         if (failure)

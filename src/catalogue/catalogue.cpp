@@ -151,7 +151,7 @@ SystemError fail_to_write(const std::string& path, int error_number)
 // Opens the catalogue, creating it if needed but never emptying it: when starting afresh the file is
 // emptied only once the lock is held, and otherwise a catalogue that appeared meanwhile is kept. What
 // was opened must not be one of the run's other files.
-CatalogueOutcome open_catalogue(const CatalogueEntry& entry, const FilesOfTheRun& files, CatalogueFile& catalogue,
+CatalogueOutcome open_catalogue(const CatalogueEntry& entry, FilesOfTheRun& files, CatalogueFile& catalogue,
     ProgressReporter& reporter)
 {
     const std::string& path = entry.catalogue_path;
@@ -159,9 +159,9 @@ CatalogueOutcome open_catalogue(const CatalogueEntry& entry, const FilesOfTheRun
     if (!catalogue.file.is_open())
         return SystemError { Action::open, path, errno };
     catalogue.identity = identify(catalogue.file.native());
-    if (std::optional<CatalogueRefusal> reason = reason_not_to_catalogue_into(catalogue.identity, {}, files))
-        return Refusal<CatalogueRefusal> { Action::write, path, *reason };
-    reporter.keep_messages_out_of(catalogue.identity);
+    if (CatalogueOutcome refused = refusal_to_catalogue_into(path, catalogue.identity, {}, files))
+        return refused;
+    files.name(RunFileRole::catalogue, path, catalogue.identity, reporter);
     return std::nullopt;
 }
 
@@ -200,8 +200,7 @@ std::string copy_path_for(const std::string& path, std::string_view old_lines, c
     FileIdentity existing = identify_path(simple);
     if (!existing.exists && existing.missing)
         return simple;
-    bool own_file = existing.regular_file && !is_same_file(existing, catalogue) && !is_same_file(existing, files.input)
-        && !is_same_file(existing, files.output);
+    bool own_file = existing.regular_file && !is_same_file(existing, catalogue) && !files.holds(existing);
     if (own_file) {
         std::unordered_set<std::string_view> kept = lines_of(old_lines);
         std::string earlier = read_file_start(simple, static_cast<std::size_t>(existing.size));
@@ -345,15 +344,13 @@ bool begins_like_a_catalogue(std::string_view start)
     return without_utf8_mark(start).starts_with(catalogue_header_line());
 }
 
-std::optional<CatalogueRefusal> reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start,
+CatalogueOutcome refusal_to_catalogue_into(const std::string& path, const FileIdentity& catalogue, std::string_view start,
     const FilesOfTheRun& files)
 {
-    if (is_same_file(catalogue, files.input))
-        return CatalogueRefusal::is_the_input;
-    if (is_same_file(catalogue, files.output))
-        return CatalogueRefusal::is_the_output;
+    if (std::optional<RunFileRole> other = files.earlier_file_it_is(RunFileRole::catalogue, catalogue))
+        return Refusal<RunFileRole> { Action::write, path, *other };
     if (!holds_a_catalogue(start))
-        return CatalogueRefusal::is_not_a_catalogue;
+        return Refusal<CatalogueRefusal> { Action::write, path, CatalogueRefusal::is_not_a_catalogue };
     return std::nullopt;
 }
 
@@ -390,7 +387,7 @@ std::string catalogue_row(std::string_view input_path, const RecordingHeader& he
     return line;
 }
 
-CatalogueOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfTheRun& files, CatalogueFile& catalogue,
+CatalogueOutcome ensure_catalogue_header(const CatalogueEntry& entry, FilesOfTheRun& files, CatalogueFile& catalogue,
     ProgressReporter& reporter)
 {
     const std::string& path = entry.catalogue_path;

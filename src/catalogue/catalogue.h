@@ -4,6 +4,7 @@
 #include "catalogue/catalogue_holdings.h"
 #include "platform/file.h"
 #include "platform/file_identity.h"
+#include "recording/files_of_the_run.h"
 #include "shared/stage_report.h"
 
 #include <optional>
@@ -35,10 +36,8 @@ bool holds_a_catalogue(std::string_view start);
 // Whether those first bytes are a catalogue's, header line and all: a file that is not empty.
 bool begins_like_a_catalogue(std::string_view start);
 
-// Why a run must not write into a file as its catalogue.
+// Why a run must not write into a file as its catalogue, besides its being another file of the run.
 enum class CatalogueRefusal {
-    is_the_input,        // it is the recording being read
-    is_the_output,       // it is the .ts file
     is_not_a_catalogue,  // it holds something, and not the header line
 };
 
@@ -48,7 +47,7 @@ struct TornLine {
     int error_number;
 };
 
-using CatalogueFailure = std::variant<SystemError, Refusal<CatalogueRefusal>, TornLine>;
+using CatalogueFailure = std::variant<SystemError, Refusal<CatalogueRefusal>, TornLine, Refusal<RunFileRole>>;
 using CatalogueOutcome = std::optional<CatalogueFailure>;
 
 // How the recording's texts are written into its line.
@@ -110,24 +109,20 @@ struct CatalogueFile {
     File lock;
 };
 
-// The files a catalogue must never be: the recording that was read and the .ts file just written.
-struct FilesOfTheRun {
-    FileIdentity input;
-    FileIdentity output;
-};
-
-// Why the run must not append to this file, or none when it may: it is one of the run's other files,
-// or a file with something in it that is not a catalogue. `start` is as for holds_a_catalogue.
-std::optional<CatalogueRefusal> reason_not_to_catalogue_into(const FileIdentity& catalogue, std::string_view start,
+// Why the run must not append to the file at `path`, or none when it may: it is the recording or the
+// .ts file of the run, or a file with something in it that is not a catalogue. `start` is as for
+// holds_a_catalogue.
+CatalogueOutcome refusal_to_catalogue_into(const std::string& path, const FileIdentity& catalogue, std::string_view start,
     const FilesOfTheRun& files);
 
-// Opens the catalogue, creating it if needed, compares what was opened with the run's other files,
+// Opens the catalogue, creating it if needed, compares what was opened with the run's other files and
+// names it to them as opened,
 // takes an exclusive lock that is held until the line is written, and under the lock checks that it
 // holds a catalogue. A new or empty catalogue is due a header line, and with `start_afresh` the
 // catalogue is emptied under the lock first, once a catalogue holding a line of any but the entry's own
 // recordings has been copied whole to "<catalogue>~" (or "<catalogue>.~N~" when that holds lines the
 // catalogue lacks) and flushed to the disk; either way "creating" is announced. Nothing is written yet.
-[[nodiscard]] CatalogueOutcome ensure_catalogue_header(const CatalogueEntry& entry, const FilesOfTheRun& files,
+[[nodiscard]] CatalogueOutcome ensure_catalogue_header(const CatalogueEntry& entry, FilesOfTheRun& files,
     CatalogueFile& catalogue, ProgressReporter& reporter);
 
 // Writes the header line, when due, and the recording's line in one write under the lock taken above,

@@ -103,7 +103,7 @@ Failure refusal_of(BatchRefusal reason, const ListedRecording& listed, const Run
     if (reason == BatchRefusal::output_claimed)
         return Refusal<BatchRefusal> { Action::write, listed.output_path, reason, listed.output_claimed_by };
     // A recording or a catalogue at the .ts file's place is refused in the words a single run uses.
-    if (RunOutcome refused = refusal_before_writing(options, recording.input, OutputGuard::batch_name))
+    if (RunOutcome refused = refusal_before_writing(options, recording, OutputGuard::batch_name))
         return std::move(*refused);
     return Refusal<BatchRefusal> { Action::write, listed.output_path, reason };
 }
@@ -166,7 +166,7 @@ ConversionResult write_under_lock(const Turn& turn, RunOptions options, OpenedRe
     const ListedRecording& listed = *turn.listed;
     ConversionPlan plan { false, OutputGuard::batch_name, &batch.catalogue, &batch.recordings, CatalogueChecks::against_this_recording,
         &batch.kept_catalogue };
-    if (RunOutcome refused = refusal_before_writing(options, recording.input, plan.output_guard, plan.catalogue_checks))
+    if (RunOutcome refused = refusal_before_writing(options, recording, plan.output_guard, plan.catalogue_checks))
         return failed(std::move(*refused));
     OpenedOutput output;
     RunOutcome opening = open_stream_file(recording, options, plan, batch.reporter, output, turn.second_look);
@@ -281,7 +281,9 @@ int run_batch(const RunOptions& options, const BatchOptions& batch_options, Cons
     // The batch names its .ts files itself; its catalogue is the one name that can be a slip. The
     // catalogue is judged once, before any recording: a catalogue that cannot be written ends the
     // batch before anything is copied.
-    if (RunOutcome refused = refusal_of_catalogue(options, identify_existing(options.catalogue_path), {})) {
+    FilesOfTheRun catalogue_alone;
+    catalogue_alone.name(RunFileRole::catalogue, options.catalogue_path, identify_existing(options.catalogue_path), reporter);
+    if (RunOutcome refused = refusal_of_catalogue(options, catalogue_alone)) {
         reporter.failed(*refused);
         return exit_status_failure;
     }

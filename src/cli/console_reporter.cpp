@@ -38,8 +38,6 @@ std::string_view action_words(Action action)
 std::string reason_words(StreamRefusal reason)
 {
     switch (reason) {
-    case StreamRefusal::output_is_the_input:
-        return "it is the input file";
     case StreamRefusal::another_run_is_writing:
         return "another run is writing it";
     case StreamRefusal::recording_shrank:
@@ -51,14 +49,16 @@ std::string reason_words(StreamRefusal reason)
 std::string reason_words(CatalogueRefusal reason)
 {
     switch (reason) {
-    case CatalogueRefusal::is_the_input:
-        return "it is the input file";
-    case CatalogueRefusal::is_the_output:
-        return "it is the output file";
     case CatalogueRefusal::is_not_a_catalogue:
         return "it is not a catalogue";
     }
     return {};
+}
+
+// A file the run would write is another file of the run: the one named.
+std::string reason_words(RunFileRole other)
+{
+    return std::string(run_file_words(other));
 }
 
 std::string reason_words(RunRefusal reason)

@@ -101,21 +101,41 @@ bool output_as_written(const std::string& output_path, const WrittenStream& stre
     return now.exists && now.size == stream.bytes_copied && is_same_file(identify_path(output_path), now);
 }
 
-// Why a -k run keeps its recording, or empty when it may go.
-std::optional<KeepReason> reason_to_keep(const RunOptions& options, const OpenRecording& input, const WrittenStream& stream,
-    const CatalogueFile& catalogue)
+// The files that keep what a deleted recording leaves: its stream, and its line. /dev/null or a FIFO
+// keeps nothing, so each must be a regular file, and the .ts file still the one written.
+std::optional<KeepReason> reason_to_keep_for(RunFileRole role, const FilesOfTheRun& files, const RunOptions& options,
+    const WrittenStream& stream)
 {
+    bool regular = files[role].identity.regular_file;
+    switch (role) {
+    case RunFileRole::stream:
+        if (!regular)
+            return KeepReason::output_not_a_regular_file;
+        if (!output_as_written(options.output_path, stream))
+            return KeepReason::output_changed;
+        return std::nullopt;
+    case RunFileRole::catalogue:
+        if (!regular)
+            return KeepReason::catalogue_not_a_regular_file;
+        return std::nullopt;
+    case RunFileRole::recording:
+    case RunFileRole::report:
+        break;
+    }
+    return std::nullopt;
+}
+
+// Why a -k run keeps its recording, or empty when it may go.
+std::optional<KeepReason> reason_to_keep(const RunOptions& options, const OpenedRecording& recording, const WrittenStream& stream)
+{
+    const OpenRecording& input = recording.input;
     if (options.skip_extraction)
         return KeepReason::no_stream_written;
     if (!names_the_file_read(options.input_path, input.identity))
         return KeepReason::input_not_a_regular_file;
-    if (!stream.output.regular_file)
-        return KeepReason::output_not_a_regular_file;
-    if (!output_as_written(options.output_path, stream))
-        return KeepReason::output_changed;
-    // Its line must be kept somewhere: /dev/null or a FIFO keeps nothing.
-    if (!catalogue.identity.regular_file)
-        return KeepReason::catalogue_not_a_regular_file;
+    for (RunFileRole role : { RunFileRole::stream, RunFileRole::catalogue })
+        if (std::optional<KeepReason> reason = reason_to_keep_for(role, recording.files, options, stream))
+            return reason;
     if (!unchanged_since_copied(input, stream))
         return KeepReason::changed_during_the_run;
     return std::nullopt;
@@ -195,8 +215,8 @@ RunOutcome write_stream(const OpenedRecording& recording, const RunOptions& opti
 }
 
 // Adds the recording's line, unless a batch finds it there already under the catalogue's lock.
-RunOutcome write_line(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
-    ConversionReporter& reporter, const WrittenStream& stream, CatalogueFile& catalogue, bool& line_was_there)
+RunOutcome write_line(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter, CatalogueFile& catalogue, bool& line_was_there)
 {
     CatalogueEntry entry {
         .catalogue_path = options.catalogue_path,
@@ -212,8 +232,7 @@ RunOutcome write_line(const OpenedRecording& recording, const RunOptions& option
     if (entry.start_afresh)
         entry.own_recordings = plan.batch_recordings ? *plan.batch_recordings
                                                      : std::vector { recording_key(recording.name, *recording.header) };
-    FilesOfTheRun files { recording.input.identity, stream.output };
-    if (RunOutcome failure = widened(ensure_catalogue_header(entry, files, catalogue, reporter)))
+    if (RunOutcome failure = widened(ensure_catalogue_header(entry, recording.files, catalogue, reporter)))
         return failure;
     if (plan.kept_catalogue && !plan.kept_catalogue->is_open() && !catalogue.identity.regular_file) {
         *plan.kept_catalogue = duplicate(catalogue.file.native());
@@ -256,43 +275,37 @@ std::optional<Refusal<RunRefusal>> name_slip(const RunOptions& options)
     return std::nullopt;
 }
 
-RunOutcome refusal_before_writing(const RunOptions& options, const OpenRecording& input, OutputGuard guard, CatalogueChecks checks)
+RunOutcome refusal_before_writing(const RunOptions& options, const OpenedRecording& recording, OutputGuard guard, CatalogueChecks checks)
 {
-    const std::string& output_path = options.output_path;
-    const std::string& catalogue_path = options.catalogue_path;
-    FileIdentity output = options.skip_extraction ? FileIdentity {} : identify_existing(output_path);
-    FileIdentity catalogue = identify_existing(catalogue_path);
-    // Where a file not yet there would be made matters only when the other is not there either.
-    if (!output.exists && !catalogue.exists) {
-        output = options.skip_extraction ? FileIdentity {} : identify_path(output_path);
-        catalogue = identify_path(catalogue_path);
-    }
-    if (!options.skip_extraction) {
-        if (is_same_file(output, input.identity))
-            return Refusal<StreamRefusal> { Action::write, output_path, StreamRefusal::output_is_the_input };
-        if (output.regular_file) {
+    const FilesOfTheRun& files = recording.files;
+    const RunFile& output = files[RunFileRole::stream];
+    if (output.named) {
+        const std::string& output_path = options.output_path;
+        if (std::optional<RunFileRole> other = files.earlier_file_it_is(RunFileRole::stream, output.identity))
+            return Refusal<RunFileRole> { Action::write, output_path, *other };
+        if (output.identity.regular_file) {
             if (std::optional<RunRefusal> reason = reason_not_to_write_stream_over(read_file_start(output_path, catalogue_start_length())))
                 return Refusal<RunRefusal> { Action::write, output_path, *reason };
         }
         if (guard == OutputGuard::default_name) {
-            if (RunOutcome refused = refusal_of_holding(judge_output_path(input, output_path), output_path, guard))
+            if (RunOutcome refused = refusal_of_holding(judge_output_path(recording.input, output_path), output_path, guard))
                 return refused;
         }
     }
     if (checks == CatalogueChecks::against_this_recording) {
-        if (std::optional<CatalogueRefusal> reason = reason_not_to_catalogue_into(catalogue, {}, { input.identity, output }))
-            return Refusal<CatalogueRefusal> { Action::write, catalogue_path, *reason };
-        return std::nullopt;
+        const RunFile& catalogue = files[RunFileRole::catalogue];
+        return widened(refusal_to_catalogue_into(catalogue.path, catalogue.identity, {}, files));
     }
-    return refusal_of_catalogue(options, catalogue, { input.identity, output });
+    return refusal_of_catalogue(options, files);
 }
 
-RunOutcome refusal_of_catalogue(const RunOptions& options, const FileIdentity& catalogue, const FilesOfTheRun& files)
+RunOutcome refusal_of_catalogue(const RunOptions& options, const FilesOfTheRun& files)
 {
     const std::string& catalogue_path = options.catalogue_path;
+    const FileIdentity& catalogue = files[RunFileRole::catalogue].identity;
     std::string catalogue_start = catalogue.regular_file ? read_file_start(catalogue_path, catalogue_start_length()) : std::string();
-    if (std::optional<CatalogueRefusal> reason = reason_not_to_catalogue_into(catalogue, catalogue_start, files))
-        return Refusal<CatalogueRefusal> { Action::write, catalogue_path, *reason };
+    if (RunOutcome refused = widened(refusal_to_catalogue_into(catalogue_path, catalogue, catalogue_start, files)))
+        return refused;
     if (std::optional<Refusal<RunRefusal>> slip = name_slip(options))
         return *slip;
     if (int error_number = appending_error(catalogue_path); error_number != 0)
@@ -300,14 +313,36 @@ RunOutcome refusal_of_catalogue(const RunOptions& options, const FileIdentity& c
     return std::nullopt;
 }
 
+void name_by_path(const RunOptions& options, FilesOfTheRun& files, ProgressReporter& reporter)
+{
+    struct Written {
+        RunFileRole role;
+        const std::string* path;
+        FileIdentity identity;
+    };
+    std::vector<Written> written;
+    if (!options.skip_extraction)
+        written.push_back({ RunFileRole::stream, &options.output_path, {} });
+    written.push_back({ RunFileRole::catalogue, &options.catalogue_path, {} });
+    std::size_t missing = 0;
+    for (Written& file : written) {
+        file.identity = identify_existing(*file.path);
+        missing += file.identity.exists ? 0 : 1;
+    }
+    // Where a file not yet there would be made matters only when another is not there either.
+    for (Written& file : written)
+        if (missing > 1 && !file.identity.exists)
+            file.identity = identify_path(*file.path);
+    for (const Written& file : written)
+        files.name(file.role, *file.path, file.identity, reporter);
+}
+
 RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporter, OpenedRecording& recording)
 {
     // Messages must not be mixed into the recording, the stream or the catalogue, whichever of them
     // standard output or standard error is; the recording is judged once it is open, before any
     // message is written out.
-    if (!options.skip_extraction)
-        reporter.keep_messages_out_of(identify_existing(options.output_path));
-    reporter.keep_messages_out_of(identify_existing(options.catalogue_path));
+    name_by_path(options, recording.files, reporter);
     // Until its copy is whole, a recording's blocked calls are abandoned on an interruption.
     abandon_calls_on_interruption(true);
 
@@ -320,7 +355,7 @@ RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporte
     recording.name = opened_file_name(recording.file.native());
     if (recording.name.empty())
         recording.name = options.input_path;
-    reporter.keep_messages_out_of(input.identity);
+    recording.files.name(RunFileRole::recording, options.input_path, input.identity, reporter);
     input.sequential = !can_be_positioned(input.handle);
     // Two runs converting one recording would write its .ts file and its line twice. What a pipe gives
     // is read by this run alone, and a folder or a device is no recording.
@@ -351,14 +386,14 @@ bool names_the_file_read(const std::string& input_path, const FileIdentity& inpu
     return entry.regular_file && is_same_file(entry, input);
 }
 
-RunOutcome open_stream_file(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+RunOutcome open_stream_file(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
     ConversionReporter& reporter, OpenedOutput& output, bool wait_for_lock)
 {
     const OpenRecording& input = recording.input;
     // An interrupted run empties no .ts file.
     if (interrupted())
         return SystemError { Action::open, options.output_path, EINTR };
-    if (RunOutcome failure = widened(open_output(input, options.output_path, reporter, output, wait_for_lock)))
+    if (RunOutcome failure = widened(open_output(recording.files, options.output_path, reporter, output, wait_for_lock)))
         return failure;
     return refusal_of_opened_output(input, output, plan.output_guard);
 }
@@ -385,7 +420,7 @@ ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions&
     // Holds the catalogue's lock, with -k, until the recording is gone.
     CatalogueFile catalogue;
     bool line_was_there = false;
-    if (RunOutcome failure = write_line(recording, options, plan, reporter, output.written, catalogue, line_was_there))
+    if (RunOutcome failure = write_line(recording, options, plan, reporter, catalogue, line_was_there))
         return result_of(ConversionOutcome::failed, std::move(failure), false);
     if (line_was_there && !plan.line_is_there && !written.equal) {
         // Another run catalogued it while this one copied; what is skipped is never deleted.
@@ -399,7 +434,7 @@ ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions&
     // that was read, and no other run starts on it before it is gone; and the catalogue stays locked,
     // so that no other run's -a empties its line meanwhile.
     if (!options.keep_input) {
-        if (std::optional<KeepReason> reason = reason_to_keep(options, input, output.written, catalogue))
+        if (std::optional<KeepReason> reason = reason_to_keep(options, recording, output.written))
             reporter.keeping(options.input_path, *reason);
         else if (RunOutcome failure = remove_input(options.input_path, input.identity, reporter))
             result = result_of(ConversionOutcome::failed, std::move(failure), true);
@@ -412,7 +447,7 @@ ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions&
 ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
     ConversionReporter& reporter)
 {
-    if (RunOutcome refused = refusal_before_writing(options, recording.input, plan.output_guard, plan.catalogue_checks))
+    if (RunOutcome refused = refusal_before_writing(options, recording, plan.output_guard, plan.catalogue_checks))
         return failed(std::move(*refused));
     // Holds the .ts file's lock until the run is over.
     OpenedOutput output;

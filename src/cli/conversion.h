@@ -7,6 +7,7 @@
 #include "cli/failure.h"
 #include "cli/run_options.h"
 #include "platform/file.h"
+#include "recording/files_of_the_run.h"
 #include "recording/recording_header.h"
 #include "recording/stream_check.h"
 #include "recording/stream_extraction.h"
@@ -78,6 +79,9 @@ struct OpenedRecording {
     // What the recording is known by in a catalogue: the name its file system holds for it where that
     // can differ (an 8.3 short name on Windows), else its path as given.
     std::string name;
+    // The files of its run: named by their paths before the recording is read, and again through
+    // their handles as each is opened.
+    FilesOfTheRun files;
 };
 
 // Opens the recording `options` names, takes its lock without waiting (only a regular file is locked), and
@@ -134,7 +138,7 @@ ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& op
 // The steps of convert_opened, for a batch that decides between them. First, unless -t, the .ts file is
 // opened without being emptied and locked, waiting for another run's lock with `wait_for_lock`, and
 // what it holds is judged as opened: never the recording itself, another recording or a catalogue.
-[[nodiscard]] RunOutcome open_stream_file(const OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+[[nodiscard]] RunOutcome open_stream_file(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
     ConversionReporter& reporter, OpenedOutput& output, bool wait_for_lock);
 
 // Then the stream (copied, or compared first; with -t only checked, with -s), the line, and -k.
@@ -154,12 +158,12 @@ ConversionResult convert_recording(const RunOptions& options, ConversionReporter
 // then names that can only be slips (a .ts named like a catalogue, a catalogue named like a stream or a
 // recording); and a run whose catalogue cannot be written at all, before a long copy is wasted on it.
 // The checks by content are made again on each file as it is opened; these catch the slips early.
-[[nodiscard]] RunOutcome refusal_before_writing(const RunOptions& options, const OpenRecording& input, OutputGuard guard,
+[[nodiscard]] RunOutcome refusal_before_writing(const RunOptions& options, const OpenedRecording& recording, OutputGuard guard,
     CatalogueChecks checks = CatalogueChecks::all);
 
 // The checks of refusal_before_writing that concern the catalogue alone, as a batch makes them before
 // its first recording, with the run's other files as far as they are known.
-[[nodiscard]] RunOutcome refusal_of_catalogue(const RunOptions& options, const FileIdentity& catalogue, const FilesOfTheRun& files);
+[[nodiscard]] RunOutcome refusal_of_catalogue(const RunOptions& options, const FilesOfTheRun& files);
 
 // A name that can only be a slip, with -t too: the .ts named like a catalogue, or the catalogue named
 // like a stream or a recording. Compared without regard to case, as the system keeps the name.

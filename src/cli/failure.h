@@ -31,7 +31,7 @@ struct Interrupted {
 };
 
 using Failure = std::variant<SystemError, BadRecording, Refusal<StreamRefusal>, Refusal<CatalogueRefusal>, TornLine,
-    Refusal<RunRefusal>, Refusal<BatchRefusal>, Interrupted>;
+    Refusal<RunRefusal>, Refusal<BatchRefusal>, Refusal<RunFileRole>, Interrupted>;
 
 // Empty when the step succeeded.
 using RunOutcome = std::optional<Failure>;

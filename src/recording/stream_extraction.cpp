@@ -93,7 +93,7 @@ StreamOutcome lock_output(OpenedOutput& output, bool wait)
 
 }
 
-StreamOutcome open_output(const OpenRecording& input, const std::string& output_path, ProgressReporter& reporter, OpenedOutput& output,
+StreamOutcome open_output(FilesOfTheRun& files, const std::string& output_path, ProgressReporter& reporter, OpenedOutput& output,
     bool wait_for_lock)
 {
     output.path = output_path;
@@ -101,9 +101,9 @@ StreamOutcome open_output(const OpenRecording& input, const std::string& output_
     if (!output.file.is_open())
         return system_error(Action::open, output_path, errno);
     output.written.output = identify(output.file.native());
-    if (is_same_file(output.written.output, input.identity))
-        return refusal(output_path, StreamRefusal::output_is_the_input);
-    reporter.keep_messages_out_of(output.written.output);
+    if (std::optional<RunFileRole> other = files.earlier_file_it_is(RunFileRole::stream, output.written.output))
+        return Refusal<RunFileRole> { Action::write, output_path, *other };
+    files.name(RunFileRole::stream, output_path, output.written.output, reporter);
     return lock_output(output, wait_for_lock);
 }
 

@@ -3,6 +3,7 @@
 
 #include "platform/file.h"
 #include "platform/file_identity.h"
+#include "recording/files_of_the_run.h"
 #include "recording/stream_check.h"
 #include "recording/stream_copy.h"
 #include "shared/stage_report.h"
@@ -19,12 +20,12 @@ inline constexpr std::size_t copy_buffer_size = 16 * 1024 * 1024;
 
 // Why the stage refuses, where no system call failed.
 enum class StreamRefusal {
-    output_is_the_input,     // the .ts file is the recording itself
     another_run_is_writing,  // another run holds the .ts file's lock, or wrote it between this run's open and its lock
     recording_shrank,        // the copy ended before the size the recording had when it was opened
 };
 
-using StreamFailure = std::variant<SystemError, Refusal<StreamRefusal>>;
+// A .ts file that is another file of the run is refused with the role of that file.
+using StreamFailure = std::variant<SystemError, Refusal<StreamRefusal>, Refusal<RunFileRole>>;
 using StreamOutcome = std::optional<StreamFailure>;
 
 // The copy buffer starts on a page, so that reads land on whole pages.
@@ -77,11 +78,12 @@ struct OpenedOutput {
     WrittenStream written;
 };
 
-// Opens the .ts file, creating it if need be but emptying nothing; refuses the recording itself (judged
-// as opened, so a link put in place meanwhile cannot redirect the write); takes an exclusive lock on a
-// regular file. Without `wait_for_lock` it refuses a file that another run holds, or wrote between this
-// run's open and its lock; with it, it waits for the lock, and the caller judges the file afresh.
-[[nodiscard]] StreamOutcome open_output(const OpenRecording& input, const std::string& output_path, ProgressReporter& reporter,
+// Opens the .ts file, creating it if need be but emptying nothing; names it to `files` as opened, and
+// refuses it when it is the recording (judged as opened, so a link put in place meanwhile cannot
+// redirect the write); takes an exclusive lock on a regular file. Without `wait_for_lock` it refuses a
+// file that another run holds, or wrote between this run's open and its lock; with it, it waits for the
+// lock, and the caller judges the file afresh.
+[[nodiscard]] StreamOutcome open_output(FilesOfTheRun& files, const std::string& output_path, ProgressReporter& reporter,
     OpenedOutput& output, bool wait_for_lock = false);
 
 // Empties the opened .ts file and copies the stream into it, announcing the copy and a chunk per 16 MiB.
