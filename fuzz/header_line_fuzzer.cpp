@@ -1,11 +1,16 @@
-// Fuzzes header reading and the catalogue line built from it, over any 0 to 8192 bytes: the bytes are
-// a recording's start, and whatever lies past the header block also serves as the recording's name.
+// Fuzzes header reading, and the catalogue line and the report's object built from it, over any 0 to
+// 8192 bytes: the bytes are a recording's start, and whatever lies past the header block also serves as
+// the recording's name. The JSON writer also gets the input's bytes as they are, as a text.
 
 #include "catalogue/broadcast_text.h"
 #include "catalogue/broadcast_time.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/file_names.h"
+#include "catalogue/report.h"
 #include "recording/recording_header.h"
+#include "shared/json_line.h"
 #include "support/csv_reader.h"
+#include "support/json_reader.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -61,12 +66,34 @@ std::optional<RecordingHeader> read_through_file(const std::uint8_t* data, std::
     return header;
 }
 
+JsonObject parsed_json(const std::string& line)
+{
+    try {
+        return parse_json_line(line);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "not one valid JSON object: %s\n", error.what());
+        std::abort();
+    }
+}
+
+// Whatever bytes a text holds, its JSON string reads back as one valid UTF-8 string, each valid
+// character kept.
+void check_json_text(std::string_view bytes)
+{
+    JsonObject object = parsed_json(JsonLine().text("t", bytes).line());
+    const std::string& read = object.at("t").text();
+    require(read.size() >= bytes.size(), "characters lost");
+    if (is_clean_utf8(bytes))
+        require(read == bytes, "valid text changed");
+}
+
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size > 8192)
         return 0;
+    check_json_text({ reinterpret_cast<const char*>(data), size });
     std::optional<RecordingHeader> parsed = RecordingHeader::parse({ data, size });
     std::optional<RecordingHeader> read = read_through_file(data, size);
     require(parsed.has_value() == read.has_value(), "reading from a file and from memory disagree");
@@ -116,5 +143,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(fields[18] == decode_broadcast_text(header.event_description_to_decode()), "decoded description changed");
     for (std::size_t field : { 2, 9, 18 })
         require(is_clean_utf8(fields[field]), "a decoded text is not clean UTF-8");
+
+    // The report's object reads back with the name as a UTF-8 catalogue holds it and the texts decoded.
+    ReportEntry entry { input_path, input_path, input_path, ReportOutcome::failed, input_path, size, input_path, &header, nullptr };
+    JsonObject object = parsed_json(report_line(entry));
+    require(object.at("recording").text() == utf8_from_any_bytes(input_path), "recording's path changed");
+    require(object.at("reason").text() == utf8_from_any_bytes(input_path), "reason changed");
+    require(object.at("channel").text() == decode_broadcast_text(header.channel_name_to_decode()), "report's channel changed");
+    require(object.at("description").text() == decode_broadcast_text(header.event_description_to_decode()), "report's description changed");
+    require(object.at("event_id").number() == header.event_id(), "event id changed");
+    require(object.at("start").is_null() == !iso_broadcast_time(header.start_time()).has_value(), "start time changed");
     return 0;
 }

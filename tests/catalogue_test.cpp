@@ -1,10 +1,14 @@
 #include "catalogue/catalogue.h"
 
 #include "catalogue/broadcast_text.h"
+#include "catalogue/report.h"
 #include "cli/console_reporter.h"
 #include "recording/recording_header.h"
+#include "recording/stream_check.h"
+#include "shared/json_line.h"
 #include "support/captured_console.h"
 #include "support/csv_reader.h"
+#include "support/json_reader.h"
 #include "support/recording_builder.h"
 #include "support/scratch_folder.h"
 
@@ -317,6 +321,97 @@ TEST(BroadcastText, DefaultTableGivesWhatTheSystemConverterGave)
     EXPECT_EQ(differing, 0u);
 }
 #endif
+
+struct JsonTextCase {
+    const char* name;
+    std::string given;
+    std::string written;  // between the quotes
+};
+
+void PrintTo(const JsonTextCase& text_case, std::ostream* stream) { *stream << text_case.name; }
+
+class JsonText : public testing::TestWithParam<JsonTextCase> { };
+
+TEST_P(JsonText, IsOneLineOfValidUtf8WhateverTheBytes)
+{
+    std::string written;
+    append_json_string(written, GetParam().given);
+    EXPECT_EQ(written, "\"" + GetParam().written + "\"");
+    std::string line = JsonLine().text("t", GetParam().given).line();
+    EXPECT_NO_THROW(parse_json_line(line)) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(Report, JsonText,
+    testing::Values(JsonTextCase { "Plain", "News", "News" }, JsonTextCase { "QuoteAndBackslash", "a\"b\\c", "a\\\"b\\\\c" },
+        JsonTextCase { "LineBreaksAndTab", "a\nb\rc\td", "a\\nb\\rc\\td" }, JsonTextCase { "OtherC0", std::string("\0\x01\x1f", 3), "\\u0000\\u0001\\u001f" },
+        JsonTextCase { "Delete", "\x7f", "\\u007f" }, JsonTextCase { "C1", "\xC2\x80\xC2\x9F", "\\u0080\\u009f" },
+        JsonTextCase { "LineAndParagraphSeparators", "\xE2\x80\xA8\xE2\x80\xA9", "\\u2028\\u2029" },
+        JsonTextCase { "Accented", "M\xC3\xBCnchen \xE2\x82\xAC", "M\xC3\xBCnchen \xE2\x82\xAC" }, JsonTextCase { "Astral", "\xF0\x9F\x93\xBA", "\xF0\x9F\x93\xBA" },
+        JsonTextCase { "Latin1Byte", "Caf\xE9", "Caf\xEF\xBF\xBD" }, JsonTextCase { "Overlong", "\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD" },
+        JsonTextCase { "Surrogate", "\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" }, JsonTextCase { "PastTheLast", "\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" },
+        JsonTextCase { "CutShort", "\xE2\x82", "\xEF\xBF\xBD\xEF\xBF\xBD" }),
+    [](const testing::TestParamInfo<JsonTextCase>& info) { return std::string(info.param.name); });
+
+TEST(Report, TimesAreIsoInUtcOrNull)
+{
+    EXPECT_EQ(iso_broadcast_time(0xC0790C2D), "1993-10-13T12:45Z");
+    EXPECT_EQ(iso_broadcast_time(15079u << 16), "1900-03-01T00:00Z");
+    EXPECT_EQ(iso_broadcast_time(0xFFFF173B), "2038-04-22T23:59Z");
+    for (BroadcastTime no_time : { 0u, (15078u << 16) | 0x0C2D, 0xC0791800, 0xC0790C3C, 0xC079FFFF })
+        EXPECT_EQ(iso_broadcast_time(no_time), std::nullopt) << std::hex << no_time;
+}
+
+TEST(Report, ObjectHoldsTheHeaderTypedAndTheCheck)
+{
+    RecordingFields fields;
+    fields.channel_name = "M\xC8unchen";  // the default table's diaeresis
+    fields.event_name = "\x15" "Caf\xC3\xA9";  // UTF-8 by its selector
+    fields.end_time = 0xC0791800;  // hour 24: no time
+    RecordingHeader header = header_of(fields);
+    StreamReport check;
+    check.packets = 7543;
+    check.sync_losses = 1;
+    check.bytes_skipped = 88;
+    check.pcr_duration = 27000000ULL * 6 + 27000 * 40;
+    ReportEntry entry { "recs/Caf\xE9.rec", "recs/Caf\xE9.rec", "video/Caf\xE9.ts", ReportOutcome::stream_only, std::nullopt, 1000, "list.csv",
+        &header, &check };
+    JsonObject object = parse_json_line(report_line(entry));
+    EXPECT_EQ(object.at("recording").text(), "recs/Caf\xC3\xA9.rec");
+    EXPECT_EQ(object.at("name").text(), "Caf\xC3\xA9.rec");
+    EXPECT_EQ(object.at("ts").text(), "video/Caf\xC3\xA9.ts");
+    EXPECT_EQ(object.at("outcome").text(), "stream_only");
+    EXPECT_TRUE(object.at("reason").is_null());
+    EXPECT_EQ(object.at("stream_bytes").number(), 1000);
+    EXPECT_EQ(object.at("catalogue").text(), "list.csv");
+    std::map<std::string, double> numbers { { "service_number", 12 }, { "service_type", 0 }, { "original_network_id", 0x2174 },
+        { "transport_stream_id", 3 }, { "service_id", 0x0102 }, { "event_id", 0x1234 }, { "video_pid", 0xA0 }, { "audio_pid", 0xA1 },
+        { "pcr_pid", 0xA0 }, { "pmt_pid", 0x64 }, { "duration_minutes", 75 } };
+    for (const auto& [name, value] : numbers)
+        EXPECT_EQ(object.at(name).number(), value) << name;
+    EXPECT_EQ(object.at("start").text(), "1993-10-13T12:45Z");
+    EXPECT_TRUE(object.at("end").is_null());
+    EXPECT_EQ(object.at("channel").text(), "M\xC3\xBCnchen");
+    EXPECT_EQ(object.at("program").text(), "Caf\xC3\xA9");
+    EXPECT_EQ(object.at("description").text(), "Local news");
+    const JsonObject& counts = object.at("check").object();
+    EXPECT_EQ(counts.at("packets").number(), 7543);
+    EXPECT_EQ(counts.at("sync_losses").number(), 1);
+    EXPECT_EQ(counts.at("bytes_skipped").number(), 88);
+    EXPECT_EQ(counts.at("continuity_errors").number(), 0);
+    EXPECT_DOUBLE_EQ(counts.at("pcr_seconds").number(), 6.04);
+    EXPECT_EQ(object.size(), 24U);
+
+    // Never read: every field of the header is null, and so is the check without -s.
+    ReportEntry unread { "gone.rec", "gone.rec", std::nullopt, ReportOutcome::failed, "cannot open gone.rec: No such file or directory",
+        std::nullopt, "list.csv" };
+    JsonObject failed = parse_json_line(report_line(unread));
+    for (const auto& [name, value] : numbers)
+        EXPECT_TRUE(failed.at(name).is_null()) << name;
+    for (const char* name : { "ts", "stream_bytes", "start", "end", "channel", "program", "description", "check" })
+        EXPECT_TRUE(failed.at(name).is_null()) << name;
+    EXPECT_EQ(failed.at("reason").text(), "cannot open gone.rec: No such file or directory");
+    EXPECT_EQ(failed.size(), 24U);
+}
 
 TEST(CatalogueLine, PlainTextsAreNotQuoted)
 {

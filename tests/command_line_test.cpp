@@ -81,6 +81,17 @@ const std::vector<ScanCase> accepted_cases = {
          options.utf8_texts = true;
          return options;
      }() },
+    // -j takes a value as -c does, but moves no positional slot: the positionals go on where they were.
+    { "ReportMovesNoSlot", { "a.rec", "-j", "r.jsonl", "a.ts", "list.csv" }, [] {
+         RunOptions options = with_paths("a.rec", "a.ts", "list.csv");
+         options.report_path = "r.jsonl";
+         return options;
+     }() },
+    { "ReportFirst", { "-j", "-", "a.rec" }, [] {
+         RunOptions options = with_paths("a.rec", "test.ts", "rec.csv");
+         options.report_path = "-";
+         return options;
+     }() },
 };
 
 class AcceptedCommandLine : public testing::TestWithParam<ScanCase> { };
@@ -98,6 +109,7 @@ TEST_P(AcceptedCommandLine, FillsRunOptions)
     EXPECT_EQ(options->keep_input, scan_case.expected.keep_input);
     EXPECT_EQ(options->skip_extraction, scan_case.expected.skip_extraction);
     EXPECT_EQ(options->utf8_texts, scan_case.expected.utf8_texts);
+    EXPECT_EQ(options->report_path, scan_case.expected.report_path);
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLine, AcceptedCommandLine, testing::ValuesIn(accepted_cases),
@@ -121,6 +133,7 @@ const std::vector<UsageCase> usage_cases = {
     { "InputOptionWithoutValue", { "a.rec", "-i" } },
     { "OutputOptionWithoutValue", { "a.rec", "-o" } },
     { "CatalogueOptionWithoutValue", { "-c" } },
+    { "ReportOptionWithoutValue", { "a.rec", "-j" } },
     { "StopsAtFirstUnknownOption", { "-q", "-o" } },
     // Once read as -k and -a: the recording deleted, the catalogue emptied.
     { "LongFlagIsNotItsFirstLetter", { "-keep", "news.rec" } },
@@ -149,13 +162,15 @@ INSTANTIATE_TEST_SUITE_P(CommandLine, RefusedCommandLine, testing::ValuesIn(usag
 TEST(CommandLine, BatchTakesEveryRecordingAndFolder)
 {
     // -b anywhere: every positional argument and each -i is one more input, -o the folder, -c the
-    // catalogue, and the three paths of one recording keep their defaults.
-    CommandLine line = scan({ "recs", "-o", "video", "-i", "x.rec", "-c", "list.csv", "more", "-b", "-k" });
+    // catalogue, -j the report (never the catalogue), and the three paths of one recording keep their
+    // defaults.
+    CommandLine line = scan({ "recs", "-o", "video", "-i", "x.rec", "-c", "list.csv", "more", "-j", "r.jsonl", "-b", "-k" });
     ASSERT_EQ(line.request, CommandLineRequest::run);
     EXPECT_TRUE(line.batch.batch);
     EXPECT_EQ(line.batch.inputs, (std::vector<std::string> { "recs", "x.rec", "more" }));
     EXPECT_EQ(line.batch.output_folder, std::optional<std::string>("video"));
     EXPECT_EQ(line.options.catalogue_path, "list.csv");
+    EXPECT_EQ(line.options.report_path, std::optional<std::string>("r.jsonl"));
     EXPECT_EQ(line.options.input_path, "test.rec");
     EXPECT_FALSE(line.options.keep_input);
     EXPECT_FALSE(scan({ "-b", "recs" }).batch.output_folder);

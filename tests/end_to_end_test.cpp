@@ -4,6 +4,7 @@
 #include "catalogue/catalogue.h"
 #include "recording/recording_header.h"
 #include "support/csv_reader.h"
+#include "support/json_reader.h"
 #include "support/process_runner.h"
 #include "support/recording_builder.h"
 #include "support/scratch_folder.h"
@@ -59,6 +60,19 @@ std::set<std::string> listing(const std::filesystem::path& folder)
 std::vector<std::uint8_t> stream_part(const std::vector<std::uint8_t>& recording)
 {
     return { recording.begin() + 3760, recording.end() };
+}
+
+// Each line of a text, its line feed kept.
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return lines;
 }
 
 std::string header_and(const std::string& lines)
@@ -700,7 +714,7 @@ TEST(EndToEnd, BatchConvertsAFolderSkipsWhatIsDoneAndSumsUp)
     std::filesystem::create_directory(folder / "slow");
     std::vector<std::uint8_t> slow = build_recording({}, 32 << 20);
     write_file(folder / "slow" / "x.rec", slow);
-    ProcessResult into_pipe = run_process({ "/bin/sh", "-c", "mkfifo pipe.csv && { cat pipe.csv > got & } && timeout 20 \"" PELORUS_BINARY
+    ProcessResult into_pipe = run_process({ "/bin/sh", "-c", "mkfifo pipe.csv && { cat pipe.csv > got & } && timeout -s KILL 20 \"" PELORUS_BINARY
         "\" -b -t -s recs/c.rec slow/x.rec recs/B.REC -c pipe.csv > /dev/null; echo \" [$?]\"; wait" }, folder.path());
     EXPECT_EQ(into_pipe.output, " [0]\n");
     EXPECT_EQ(read_file_text(folder / "got"), example_line_for("recs/c.rec") + example_line_for("slow/x.rec") + second_line);
@@ -837,6 +851,150 @@ std::string numbered_recording(int index)
     return name;
 }
 
+TEST(EndToEnd, ReportHasATypedObjectForEveryRecordingOfABatch)
+{
+    // A batch meets each outcome: a.rec new, b.rec with its line but no .ts, c.rec with a whole .ts
+    // and no line, d.rec with both, e.rec no recording.
+    ScratchFolder folder;
+    std::filesystem::create_directory(folder / "recs");
+    std::vector<std::vector<std::uint8_t>> recordings;
+    for (char name = 'a'; name <= 'e'; ++name) {
+        RecordingFields fields;
+        fields.event_id = static_cast<std::uint16_t>(name);
+        fields.channel_name = "M\xC8unchen";
+        recordings.push_back(build_recording(fields, 1000 * static_cast<std::size_t>(name - 'a' + 1)));
+        write_file(folder / "recs" / (std::string(1, name) + ".rec"), recordings.back());
+    }
+    recordings[4][0] = 'X';
+    write_file(folder / "recs" / "e.rec", recordings[4]);
+    auto in_recs = [](const std::string& name) { return "recs" + separator + name; };
+    std::string lines;
+    for (char name : { 'b', 'd' }) {
+        RecordingFields fields;
+        fields.event_id = static_cast<std::uint16_t>(name);
+        fields.channel_name = "M\xC8unchen";
+        lines += catalogue_row(in_recs(std::string(1, name) + ".rec"), *RecordingHeader::parse(build_recording(fields)));
+    }
+    write_file(folder / "list.csv", header_and(lines));
+    for (char name : { 'c', 'd' })
+        write_file(folder / "recs" / (std::string(1, name) + ".ts"), stream_part(recordings[static_cast<std::size_t>(name - 'a')]));
+
+    ProcessResult first = run_pelorus({ "-b", "recs", "-c", "list.csv", "-j", "report.jsonl" }, folder.path());
+    EXPECT_EQ(first.exit_status, failure_status) << first.output;
+    // Then the converted archive checked with -t -s: each is skipped, and its object has the check.
+    ProcessResult checked = run_pelorus({ "-b", "-t", "-s", "recs", "-c", "list.csv", "-j", "report.jsonl" }, folder.path());
+    EXPECT_EQ(checked.exit_status, failure_status) << checked.output;
+
+    std::vector<std::string> report = lines_of(read_file_text(folder / "report.jsonl"));
+    ASSERT_EQ(report.size(), 10U);
+    const std::vector<std::pair<std::string, std::string>> expected { { "converted", "" }, { "stream_only", "" }, { "line_only", "" },
+        { "skipped", "already in list.csv" }, { "failed", "bad .rec file: it does not begin with TFrc" } };
+    for (std::size_t index = 0; index < report.size(); ++index) {
+        JsonObject object = parse_json_line(report[index]);
+        std::size_t which = index % 5;
+        bool rerun = index >= 5;
+        std::string name(1, static_cast<char>('a' + which));
+        EXPECT_EQ(object.at("recording").text(), in_recs(name + ".rec"));
+        EXPECT_EQ(object.at("name").text(), name + ".rec");
+        auto [outcome, reason] = expected[which];
+        if (rerun && which < 4)
+            std::tie(outcome, reason) = std::pair<std::string, std::string> { "skipped", "already in list.csv" };
+        EXPECT_EQ(object.at("outcome").text(), outcome) << report[index];
+        EXPECT_EQ(object.at("reason").is_null() ? "" : object.at("reason").text(), reason) << report[index];
+        EXPECT_EQ(object.at("catalogue").text(), "list.csv");
+        EXPECT_EQ(object.at("stream_bytes").number(), 1000.0 * static_cast<double>(which + 1));
+        if (rerun)
+            EXPECT_TRUE(object.at("ts").is_null());
+        else
+            EXPECT_EQ(object.at("ts").text(), in_recs(name + ".ts"));
+        if (which == 4) {
+            // Never read as a recording: its header's fields are null, and nothing was checked.
+            for (const char* field : { "event_id", "service_id", "start", "channel", "pcr_pid", "check" })
+                EXPECT_TRUE(object.at(field).is_null()) << field;
+            continue;
+        }
+        EXPECT_EQ(object.at("event_id").number(), 'a' + static_cast<double>(which));
+        EXPECT_EQ(object.at("service_id").number(), 0x0102);
+        EXPECT_EQ(object.at("pcr_pid").number(), 0xA0);
+        EXPECT_EQ(object.at("start").text(), "1993-10-13T12:45Z");
+        EXPECT_EQ(object.at("duration_minutes").number(), 75);
+        EXPECT_EQ(object.at("channel").text(), "M\xC3\xBCnchen");
+        if (!rerun) {
+            EXPECT_TRUE(object.at("check").is_null());
+            continue;
+        }
+        // The counts are the ones the console gave for the same recording.
+        const JsonObject& check = object.at("check").object();
+        std::size_t said = 0;
+        for (std::size_t turn = 0; turn <= which; ++turn)
+            said = checked.output.find("\nstream: ", said) + 9;
+        EXPECT_EQ(check.at("packets").number(), std::stod(checked.output.substr(said)));
+        EXPECT_GE(check.at("sync_losses").number(), 1) << "the fixture's stream is no transport stream past its first byte";
+        EXPECT_TRUE(check.at("pcr_seconds").is_null()) << "the fixture's stream carries no PCR";
+    }
+#ifndef _WIN32
+    // And as another reader takes it: every line a JSON object, in UTF-8.
+    ProcessResult python = run_process({ "python3", "-c",
+        "import json\nrows = [json.loads(line) for line in open('report.jsonl', encoding='utf-8')]\n"
+        "print(len(rows), sorted({type(row['event_id']).__name__ for row in rows}), rows[0]['channel'] == 'M\\u00fcnchen')" }, folder.path());
+    EXPECT_EQ(python.output, "10 ['NoneType', 'int'] True\n");
+    // A report that is a FIFO is opened once, so a reader that reads to its end gets every object. The
+    // check of a longer recording between two objects gives the reader time to find the end, were the
+    // FIFO closed after each.
+    std::filesystem::create_directory(folder / "piped");
+    write_file(folder / "piped" / "1.rec", build_recording({}, 1000));
+    write_file(folder / "piped" / "2.rec", build_recording({}, 32 << 20));
+    write_file(folder / "piped" / "3.rec", build_recording({}, 1000));
+    ProcessResult into_pipe = run_process({ "/bin/sh", "-c", "mkfifo pipe.jsonl && { cat pipe.jsonl > got & } && timeout -s KILL 20 \"" PELORUS_BINARY
+        "\" -b -t -s piped -c piped.csv -j pipe.jsonl > /dev/null; echo \" [$?]\"; wait" }, folder.path());
+    EXPECT_EQ(into_pipe.output, " [0]\n");
+    EXPECT_EQ(lines_of(read_file_text(folder / "got")).size(), 3U);
+#endif
+    // The report was never the catalogue: that gained the lines of a.rec and c.rec, and nothing else.
+    std::string catalogue = read_file_text(folder / "list.csv");
+    EXPECT_EQ(std::count(catalogue.begin(), catalogue.end(), '\n'), 5);
+}
+
+TEST(EndToEnd, ReportThatIsAnotherFileOrNotAReportIsRefusedFirst)
+{
+    for (auto [report, message] : std::vector<std::pair<std::string, std::string>> { { "list.csv", "it is the catalogue" },
+             { "a.ts", "it is the output file" }, { "a.rec", "it is the input file" }, { "notes.txt", "it is not a report" } }) {
+        ScratchFolder folder;
+        std::vector<std::uint8_t> recording = build_recording({}, 1000);
+        write_file(folder / "a.rec", recording);
+        write_file(folder / "list.csv", header_and(""));
+        write_file(folder / "notes.txt", std::string("not json\n"));
+        ProcessResult result = run_pelorus({ "-k", "a.rec", "a.ts", "list.csv", "-j", report }, folder.path());
+        EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nerror: cannot write " + report + ": " + message);
+        EXPECT_EQ(result.exit_status, failure_status);
+        EXPECT_EQ(read_file_bytes(folder / "a.rec"), recording);
+        EXPECT_FALSE(std::filesystem::exists(folder / "a.ts")) << report;
+        EXPECT_EQ(read_file_text(folder / "list.csv"), header_and(""));
+        EXPECT_EQ(read_file_text(folder / "notes.txt"), "not json\n");
+    }
+    // A batch judges it once, before any recording.
+    ScratchFolder folder;
+    write_file(folder / "a.rec", build_recording({}, 1000));
+    write_file(folder / "notes.txt", std::string("not json\n"));
+    ProcessResult batch = run_pelorus({ "-b", "a.rec", "-j", "notes.txt" }, folder.path());
+    EXPECT_EQ(batch.output, "\nerror: cannot write notes.txt: it is not a report");
+    EXPECT_EQ(batch.exit_status, failure_status);
+    EXPECT_EQ(listing(folder.path()), (std::set<std::string> { "a.rec", "notes.txt" }));
+#ifndef _WIN32
+    // A report that cannot be written fails the run, after the line, and -k keeps the recording.
+    ScratchFolder full;
+    std::vector<std::uint8_t> recording = build_recording({}, 1000);
+    write_file(full / "a.rec", recording);
+    ProcessResult result = run_pelorus({ "-k", "a.rec", "a.ts", "list.csv", "-j", "/dev/full" }, full.path());
+    EXPECT_EQ(result.output, "\nReading a.rec\nreading header ...\nWriting a.ts\nprocessing file ..... done\ncreating list.csv\nappending list.csv"
+                             "\nerror: cannot write /dev/full: No space left on device");
+    EXPECT_EQ(result.exit_status, failure_status);
+    EXPECT_EQ(read_file_bytes(full / "a.rec"), recording);
+    EXPECT_EQ(read_file_bytes(full / "a.ts"), stream_part(recording));
+    EXPECT_EQ(read_file_text(full / "list.csv"), header_and(example_line));
+#endif
+}
+
 TEST(EndToEnd, TwoBatchesAtOnceConvertEachRecordingOnce)
 {
     // One batch over the folder and one over its recordings named in the reverse order, by another
@@ -847,8 +1005,8 @@ TEST(EndToEnd, TwoBatchesAtOnceConvertEachRecordingOnce)
         ScratchFolder folder;
         std::filesystem::create_directory(folder / "recs");
         std::vector<std::vector<std::uint8_t>> recordings;
-        std::vector<std::string> forward { "-b", "recs", "-c", "list.csv" };
-        std::vector<std::string> backward { "-b", "-c", "list.csv" };
+        std::vector<std::string> forward { "-b", "recs", "-c", "list.csv", "-j", "report.jsonl" };
+        std::vector<std::string> backward { "-b", "-c", "list.csv", "-j", "report.jsonl" };
         std::string other_spelling = ".";
         other_spelling += separator;
         other_spelling += "recs";
@@ -862,7 +1020,7 @@ TEST(EndToEnd, TwoBatchesAtOnceConvertEachRecordingOnce)
         }
         if (remove) {
             forward.push_back("-k");
-            backward = { "-b", other_spelling, "-c", "list.csv", "-k" };
+            backward = { "-b", other_spelling, "-c", "list.csv", "-k", "-j", "report.jsonl" };
         }
         ProcessResult results[2];
         std::thread other([&] { results[1] = run_pelorus(backward, folder.path()); });
@@ -885,6 +1043,18 @@ TEST(EndToEnd, TwoBatchesAtOnceConvertEachRecordingOnce)
             EXPECT_EQ(std::filesystem::exists(folder / "recs" / name), !remove) << name;
         }
         EXPECT_EQ(std::count(catalogue.begin(), catalogue.end(), '\n'), count + 1) << catalogue;
+
+        // The report has whole objects from both: one per recording from each, one of them converting it.
+        std::map<std::string, std::vector<std::string>> outcomes;
+        for (const std::string& line : lines_of(read_file_text(folder / "report.jsonl"))) {
+            JsonObject object = parse_json_line(line);
+            outcomes[object.at("name").text()].push_back(object.at("outcome").text());
+        }
+        EXPECT_EQ(outcomes.size(), static_cast<std::size_t>(count));
+        for (const auto& [name, found] : outcomes) {
+            EXPECT_EQ(found.size(), 2U) << name;
+            EXPECT_EQ(std::count(found.begin(), found.end(), "converted"), 1) << name;
+        }
     }
 }
 

@@ -39,6 +39,7 @@ bool begins_like_a_catalogue(std::string_view start);
 // Why a run must not write into a file as its catalogue, besides its being another file of the run.
 enum class CatalogueRefusal {
     is_not_a_catalogue,  // it holds something, and not the header line
+    is_not_a_report,     // a report (-j) that holds something, and does not begin with '{'
 };
 
 // A write into the catalogue failed part way, and cutting the torn part back off failed too.

@@ -28,6 +28,8 @@ struct Batch {
     std::vector<RecordingKey> recordings;
     // A catalogue that is no regular file, kept open from the first line to the end.
     File kept_catalogue;
+    // With -j, the report.
+    std::optional<ReportFile> report;
 };
 
 // One recording's place in the batch: listed, or put at the end to be judged again.
@@ -113,6 +115,13 @@ ConversionResult failed(Failure failure)
     return { ConversionOutcome::failed, std::move(failure), false, false };
 }
 
+ConversionResult skipped_for(SkipReason reason)
+{
+    ConversionResult result { ConversionOutcome::skipped, std::nullopt, false, false };
+    result.skip = reason;
+    return result;
+}
+
 bool another_run_is_writing(const RunOutcome& failure)
 {
     const auto* refused = failure ? std::get_if<Refusal<StreamRefusal>>(&*failure) : nullptr;
@@ -145,7 +154,7 @@ std::optional<ConversionResult> without_writing(const BatchDecision& decision, c
         reporter.skipping(listed.path, decision.skip, options.catalogue_path);
         if (decision.check_stream)
             return check_only(recording, options, reporter);
-        return ConversionResult { ConversionOutcome::skipped, std::nullopt, false, false };
+        return skipped_for(decision.skip);
     case BatchAction::refuse:
         return failed(refusal_of(decision.refusal, listed, options, recording));
     case BatchAction::judge_again_later:
@@ -160,12 +169,20 @@ std::optional<ConversionResult> without_writing(const BatchDecision& decision, c
     return std::nullopt;
 }
 
+// How a batch converts each of its recordings.
+ConversionPlan plan_of(Batch& batch)
+{
+    ConversionPlan plan { false, OutputGuard::batch_name, &batch.catalogue, &batch.recordings, CatalogueChecks::against_this_recording,
+        &batch.kept_catalogue };
+    plan.report = batch.report ? &*batch.report : nullptr;
+    return plan;
+}
+
 // The .ts file locked, the plan decides again, and what it decides is carried out.
 ConversionResult write_under_lock(const Turn& turn, RunOptions options, OpenedRecording& recording, Batch& batch)
 {
     const ListedRecording& listed = *turn.listed;
-    ConversionPlan plan { false, OutputGuard::batch_name, &batch.catalogue, &batch.recordings, CatalogueChecks::against_this_recording,
-        &batch.kept_catalogue };
+    ConversionPlan plan = plan_of(batch);
     if (RunOutcome refused = refusal_before_writing(options, recording, plan.output_guard, plan.catalogue_checks))
         return failed(std::move(*refused));
     OpenedOutput output;
@@ -195,15 +212,11 @@ ConversionResult write_under_lock(const Turn& turn, RunOptions options, OpenedRe
 }
 
 // One recording's turn: opened and locked, the facts gathered, the plan's decision carried out.
-ConversionResult take_turn(const Turn& turn, RunOptions options, Batch& batch)
+ConversionResult turn_of(const Turn& turn, RunOptions options, OpenedRecording& recording, Batch& batch)
 {
     const ListedRecording& listed = *turn.listed;
     if (listed.unreadable_folder)
         return failed(*listed.unreadable_folder);
-    options.input_path = listed.path;
-    options.output_path = listed.output_path;
-
-    OpenedRecording recording;
     RunOutcome opening = open_recording(options, batch.reporter, recording);
     RecordingFacts facts;
     facts.opening = opening_of(opening);
@@ -222,9 +235,18 @@ ConversionResult take_turn(const Turn& turn, RunOptions options, Batch& batch)
     if (!options.skip_extraction)
         return write_under_lock(turn, options, recording, batch);
     options.append = !decision.start_afresh;
-    ConversionPlan plan { false, OutputGuard::batch_name, &batch.catalogue, &batch.recordings, CatalogueChecks::against_this_recording,
-        &batch.kept_catalogue };
-    return convert_opened(recording, options, plan, batch.reporter);
+    return convert_opened(recording, options, plan_of(batch), batch.reporter);
+}
+
+// One recording's turn, and its end: its object in the report, whatever came of it.
+ConversionResult take_turn(const Turn& turn, RunOptions options, Batch& batch)
+{
+    options.input_path = turn.listed->path;
+    options.output_path = turn.listed->output_path;
+    OpenedRecording recording;
+    ConversionResult result = turn_of(turn, options, recording, batch);
+    finish_turn(result, options, recording, batch.report ? &*batch.report : nullptr, batch.reporter);
+    return result;
 }
 
 // The streams' sizes, for the batch's progress: a FIFO's or a device's is unknown, and a file too
@@ -281,9 +303,14 @@ int run_batch(const RunOptions& options, const BatchOptions& batch_options, Cons
     // The batch names its .ts files itself; its catalogue is the one name that can be a slip. The
     // catalogue is judged once, before any recording: a catalogue that cannot be written ends the
     // batch before anything is copied.
-    FilesOfTheRun catalogue_alone;
-    catalogue_alone.name(RunFileRole::catalogue, options.catalogue_path, identify_existing(options.catalogue_path), reporter);
-    if (RunOutcome refused = refusal_of_catalogue(options, catalogue_alone)) {
+    FilesOfTheRun batch_files;
+    RunOptions without_stream = options;
+    without_stream.skip_extraction = true;
+    name_by_path(without_stream, batch_files, reporter);
+    RunOutcome refused = refusal_of_catalogue(options, batch_files);
+    if (!refused)
+        refused = refusal_of_report(batch_files, true);
+    if (refused) {
         reporter.failed(*refused);
         return exit_status_failure;
     }
@@ -292,7 +319,9 @@ int run_batch(const RunOptions& options, const BatchOptions& batch_options, Cons
     const std::vector<ListedRecording>& recordings = list.recordings;
     for (const std::string& folder : list.folders_passed_over)
         reporter.not_searched(folder);
-    Batch batch { options, reporter, CatalogueWatch(options.catalogue_path), {}, {}, {} };
+    Batch batch { options, reporter, CatalogueWatch(options.catalogue_path), {}, {}, {}, {} };
+    if (options.report_path)
+        batch.report = ReportFile { *options.report_path, {} };
     // -a empties the catalogue once: for the first recording whose line is written.
     batch.state = { options.skip_extraction, !options.append, !options.keep_input, options.check_stream };
     if (!options.append)
@@ -311,7 +340,6 @@ int run_batch(const RunOptions& options, const BatchOptions& batch_options, Cons
         const ListedRecording& listed = *turn.listed;
         reporter.batch_recording(progress.place(turn.number, turn.second_look, seconds_since(started)));
         ConversionResult result = take_turn(turn, options, batch);
-        blame_interruption(result, listed.path);
         batch.state = after_turn(batch.state, result.catalogued);
         if (result.outcome == ConversionOutcome::put_off)
             turns.push_back({ &listed, turn.number, true });

@@ -19,15 +19,19 @@ constexpr std::array<std::string RunOptions::*, 3> positional_paths {
 };
 
 // Every option, in the order the usage text lists them: its letter, its usage line, and what it sets.
-// An option with a value sets a path; a flag takes no value and sets one field.
+// An option with a value sets a path, one of the three positional ones or one of its own; a flag takes
+// no value and sets one field.
 struct Option {
     char letter;
     std::string_view usage;
-    std::size_t path_slot;                // an option with a value: its place in positional_paths
+    std::size_t path_slot;                // an option with a positional path: its place in positional_paths
     void (*set_flag)(CommandLine& line);  // a flag: what it sets; null for an option with a value
+    // An option whose value is a path of its own, in a single run and a batch alike: it takes no
+    // positional slot and moves none.
+    void (*set_path)(CommandLine& line, std::string_view value) = nullptr;
 };
 
-constexpr std::array<Option, 9> options { {
+constexpr std::array<Option, 10> options { {
     { 'i', "input filename", 0, nullptr },
     { 'o', "output filename", 1, nullptr },
     { 'c', ".csv filename", 2, nullptr },
@@ -37,6 +41,8 @@ constexpr std::array<Option, 9> options { {
     { 'u', ".csv texts in UTF-8", 0, [](CommandLine& line) { line.options.utf8_texts = true; } },
     { 's', "check the stream's packets", 0, [](CommandLine& line) { line.options.check_stream = true; } },
     { 'b', "every argument a recording or folder", 0, [](CommandLine& line) { line.batch.batch = true; } },
+    { 'j', "report filename (a JSON line per recording)", 0, nullptr,
+        [](CommandLine& line, std::string_view value) { line.options.report_path = std::string(value); } },
 } };
 
 const Option* option_of(char letter)
@@ -90,7 +96,10 @@ CommandLineRequest scan(int argument_count, const char* const* arguments, Comman
         }
         if (index + 1 >= argument_count)
             return CommandLineRequest::usage;
-        paths.push_back({ option, arguments[++index] });
+        if (option->set_path)
+            option->set_path(line, arguments[++index]);
+        else
+            paths.push_back({ option, arguments[++index] });
     }
     return CommandLineRequest::run;
 }

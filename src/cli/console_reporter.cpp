@@ -51,6 +51,8 @@ std::string reason_words(CatalogueRefusal reason)
     switch (reason) {
     case CatalogueRefusal::is_not_a_catalogue:
         return "it is not a catalogue";
+    case CatalogueRefusal::is_not_a_report:
+        return "it is not a report";
     }
     return {};
 }
@@ -239,6 +241,24 @@ std::string describe_failure(const Failure& failure)
     return std::visit([](const auto& kind) { return described(kind); }, failure);
 }
 
+std::string failure_reason(const Failure& failure)
+{
+    return (std::holds_alternative<Interrupted>(failure) ? "interrupted: " : "") + describe_failure(failure);
+}
+
+std::string describe_skip(SkipReason reason, const std::string& catalogue_path)
+{
+    switch (reason) {
+    case SkipReason::already_catalogued:
+        return "already in " + catalogue_path;
+    case SkipReason::gone:
+        return "it is gone";
+    case SkipReason::being_converted:
+        return "another run is converting it";
+    }
+    return {};
+}
+
 void ConsoleReporter::keep_messages_out_of(const FileIdentity& file)
 {
     if (routing_)
@@ -334,17 +354,7 @@ void ConsoleReporter::skipping(const std::string& input_path, SkipReason reason,
 {
     // What a skipped recording says is its place and why; its reading is nothing to report.
     held_.clear();
-    switch (reason) {
-    case SkipReason::already_catalogued:
-        say("\nskipping ", input_path + ": already in " + catalogue_path);
-        return;
-    case SkipReason::gone:
-        say("\nskipping ", input_path + ": it is gone");
-        return;
-    case SkipReason::being_converted:
-        say("\nskipping ", input_path + ": another run is converting it");
-        return;
-    }
+    say("\nskipping ", input_path + ": " + describe_skip(reason, catalogue_path));
 }
 
 void ConsoleReporter::batch_recording(const BatchPlace& place)

@@ -40,6 +40,12 @@ std::string describe_duration(double seconds);
 // write a.ts: No space left on device", "a.ts is not whole".
 std::string describe_failure(const Failure& failure);
 
+// What failed, as a report gives the reason: as above, an interruption with "interrupted: " in front.
+std::string failure_reason(const Failure& failure);
+
+// Why a recording is skipped, as its message says it after its path: "already in archive.csv".
+std::string describe_skip(SkipReason reason, const std::string& catalogue_path);
+
 // What the stream check found, as its line says it after "stream: ": "15311 packets, no errors,
 // 00:00:06 by PCR".
 std::string describe_stream(const StreamReport& report);
@@ -68,7 +74,7 @@ public:
     void keeping(const std::string& input_path, KeepReason reason) override;
     void deleting(const std::string& input_path) override;
 
-    void failed(const Failure& failure);
+    void failed(const Failure& failure) override;
     // A failure of one layer's kinds.
     template <typename... Kinds>
     void failed(const std::variant<Kinds...>& failure)

@@ -4,6 +4,8 @@
 #include "archive/stream_holding.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/catalogue_holdings.h"
+#include "catalogue/report.h"
+#include "cli/console_reporter.h"
 #include "platform/file.h"
 #include "platform/file_identity.h"
 #include "platform/interruption.h"
@@ -214,6 +216,46 @@ RunOutcome write_stream(const OpenedRecording& recording, const RunOptions& opti
     return std::nullopt;
 }
 
+ReportOutcome report_outcome(const ConversionResult& result)
+{
+    switch (result.outcome) {
+    case ConversionOutcome::failed:
+    case ConversionOutcome::put_off:
+        return ReportOutcome::failed;
+    case ConversionOutcome::skipped:
+        return ReportOutcome::skipped;
+    case ConversionOutcome::converted:
+        break;
+    }
+    if (!result.line_written)
+        return ReportOutcome::stream_only;
+    return result.stream_written ? ReportOutcome::converted : ReportOutcome::line_only;
+}
+
+// A recording's object for the report, from what its turn found.
+ReportEntry report_entry(const RunOptions& options, const OpenedRecording& recording, const ConversionResult& result)
+{
+    ReportEntry entry;
+    entry.recording_path = options.input_path;
+    entry.name = recording.name.empty() ? options.input_path : recording.name;
+    if (!options.skip_extraction)
+        entry.stream_path = options.output_path;
+    entry.outcome = report_outcome(result);
+    if (result.failure)
+        entry.reason = failure_reason(*result.failure);
+    else if (result.skip)
+        entry.reason = describe_skip(*result.skip, options.catalogue_path);
+    const FileIdentity& input = recording.input.identity;
+    if (input.regular_file)
+        entry.stream_bytes = input.size - std::min(input.size, transport_stream_offset);
+    else if (result.bytes_written != 0 || result.bytes_read != 0)
+        entry.stream_bytes = std::max(result.bytes_written, result.bytes_read);
+    entry.catalogue_path = options.catalogue_path;
+    entry.header = recording.header ? &*recording.header : nullptr;
+    entry.check = result.check ? &*result.check : nullptr;
+    return entry;
+}
+
 // Adds the recording's line, unless a batch finds it there already under the catalogue's lock.
 RunOutcome write_line(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
     ConversionReporter& reporter, CatalogueFile& catalogue, bool& line_was_there)
@@ -292,11 +334,32 @@ RunOutcome refusal_before_writing(const RunOptions& options, const OpenedRecordi
                 return refused;
         }
     }
-    if (checks == CatalogueChecks::against_this_recording) {
+    bool whole = checks == CatalogueChecks::all;
+    if (whole) {
+        if (RunOutcome refused = refusal_of_catalogue(options, files))
+            return refused;
+    } else {
         const RunFile& catalogue = files[RunFileRole::catalogue];
-        return widened(refusal_to_catalogue_into(catalogue.path, catalogue.identity, {}, files));
+        if (RunOutcome refused = widened(refusal_to_catalogue_into(catalogue.path, catalogue.identity, {}, files)))
+            return refused;
     }
-    return refusal_of_catalogue(options, files);
+    return refusal_of_report(files, whole);
+}
+
+RunOutcome refusal_of_report(const FilesOfTheRun& files, bool whole)
+{
+    const RunFile& report = files[RunFileRole::report];
+    if (!report.named)
+        return std::nullopt;
+    if (std::optional<RunFileRole> other = files.earlier_file_it_is(RunFileRole::report, report.identity))
+        return Refusal<RunFileRole> { Action::write, report.path, *other };
+    if (!whole)
+        return std::nullopt;
+    if (report.identity.regular_file && !holds_a_report(read_file_start(report.path, 1)))
+        return Refusal<CatalogueRefusal> { Action::write, report.path, CatalogueRefusal::is_not_a_report };
+    if (int error_number = appending_error(report.path); error_number != 0)
+        return SystemError { Action::open, report.path, error_number };
+    return std::nullopt;
 }
 
 RunOutcome refusal_of_catalogue(const RunOptions& options, const FilesOfTheRun& files)
@@ -324,6 +387,8 @@ void name_by_path(const RunOptions& options, FilesOfTheRun& files, ProgressRepor
     if (!options.skip_extraction)
         written.push_back({ RunFileRole::stream, &options.output_path, {} });
     written.push_back({ RunFileRole::catalogue, &options.catalogue_path, {} });
+    if (options.report_path)
+        written.push_back({ RunFileRole::report, &*options.report_path, {} });
     std::size_t missing = 0;
     for (Written& file : written) {
         file.identity = identify_existing(*file.path);
@@ -425,10 +490,25 @@ ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions&
     if (line_was_there && !plan.line_is_there && !written.equal) {
         // Another run catalogued it while this one copied; what is skipped is never deleted.
         reporter.skipping(options.input_path, SkipReason::already_catalogued, options.catalogue_path);
-        return result_of(ConversionOutcome::skipped, std::nullopt, true);
+        ConversionResult skipped = result_of(ConversionOutcome::skipped, std::nullopt, true);
+        skipped.skip = SkipReason::already_catalogued;
+        skipped.stream_written = true;
+        return skipped;
     }
     // Nothing was written, and the line was there: a recording converted before, compared in full.
-    ConversionResult result = result_of(written.equal && line_was_there ? ConversionOutcome::skipped : ConversionOutcome::converted, std::nullopt, true);
+    bool converted_before = written.equal && line_was_there;
+    ConversionResult result = result_of(converted_before ? ConversionOutcome::skipped : ConversionOutcome::converted, std::nullopt, true);
+    if (converted_before)
+        result.skip = SkipReason::already_catalogued;
+    result.stream_written = !options.skip_extraction && !written.equal;
+    result.line_written = !line_was_there;
+    // The report has its object before anything is deleted: a report that cannot be written keeps
+    // the recording.
+    finish_turn(result, options, recording, plan.report, reporter);
+    if (result.outcome == ConversionOutcome::failed) {
+        static_cast<void>(recording.file.close());
+        return result;
+    }
 
     // The recording stays open, and locked, until here, so that -k sees what became of the very file
     // that was read, and no other run starts on it before it is gone; and the catalogue stays locked,
@@ -436,8 +516,10 @@ ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions&
     if (!options.keep_input) {
         if (std::optional<KeepReason> reason = reason_to_keep(options, recording, output.written))
             reporter.keeping(options.input_path, *reason);
-        else if (RunOutcome failure = remove_input(options.input_path, input.identity, reporter))
-            result = result_of(ConversionOutcome::failed, std::move(failure), true);
+        else if (RunOutcome failure = remove_input(options.input_path, input.identity, reporter)) {
+            result.outcome = ConversionOutcome::failed;
+            result.failure = std::move(failure);
+        }
     }
     // Nothing was written through the input, so its close has nothing to report.
     static_cast<void>(recording.file.close());
@@ -468,16 +550,47 @@ ConversionResult check_only(OpenedRecording& recording, const RunOptions& option
     StreamWritten written;
     RunOutcome failure = write_stream(recording, checking, reporter, none, StreamWork::copy, written);
     static_cast<void>(recording.file.close());
-    return { failure ? ConversionOutcome::failed : ConversionOutcome::skipped, std::move(failure), true,
+    ConversionResult result { failure ? ConversionOutcome::failed : ConversionOutcome::skipped, std::move(failure), true,
         written.check && written.check->has_errors(), 0, written.bytes_read, written.check };
+    result.skip = SkipReason::already_catalogued;
+    return result;
 }
 
-ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter)
+ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter, ReportFile* report)
 {
     OpenedRecording recording;
-    if (RunOutcome failure = open_recording(options, reporter, recording))
-        return failed(std::move(*failure));
-    ConversionPlan plan;
-    plan.output_guard = options.output_named ? OutputGuard::none : OutputGuard::default_name;
-    return convert_opened(recording, options, plan, reporter);
+    ConversionResult result;
+    if (RunOutcome failure = open_recording(options, reporter, recording)) {
+        result = failed(std::move(*failure));
+    } else {
+        ConversionPlan plan;
+        plan.output_guard = options.output_named ? OutputGuard::none : OutputGuard::default_name;
+        plan.report = report;
+        result = convert_opened(recording, options, plan, reporter);
+    }
+    finish_turn(result, options, recording, report, reporter);
+    return result;
+}
+
+void finish_turn(ConversionResult& result, const RunOptions& options, OpenedRecording& recording, ReportFile* report,
+    ConversionReporter& reporter)
+{
+    blame_interruption(result, options.input_path);
+    if (!report || result.reported || result.outcome == ConversionOutcome::put_off)
+        return;
+    // A report that was refused, or could not be opened, gets no object.
+    if (result.failure && failure_path(*result.failure) == report->path)
+        return;
+    result.reported = true;
+    // A recording cut short gets its object all the same.
+    abandon_calls_on_interruption(false);
+    ReportEntry entry = report_entry(options, recording, result);
+    if (RunOutcome failure = widened(append_report_line(*report, recording.files, report_line(entry), reporter))) {
+        if (result.failure) {
+            reporter.failed(*failure);
+            return;
+        }
+        result.outcome = ConversionOutcome::failed;
+        result.failure = std::move(failure);
+    }
 }

@@ -4,6 +4,7 @@
 
 #include "archive/batch_plan.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/report.h"
 #include "cli/failure.h"
 #include "cli/run_options.h"
 #include "platform/file.h"
@@ -37,6 +38,10 @@ struct ConversionResult {
     std::uint64_t bytes_read = 0;
     std::optional<StreamReport> check = std::nullopt;  // what the check found, with -s
     std::string output_not_whole = {};  // a .ts file that a failure left emptied and not whole
+    std::optional<SkipReason> skip = std::nullopt;  // why it was skipped
+    bool stream_written = false;  // its .ts file was written
+    bool line_written = false;    // its line was appended
+    bool reported = false;        // its object is in the report
 };
 
 // A failure once the run is interrupted is the interruption's: the call was abandoned, or the copy
@@ -65,6 +70,8 @@ public:
     virtual void stream_compared(bool equal) = 0;
     virtual void keeping(const std::string& input_path, KeepReason reason) = 0;
     virtual void deleting(const std::string& input_path) = 0;
+    // A failure said at once, besides the one the result carries.
+    virtual void failed(const Failure& failure) = 0;
 
 protected:
     ~ConversionReporter() = default;
@@ -121,6 +128,9 @@ struct ConversionPlan {
     // A batch's: a catalogue that is no regular file (a pipe) is opened once, at the first line, and
     // kept open here, so that a reader that reads to its end gets every line. Null for a single run.
     File* kept_catalogue = nullptr;
+    // With -j: the report, which gets the recording's object once its outcome is known, before -k
+    // deletes anything.
+    ReportFile* report = nullptr;
 };
 
 // What becomes of the stream once the .ts file is open and locked.
@@ -149,8 +159,15 @@ ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions&
 // and reports what the check found. Nothing is written.
 ConversionResult check_only(OpenedRecording& recording, const RunOptions& options, ConversionReporter& reporter);
 
-// One recording from start to end, as a single run converts it. The closing "all done" is the caller's.
-ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter);
+// One recording from start to end, as a single run converts it, its object added to `report` when
+// there is one. The closing "all done" is the caller's.
+ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter, ReportFile* report = nullptr);
+
+// The end of a recording's turn: a failure after an interruption is the interruption's, and with a
+// report, the recording's object is appended to it, once. A report that cannot be written fails the
+// recording; when it had failed already, that failure is kept and the report's is said at once.
+void finish_turn(ConversionResult& result, const RunOptions& options, OpenedRecording& recording, ReportFile* report,
+    ConversionReporter& reporter);
 
 // Refuses, before anything is opened for writing, a run that would write into the recording it reads,
 // put the catalogue into the .ts file, overwrite another recording or a catalogue with a stream, write
@@ -164,6 +181,13 @@ ConversionResult convert_recording(const RunOptions& options, ConversionReporter
 // The checks of refusal_before_writing that concern the catalogue alone, as a batch makes them before
 // its first recording, with the run's other files as far as they are known.
 [[nodiscard]] RunOutcome refusal_of_catalogue(const RunOptions& options, const FilesOfTheRun& files);
+
+// The report's checks by its path: never another file of the run and, with `whole`, holding nothing but
+// a report and open to be appended to. A batch judges it whole once, before its first recording.
+[[nodiscard]] RunOutcome refusal_of_report(const FilesOfTheRun& files, bool whole);
+
+// The files of the run the options name, named to `files` by their paths, before anything is read.
+void name_by_path(const RunOptions& options, FilesOfTheRun& files, ProgressReporter& reporter);
 
 // A name that can only be a slip, with -t too: the .ts named like a catalogue, or the catalogue named
 // like a stream or a recording. Compared without regard to case, as the system keeps the name.

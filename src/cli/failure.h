@@ -50,3 +50,9 @@ RunOutcome widened(std::optional<std::variant<Kinds...>> outcome)
         return std::nullopt;
     return widened(std::move(*outcome));
 }
+
+// The file a failure names.
+inline const std::string& failure_path(const Failure& failure)
+{
+    return std::visit([](const auto& kind) -> const std::string& { return kind.path; }, failure);
+}

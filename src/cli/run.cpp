@@ -13,7 +13,10 @@ namespace {
 int run_one(const RunOptions& options, Console& console, MessageRouting& routing)
 {
     ConsoleReporter reporter(console, routing);
-    ConversionResult result = convert_recording(options, reporter);
+    std::optional<ReportFile> report;
+    if (options.report_path)
+        report = ReportFile { *options.report_path, {} };
+    ConversionResult result = convert_recording(options, reporter, report ? &*report : nullptr);
     blame_interruption(result, options.input_path);
     // What is left to say is said whole.
     abandon_calls_on_interruption(false);

@@ -18,6 +18,8 @@ struct RunOptions {
     bool skip_extraction = false;  // -t sets it: no .ts file is written
     bool utf8_texts = false;       // -u sets it: the catalogue's texts are decoded to UTF-8
     bool check_stream = false;     // -s sets it: every packet of the stream is checked and reported on
+    // -j FILE: one JSON line per recording is appended to it.
+    std::optional<std::string> report_path = std::nullopt;
 };
 
 // -b: many recordings in one run, each converted with the RunOptions above but for its own paths.

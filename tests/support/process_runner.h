@@ -2,7 +2,6 @@
 #pragma once
 
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,6 +19,34 @@ ProcessResult run_pelorus(const std::vector<std::string>& arguments, const std::
 // time and rate of the last line, which becomes "... written in T".
 inline std::string without_times(const std::string& output)
 {
-    std::string text = std::regex_replace(output, std::regex(", about [^\n]* left"), "");
-    return std::regex_replace(text, std::regex("\n(.* (written|read)|nothing written or read,) in [^\n]*"), "\n$1 in T");
+    std::string result;
+    std::size_t line_start = 0;
+    bool first_line = true;
+    while (line_start < output.size()) {
+        std::size_t line_end = output.find('\n', line_start);
+        bool has_end = line_end != std::string::npos;
+        std::string line = output.substr(line_start, has_end ? line_end - line_start : std::string::npos);
+        line_start = has_end ? line_end + 1 : output.size();
+
+        std::size_t about = line.find(", about ");
+        std::size_t left = line.rfind(" left");
+        if (about != std::string::npos && left != std::string::npos && left >= about)
+            line.erase(about, left + 5 - about);
+        if (!first_line) {
+            const std::string nothing = "nothing written or read, in ";
+            std::size_t written = line.rfind(" written in ");
+            std::size_t read = line.rfind(" read in ");
+            if (line.rfind(nothing, 0) == 0)
+                line = nothing + "T";
+            else if (written != std::string::npos && (read == std::string::npos || written > read))
+                line = line.substr(0, written) + " written in T";
+            else if (read != std::string::npos)
+                line = line.substr(0, read) + " read in T";
+        }
+        first_line = false;
+        result += line;
+        if (has_end)
+            result += '\n';
+    }
+    return result;
 }

@@ -17,4 +17,5 @@ inline const std::string expected_usage_text = std::string("\npelorus v") + pelo
     "\n         -t    no .ts file generation"
     "\n         -u    .csv texts in UTF-8"
     "\n         -s    check the stream's packets"
-    "\n         -b    every argument a recording or folder";
+    "\n         -b    every argument a recording or folder"
+    "\n         -j    report filename (a JSON line per recording)";

@@ -1,0 +1,168 @@
+#include "shared/json_line.h"
+
+#include <array>
+
+namespace {
+
+// The length of the valid UTF-8 sequence at the start of `bytes`, or 0 when there is none there:
+// overlong forms, surrogates and code points past U+10FFFF are not valid.
+std::size_t valid_sequence(std::string_view bytes, char32_t& code_point)
+{
+    auto byte = [&bytes](std::size_t index) { return static_cast<unsigned char>(bytes[index]); };
+    unsigned char first = byte(0);
+    if (first < 0x80) {
+        code_point = first;
+        return 1;
+    }
+    std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC2 ? 2 : 0;
+    if (length == 0 || first > 0xF4 || bytes.size() < length)
+        return 0;
+    char32_t value = first & (0x7F >> length);
+    for (std::size_t index = 1; index < length; ++index) {
+        if ((byte(index) & 0xC0) != 0x80)
+            return 0;
+        value = value << 6 | (byte(index) & 0x3F);
+    }
+    constexpr std::array<char32_t, 5> lowest { 0, 0, 0x80, 0x800, 0x10000 };
+    if (value < lowest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    code_point = value;
+    return length;
+}
+
+bool needs_escape(char32_t code_point)
+{
+    return code_point < 0x20 || code_point == '"' || code_point == '\\' || (code_point >= 0x7F && code_point <= 0x9F)
+        || code_point == 0x2028 || code_point == 0x2029;
+}
+
+void append_escaped(std::string& out, char32_t code_point)
+{
+    switch (code_point) {
+    case '"':
+        out += "\\\"";
+        return;
+    case '\\':
+        out += "\\\\";
+        return;
+    case '\n':
+        out += "\\n";
+        return;
+    case '\r':
+        out += "\\r";
+        return;
+    case '\t':
+        out += "\\t";
+        return;
+    default:
+        break;
+    }
+    constexpr std::string_view hex = "0123456789abcdef";
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        out += hex[code_point >> shift & 0xF];
+}
+
+void append_decimal(std::string& out, std::uint64_t value)
+{
+    std::array<char, 20> digits {};
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0)
+        out += digits[--count];
+}
+
+}
+
+void append_json_string(std::string& out, std::string_view value)
+{
+    out += '"';
+    while (!value.empty()) {
+        char32_t code_point = 0;
+        std::size_t length = valid_sequence(value, code_point);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";  // U+FFFD
+            value.remove_prefix(1);
+            continue;
+        }
+        if (needs_escape(code_point))
+            append_escaped(out, code_point);
+        else
+            out.append(value.substr(0, length));
+        value.remove_prefix(length);
+    }
+    out += '"';
+}
+
+void JsonLine::start_field(std::string_view name)
+{
+    if (!fields_.empty())
+        fields_ += ',';
+    append_json_string(fields_, name);
+    fields_ += ':';
+}
+
+JsonLine& JsonLine::text(std::string_view name, std::string_view value)
+{
+    start_field(name);
+    append_json_string(fields_, value);
+    return *this;
+}
+
+JsonLine& JsonLine::text_or_null(std::string_view name, const std::optional<std::string>& value)
+{
+    return value ? text(name, std::string_view(*value)) : null(name);
+}
+
+JsonLine& JsonLine::number(std::string_view name, std::uint64_t value)
+{
+    start_field(name);
+    append_decimal(fields_, value);
+    return *this;
+}
+
+JsonLine& JsonLine::number(std::string_view name, const std::optional<std::uint64_t>& value)
+{
+    return value ? number(name, *value) : null(name);
+}
+
+JsonLine& JsonLine::thousandths(std::string_view name, const std::optional<std::uint64_t>& value)
+{
+    if (!value)
+        return null(name);
+    start_field(name);
+    append_decimal(fields_, *value / 1000);
+    fields_ += '.';
+    std::uint64_t fraction = *value % 1000;
+    fields_ += static_cast<char>('0' + fraction / 100);
+    fields_ += static_cast<char>('0' + fraction / 10 % 10);
+    fields_ += static_cast<char>('0' + fraction % 10);
+    return *this;
+}
+
+JsonLine& JsonLine::null(std::string_view name)
+{
+    start_field(name);
+    fields_ += "null";
+    return *this;
+}
+
+JsonLine& JsonLine::object(std::string_view name, const JsonLine& value)
+{
+    start_field(name);
+    fields_ += value.object_text();
+    return *this;
+}
+
+std::string JsonLine::object_text() const
+{
+    return "{" + fields_ + "}";
+}
+
+std::string JsonLine::line() const
+{
+    return object_text() + "\n";
+}
