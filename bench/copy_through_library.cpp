@@ -35,11 +35,11 @@ int main(int argc, char** argv)
         void kept_old_lines(std::uint64_t, const std::string&) override { }
         void appending_to_catalogue(const std::string&) override { }
     } silent;
-    OpenRecording recording { input.native(), argv[3], identify(input.native()), false, {} };
-    OpenedOutput output;
+    StreamSource recording { input.native(), argv[3], identify(input.native()), false, {} };
     FilesOfTheRun files;
     files.name(RunFileRole::recording, argv[3], recording.identity, silent);
-    if (open_output(files, argv[4], silent, output))
+    Expected<OpenedOutput, StreamFailure> output = open_output(files, argv[4], silent);
+    if (!output)
         return 1;
-    return write_stream_into(output, recording, silent, settings) ? 1 : 0;
+    return write_stream_into(*output, recording, silent, settings) ? 0 : 1;
 }

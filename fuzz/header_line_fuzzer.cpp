@@ -61,7 +61,8 @@ std::optional<RecordingHeader> read_through_file(const std::uint8_t* data, std::
     int descriptor = ::memfd_create("recording", MFD_CLOEXEC);
     require(descriptor >= 0, "memfd_create");
     require(size == 0 || ::write(descriptor, data, size) == static_cast<ssize_t>(size), "memfd write");
-    std::optional<RecordingHeader> header = read_recording_header(descriptor).header;
+    Expected<HeaderCheck, int> reading = read_recording_header(descriptor);
+    std::optional<RecordingHeader> header = reading ? reading->header : std::nullopt;
     ::close(descriptor);
     return header;
 }

@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(Archive, BatchPlan,
         PlanCase { "GoneFromItsFolderIsSkipped", opened(Opening::missing, true), plain, BatchAction::skip, SkipReason::gone },
         PlanCase { "MissingWhenNamedIsAFailure", opened(Opening::missing, false), plain, BatchAction::fail },
         PlanCase { "NamedAndGoneSinceAnEarlierLookIsSkipped", opened(Opening::missing, false, true), plain, BatchAction::skip, SkipReason::gone },
-        PlanCase { "UnreadableIsAFailure", opened(Opening::failed, true), plain, BatchAction::fail },
+        PlanCase { "UnreadableIsAFailure", opened(Opening::other_failure, true), plain, BatchAction::fail },
         PlanCase { "BeingConvertedElsewhereIsSkipped", opened(Opening::locked_elsewhere, false), afresh, BatchAction::skip,
             SkipReason::being_converted }),
     [](const testing::TestParamInfo<PlanCase>& info) { return std::string(info.param.name); });
@@ -517,10 +517,10 @@ TEST_P(OutputJudging, TellsWhatTheFileHolds)
         }
     }
     File input = open_for_reading((folder / "a.rec").string());
-    OpenRecording opened { input.native(), "a.rec", identify(input.native()), holding.from_a_pipe, {} };
-    OutputJudgement judgement = judge_output_path(opened, (folder / "a.ts").string());
-    EXPECT_EQ(judgement.error_number, 0);
-    EXPECT_EQ(judgement.holding, holding.expected);
+    StreamSource opened { input.native(), "a.rec", identify(input.native()), holding.from_a_pipe, {} };
+    Expected<OutputHolding, int> judgement = judge_output_path(opened, (folder / "a.ts").string());
+    ASSERT_TRUE(judgement);
+    EXPECT_EQ(*judgement, holding.expected);
 }
 
 Bytes first_bytes(const Bytes& stream, std::size_t length)
@@ -618,19 +618,19 @@ TEST(CatalogueWatch, ReadsOnOrStartsOverWhenTheFileIsAnother)
     auto append = [&path](const std::string& text) { write_file(path, read_file_text(path) + text); };
     CatalogueWatch watch(path);
 
-    ASSERT_FALSE(watch.catch_up({}));
+    ASSERT_TRUE(watch.catch_up({}));
     EXPECT_FALSE(watch.holds(key("a.rec")));
     write_file(path, header_line() + "a.rec" + example_line_tail);
-    ASSERT_FALSE(watch.catch_up({}));
+    ASSERT_TRUE(watch.catch_up({}));
     EXPECT_TRUE(watch.holds(key("a.rec")));
     append("b.rec" + example_line_tail);
-    ASSERT_FALSE(watch.catch_up({}));
+    ASSERT_TRUE(watch.catch_up({}));
     EXPECT_TRUE(watch.holds(key("a.rec")) && watch.holds(key("b.rec")));
 
     // Emptied and written again in place, longer than before (another run's -a): read again whole.
     std::filesystem::resize_file(path, 0);
     append(header_line() + "c.rec" + example_line_tail + "d.rec" + example_line_tail + "e.rec" + example_line_tail);
-    ASSERT_FALSE(watch.catch_up({}));
+    ASSERT_TRUE(watch.catch_up({}));
     EXPECT_FALSE(watch.holds(key("a.rec")));
     EXPECT_TRUE(watch.holds(key("c.rec")) && watch.holds(key("e.rec")));
 
@@ -638,15 +638,15 @@ TEST(CatalogueWatch, ReadsOnOrStartsOverWhenTheFileIsAnother)
     // 256 bytes: a daily programme's line, under another name of the same length.
     const std::string long_tail = example_line_tail.substr(0, example_line_tail.size() - 14) + "\"" + std::string(300, 'd') + "\",\n";
     write_file(path, header_line() + "x.rec" + long_tail);
-    ASSERT_FALSE(watch.catch_up({}));
+    ASSERT_TRUE(watch.catch_up({}));
     EXPECT_TRUE(watch.holds(key("x.rec")));
     std::filesystem::resize_file(path, 0);
     append(header_line() + "y.rec" + long_tail);
-    ASSERT_FALSE(watch.catch_up({}));
+    ASSERT_TRUE(watch.catch_up({}));
     EXPECT_TRUE(watch.holds(key("y.rec")));
     EXPECT_FALSE(watch.holds(key("x.rec")));
     write_file(path, header_line() + "c.rec" + example_line_tail + "d.rec" + example_line_tail + "e.rec" + example_line_tail);
-    ASSERT_FALSE(watch.catch_up({}));
+    ASSERT_TRUE(watch.catch_up({}));
 
     // Another file put in its place, as an editor saves one, with its first line changed and the
     // rest as it was.
@@ -654,13 +654,13 @@ TEST(CatalogueWatch, ReadsOnOrStartsOverWhenTheFileIsAnother)
     saved.replace(saved.find("c.rec"), 5, "f.rec");
     write_file(folder / "saved.csv", saved);
     std::filesystem::rename(folder / "saved.csv", path);
-    ASSERT_FALSE(watch.catch_up({}));
+    ASSERT_TRUE(watch.catch_up({}));
     EXPECT_TRUE(watch.holds(key("f.rec")));
     EXPECT_FALSE(watch.holds(key("c.rec")));
     // What was read before the file changed is gone with it, however short the new one is.
     write_file(folder / "saved.csv", header_line());
     std::filesystem::rename(folder / "saved.csv", path);
-    ASSERT_FALSE(watch.catch_up({}));
+    ASSERT_TRUE(watch.catch_up({}));
     EXPECT_FALSE(watch.holds(key("c.rec")) || watch.holds(key("f.rec")));
 }
 
@@ -674,7 +674,7 @@ TEST(CatalogueWatch, LineAnotherRunWroteMeanwhileIsNotWrittenTwice)
     std::string catalogue = (folder / "list.csv").string();
     write_file(catalogue, header_line());
     CatalogueWatch watch(catalogue);
-    ASSERT_FALSE(watch.catch_up({}));
+    ASSERT_TRUE(watch.catch_up({}));
 
     RunOptions options;
     options.input_path = (folder / "a.rec").string();
@@ -682,8 +682,8 @@ TEST(CatalogueWatch, LineAnotherRunWroteMeanwhileIsNotWrittenTwice)
     options.skip_extraction = true;
     CapturedConsole console;
     ConsoleReporter reporter(console.console());
-    OpenedRecording recording;
-    ASSERT_FALSE(open_recording(options, reporter, recording));
+    LockedRecording recording;
+    ASSERT_TRUE(open_recording(options, reporter, recording));
     const std::string meanwhile = header_line() + options.input_path + example_line_tail;
     write_file(catalogue, meanwhile);
 

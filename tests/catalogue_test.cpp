@@ -433,12 +433,12 @@ struct CatalogueRun {
         RecordingHeader header = header_of(fields);
         CatalogueFile catalogue;
         FilesOfTheRun files;
-        CatalogueOutcome failure = ensure_catalogue_header(entry, files, catalogue, reporter);
-        if (!failure)
-            failure = append_catalogue_row(catalogue, entry, header, reporter);
-        if (failure)
-            reporter.failed(*failure);
-        return !failure;
+        CatalogueOutcome outcome = ensure_catalogue_header(entry, files, catalogue, reporter);
+        if (outcome)
+            outcome = append_catalogue_row(catalogue, entry, header, reporter);
+        if (!outcome)
+            reporter.error(outcome.error());
+        return outcome.has_value();
     }
 
     std::string contents() const { return read_file_text(entry.catalogue_path); }
@@ -568,7 +568,7 @@ TEST(CatalogueFile, LockIsHeldFromTheStartAfreshToTheLine)
     afresh.entry.filename = "first.rec";
     CatalogueFile held;
     FilesOfTheRun files;
-    ASSERT_FALSE(ensure_catalogue_header(afresh.entry, files, held, afresh.reporter));
+    ASSERT_TRUE(ensure_catalogue_header(afresh.entry, files, held, afresh.reporter));
 
     std::thread other([&afresh] {
         CatalogueRun second;
@@ -578,7 +578,7 @@ TEST(CatalogueFile, LockIsHeldFromTheStartAfreshToTheLine)
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(afresh.contents(), "") << "the other run wrote while the lock was held";
-    ASSERT_FALSE(append_catalogue_row(held, afresh.entry, header_of({}), afresh.reporter));
+    ASSERT_TRUE(append_catalogue_row(held, afresh.entry, header_of({}), afresh.reporter));
     other.join();
     std::string first_line = example_line;
     first_line.replace(0, 8, "first.rec");
@@ -670,8 +670,8 @@ TEST(CatalogueFile, RunsSideBySideKeepOneHeaderAndEveryLineWhole)
                     entry.filename = "writer" + std::to_string(writer) + "-" + std::to_string(row) + ".rec";
                     CatalogueFile catalogue;
                     FilesOfTheRun files;
-                    ASSERT_FALSE(ensure_catalogue_header(entry, files, catalogue, reporter));
-                    ASSERT_FALSE(append_catalogue_row(catalogue, entry, header, reporter));
+                    ASSERT_TRUE(ensure_catalogue_header(entry, files, catalogue, reporter));
+                    ASSERT_TRUE(append_catalogue_row(catalogue, entry, header, reporter));
                 }
             });
         }

@@ -38,11 +38,11 @@ RunOptions with_paths(std::string input, std::string output, std::string catalog
     return options;
 }
 
-RunOptions with_flags(bool append, bool keep_input, bool skip_extraction)
+RunOptions with_flags(bool start_afresh, bool delete_input, bool skip_extraction)
 {
     RunOptions options;
-    options.append = append;
-    options.keep_input = keep_input;
+    options.start_afresh = start_afresh;
+    options.delete_input = delete_input;
     options.skip_extraction = skip_extraction;
     return options;
 }
@@ -65,17 +65,17 @@ const std::vector<ScanCase> accepted_cases = {
     { "LeadingBracketIsKept", { "]a.rec" }, with_paths("]a.rec", "test.ts", "rec.csv") },
     { "EmptyPositionalSetsEmptyPath", { "", "b.ts" }, with_paths("", "b.ts", "rec.csv") },
     { "EmptyOptionValueSetsEmptyPath", { "-c", "" }, with_paths("test.rec", "test.ts", "") },
-    { "DashAFlag", { "-a" }, with_flags(false, true, false) },
-    { "DashKFlag", { "-k" }, with_flags(true, false, false) },
-    { "DashTFlag", { "-t" }, with_flags(true, true, true) },
-    { "SlashFormOfFlag", { "/t" }, with_flags(true, true, true) },
+    { "DashAFlag", { "-a" }, with_flags(true, false, false) },
+    { "DashKFlag", { "-k" }, with_flags(false, true, false) },
+    { "DashTFlag", { "-t" }, with_flags(false, false, true) },
+    { "SlashFormOfFlag", { "/t" }, with_flags(false, false, true) },
     { "AbsolutePathsArePositional", { "/tmp/x.rec", "/keep/x.ts", "/archive/x.csv" }, with_paths("/tmp/x.rec", "/keep/x.ts", "/archive/x.csv") },
     { "AbsolutePathIsAnOptionValue", { "-c", "/cache/x.csv", "/t" }, [] {
-         RunOptions options = with_flags(true, true, true);
+         RunOptions options = with_flags(false, false, true);
          options.catalogue_path = "/cache/x.csv";
          return options;
      }() },
-    { "AllFlags", { "-a", "-k", "-t" }, with_flags(false, false, true) },
+    { "AllFlags", { "-a", "-k", "-t" }, with_flags(true, true, true) },
     { "DashUAndSlashUDecodeTexts", { "-u", "/u", "a.rec" }, [] {
          RunOptions options = with_paths("a.rec", "test.ts", "rec.csv");
          options.utf8_texts = true;
@@ -105,8 +105,8 @@ TEST_P(AcceptedCommandLine, FillsRunOptions)
     EXPECT_EQ(options->input_path, scan_case.expected.input_path);
     EXPECT_EQ(options->output_path, scan_case.expected.output_path);
     EXPECT_EQ(options->catalogue_path, scan_case.expected.catalogue_path);
-    EXPECT_EQ(options->append, scan_case.expected.append);
-    EXPECT_EQ(options->keep_input, scan_case.expected.keep_input);
+    EXPECT_EQ(options->start_afresh, scan_case.expected.start_afresh);
+    EXPECT_EQ(options->delete_input, scan_case.expected.delete_input);
     EXPECT_EQ(options->skip_extraction, scan_case.expected.skip_extraction);
     EXPECT_EQ(options->utf8_texts, scan_case.expected.utf8_texts);
     EXPECT_EQ(options->report_path, scan_case.expected.report_path);
@@ -172,7 +172,7 @@ TEST(CommandLine, BatchTakesEveryRecordingAndFolder)
     EXPECT_EQ(line.options.catalogue_path, "list.csv");
     EXPECT_EQ(line.options.report_path, std::optional<std::string>("r.jsonl"));
     EXPECT_EQ(line.options.input_path, "test.rec");
-    EXPECT_FALSE(line.options.keep_input);
+    EXPECT_TRUE(line.options.delete_input);
     EXPECT_FALSE(scan({ "-b", "recs" }).batch.output_folder);
 }
 

@@ -18,8 +18,7 @@ struct Destination {
 
     explicit Destination(const std::string& name = "messages")
     {
-        bool created = false;
-        file = open_for_appending((folder / name).string(), created);
+        file = open_for_appending((folder / name).string()).file;
     }
 
     std::string written() const { return read_start(file.native(), identify(file.native()).size); }

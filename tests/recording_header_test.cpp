@@ -199,7 +199,7 @@ TEST(RecordingHeader, ReadsFromOpenFileWhateverItsSize)
         write_file(folder / "a.rec", build_recording({}, stream_length));
         File input = open_for_reading((folder / "a.rec").string());
         ASSERT_TRUE(input.is_open());
-        std::optional<RecordingHeader> header = read_recording_header(input.native()).header;
+        std::optional<RecordingHeader> header = read_recording_header(input.native())->header;
         ASSERT_TRUE(header.has_value()) << stream_length;
         EXPECT_EQ(header->event_name(), "News");
     }
@@ -210,9 +210,9 @@ TEST(RecordingHeader, UnreadableInputIsAReadErrorNotABadFile)
     ScratchFolder folder;
     File directory = open_for_reading(folder.path().string());
     ASSERT_TRUE(directory.is_open());
-    HeaderReading reading = read_recording_header(directory.native());
-    EXPECT_FALSE(reading.header.has_value());
-    EXPECT_EQ(reading.error_number, EISDIR);
+    Expected<HeaderCheck, int> reading = read_recording_header(directory.native());
+    ASSERT_FALSE(reading);
+    EXPECT_EQ(reading.error(), EISDIR);
 }
 
 #ifndef _WIN32
@@ -227,9 +227,9 @@ TEST(RecordingHeader, PipeIsReadInOrderAndKeepsTheStreamStart)
     ASSERT_EQ(::write(ends[1], recording.data() + 2000, recording.size() - 2000), static_cast<ssize_t>(recording.size() - 2000));
     ::close(ends[1]);
 
-    HeaderReading reading = read_recording_header(read_end.native());
-    ASSERT_TRUE(reading.header.has_value());
-    std::span<const std::uint8_t> start = reading.header->stream_start();
+    Expected<HeaderCheck, int> reading = read_recording_header(read_end.native());
+    ASSERT_TRUE(reading && reading->header.has_value());
+    std::span<const std::uint8_t> start = reading->header->stream_start();
     EXPECT_TRUE(std::equal(start.begin(), start.end(), recording.begin() + 3760, recording.begin() + 4188));
     EXPECT_EQ(start.size(), 428u);
     std::uint8_t next = 0;

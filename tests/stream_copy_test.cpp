@@ -47,9 +47,8 @@ public:
         std::copy(stream_.begin(), stream_.end(), input_bytes.begin() + lead_in);
         write_file(folder_ / "input", input_bytes);
         input_ = open_for_reading((folder_ / "input").string());
-        bool created = false;
         std::string output = (folder_ / "output").string();
-        output_ = append_output ? open_for_appending(output, created) : open_for_writing(output);
+        output_ = append_output ? open_for_appending(output).file : open_for_writing(output);
         settings.chunk_size = chunk;
         settings.piece_size = 3;
     }
@@ -97,7 +96,7 @@ TEST_P(CopyLength, CopiesEveryByteAndReportsEachChunkAndTheEnd)
     CopyFixture fixture(GetParam().length);
     fixture.settings.method = GetParam().method;
     CopyResult result = fixture.copy();
-    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(result.outcome(), CopyOutcome::complete);
     EXPECT_EQ(result.bytes_copied, GetParam().length);
     EXPECT_EQ(fixture.output(), fixture.stream());
     EXPECT_EQ(fixture.reports, expected_reports(GetParam().length));
@@ -143,7 +142,7 @@ TEST(StreamCopy, ContinuesShortReadsAndShortWrites)
         return write_some(file, data, (length + 1) / 2);
     };
     CopyResult result = fixture.copy();
-    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(result.outcome(), CopyOutcome::complete);
     EXPECT_EQ(fixture.output(), fixture.stream());
     EXPECT_EQ(fixture.reports, expected_reports(26));
     EXPECT_EQ(writes, 26);
@@ -182,8 +181,8 @@ TEST_P(BufferedCopyFailure, StopsAndSaysWhichSideFailed)
         return write_some(file, data, length);
     };
     CopyResult result = fixture.copy();
-    EXPECT_EQ(result.outcome, failure.fail_read ? CopyOutcome::read_failed : CopyOutcome::write_failed);
-    EXPECT_EQ(result.error_number, failure.error_number == 0 ? EIO : failure.error_number);
+    EXPECT_EQ(result.outcome(), failure.fail_read ? CopyOutcome::read_failed : CopyOutcome::write_failed);
+    EXPECT_EQ(result.ended.error().error_number, failure.error_number == 0 ? EIO : failure.error_number);
     // What was reported copied is exactly what the output holds, and it is the start of the stream.
     std::vector<std::uint8_t> output = fixture.output();
     EXPECT_EQ(result.bytes_copied, output.size());
@@ -205,8 +204,8 @@ TEST(StreamCopy, StopAskedBetweenPiecesEndsTheCopyThere)
         int asked = 0;
         fixture.settings.stop_requested = [&asked] { return ++asked == 2; };
         CopyResult result = fixture.copy();
-        EXPECT_EQ(result.outcome, CopyOutcome::stopped);
-        EXPECT_EQ(result.error_number, EINTR);
+        EXPECT_EQ(result.outcome(), CopyOutcome::stopped);
+        EXPECT_EQ(result.ended.error().error_number, EINTR);
         EXPECT_EQ(asked, 2) << "nothing more is copied once the stop is asked for";
         std::vector<std::uint8_t> output = fixture.output();
         EXPECT_EQ(result.bytes_copied, output.size());
@@ -221,7 +220,7 @@ TEST(StreamCopy, EmptyBufferIsAnErrorNotAnEmptyStream)
     CopyFixture fixture(10);
     fixture.settings.method = CopyMethod::buffered;
     fixture.settings.piece_size = 0;
-    EXPECT_EQ(fixture.copy().outcome, CopyOutcome::read_failed);
+    EXPECT_EQ(fixture.copy().outcome(), CopyOutcome::read_failed);
 }
 
 #ifdef PELORUS_KERNEL_COPY
@@ -267,7 +266,7 @@ TEST(StreamCopy, KernelPathDoesTheWholeCopyWhenAllowed)
     KernelCalls counts;
     count_calls(fixture, counts, [](bool, int, NativeHandle, NativeHandle) { return pass_through; });
     CopyResult result = fixture.copy();
-    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(result.outcome(), CopyOutcome::complete);
     EXPECT_EQ(fixture.output(), fixture.stream());
     EXPECT_EQ(fixture.reports, expected_reports(26));
     EXPECT_GT(counts.input_splices, 0);
@@ -296,7 +295,7 @@ TEST_P(KernelRefusal, BufferedCopyContinuesFromTheExactOffset)
         return pass_through;
     });
     CopyResult result = fixture.copy();
-    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(result.outcome(), CopyOutcome::complete);
     EXPECT_EQ(result.bytes_copied, 26u);
     EXPECT_EQ(fixture.output(), fixture.stream());
     EXPECT_EQ(fixture.reports, expected_reports(26));
@@ -319,7 +318,7 @@ TEST(StreamCopy, KernelPathContinuesPartialDrains)
         return pass_through;
     });
     CopyResult result = fixture.copy();
-    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(result.outcome(), CopyOutcome::complete);
     EXPECT_EQ(fixture.output(), fixture.stream());
     EXPECT_EQ(fixture.reports, expected_reports(26));
     EXPECT_EQ(counts.buffered_reads, 0);
@@ -333,7 +332,7 @@ TEST(StreamCopy, KernelHandingOverNothingEarlyFallsBack)
         return from_input && call_number == 2 ? 0 : pass_through;
     });
     CopyResult result = fixture.copy();
-    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(result.outcome(), CopyOutcome::complete);
     EXPECT_EQ(fixture.output(), fixture.stream());
     EXPECT_EQ(fixture.reports, expected_reports(26));
     EXPECT_GT(counts.buffered_reads, 0);
@@ -350,8 +349,8 @@ TEST(StreamCopy, KernelPathReportsRealErrorsWithoutFallingBack)
             return pass_through;
         });
         CopyResult result = fixture.copy();
-        EXPECT_EQ(result.outcome, on_input ? CopyOutcome::read_failed : CopyOutcome::write_failed);
-        EXPECT_EQ(result.error_number, on_input ? EIO : ENOSPC);
+        EXPECT_EQ(result.outcome(), on_input ? CopyOutcome::read_failed : CopyOutcome::write_failed);
+        EXPECT_EQ(result.ended.error().error_number, on_input ? EIO : ENOSPC);
         EXPECT_EQ(counts.buffered_reads, 0);
         EXPECT_EQ(fixture.output().size(), result.bytes_copied);
     }
@@ -362,7 +361,7 @@ TEST(StreamCopy, KernelPathIsNotUsedForAppendModeOrNonRegularOutput)
     CopyFixture append_fixture(10, true);
     KernelCalls append_counts;
     count_calls(append_fixture, append_counts, [](bool, int, NativeHandle, NativeHandle) { return pass_through; });
-    EXPECT_EQ(append_fixture.copy().outcome, CopyOutcome::complete);
+    EXPECT_EQ(append_fixture.copy().outcome(), CopyOutcome::complete);
     EXPECT_EQ(append_fixture.output(), append_fixture.stream());
     EXPECT_EQ(append_counts.input_splices, 0);
 
@@ -379,7 +378,7 @@ TEST(StreamCopy, KernelPathIsNotUsedForAppendModeOrNonRegularOutput)
     std::vector<std::byte> buffer(16);
     StreamCopySettings settings;
     CopyResult result = copy_stream({ input.native(), 0, false, {} }, write_end.native(), buffer, settings, calls, [] { });
-    EXPECT_EQ(result.outcome, CopyOutcome::complete);
+    EXPECT_EQ(result.outcome(), CopyOutcome::complete);
     EXPECT_EQ(splices, 0);
     std::uint8_t received[10];
     EXPECT_EQ(::read(static_cast<int>(read_end.native()), received, sizeof received), 10);
@@ -418,7 +417,7 @@ TEST(StreamCopy, PipeSourceGoesOnFromWhatWasReadAhead)
         std::uint64_t reports = 0;
         CopySource source { read_end.native(), 0, true, std::as_bytes(std::span(stream).first(5)) };
         CopyResult result = copy_stream(source, output.native(), buffer, settings, calls, [&reports] { ++reports; });
-        EXPECT_EQ(result.outcome, CopyOutcome::complete);
+        EXPECT_EQ(result.outcome(), CopyOutcome::complete);
         EXPECT_EQ(result.bytes_copied, 21u);
         EXPECT_EQ(read_file_bytes(folder / "output"), stream);
         EXPECT_EQ(reports, expected_reports(21));

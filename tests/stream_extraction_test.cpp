@@ -25,19 +25,17 @@ struct Extraction {
     {
         write_file(input_path, recording);
         File input = open_for_reading(input_path);
-        OpenRecording recording_read { input.native(), input_path, identify(input.native()), false, {} };
+        StreamSource recording_read { input.native(), input_path, identify(input.native()), false, {} };
         ConsoleReporter reporter(console.console());
-        OpenedOutput output;
         // Announced by the caller, so that a failure to open reads as part of this step.
         reporter.writing_stream(output_path);
         FilesOfTheRun files;
         files.name(RunFileRole::recording, input_path, recording_read.identity, reporter);
-        StreamOutcome failure = open_output(files, output_path, reporter, output);
-        if (!failure)
-            failure = write_stream_into(output, recording_read, reporter, settings);
-        if (failure)
-            reporter.failed(*failure);
-        return !failure;
+        Expected<OpenedOutput, StreamFailure> output = open_output(files, output_path, reporter);
+        StreamOutcome outcome = output ? write_stream_into(*output, recording_read, reporter, settings) : Unexpected { output.error() };
+        if (!outcome)
+            reporter.error(outcome.error());
+        return outcome.has_value();
     }
 };
 

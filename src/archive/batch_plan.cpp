@@ -45,7 +45,7 @@ BatchDecision decide(const RecordingFacts& facts, const BatchState& state)
         if (facts.listed_from_folder || facts.seen_before)
             return skip(SkipReason::gone);
         return fail();
-    case Opening::failed:
+    case Opening::other_failure:
         return fail();
     }
     if (facts.output_locked_elsewhere)

@@ -10,7 +10,7 @@ enum class Opening {
     opened,           // opened, locked against other runs, and its header read
     missing,          // no file at its path
     locked_elsewhere, // another run holds its lock
-    failed,           // anything else: it cannot be read, or it is no recording
+    other_failure,    // anything else: it cannot be read, or it is no recording
 };
 
 // What a batch knows of one recording at its turn, after its lock and the catalogue's re-read.

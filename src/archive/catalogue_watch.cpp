@@ -18,38 +18,38 @@ constexpr std::size_t piece_size = 256 * 1024;
 
 }
 
-std::optional<SystemError> CatalogueWatch::catch_up(const FileIdentity& recording, Look look)
+Expected<void, SystemError> CatalogueWatch::catch_up(const FileIdentity& recording, Look look)
 {
     // What nothing can have changed since the last look is not opened at all.
     FileIdentity now = identify_existing(path_);
     if (unchanged_since_last_look(now, look)) {
         exact_ = settled_;
-        return std::nullopt;
+        return {};
     }
     File catalogue = open_regular_for_reading(path_);
     if (!catalogue.is_open()) {
         // Missing, a FIFO, a device, a folder or unreadable: it holds nothing that could be skipped,
         // and appending to it is the catalogue step's to judge.
         forget();
-        return std::nullopt;
+        return {};
     }
     FileIdentity identity = identify(catalogue.native());
     // Before any lock: a file that is not a catalogue (the recording named as one, say) is never waited for.
     if (is_same_file(identity, recording) || !holds_a_catalogue(read_start(catalogue.native(), catalogue_start_length()))) {
         forget();
-        return std::nullopt;
+        return {};
     }
     if (lock_shared(catalogue.native()) != LockOutcome::locked)
-        return SystemError { Action::lock, path_, errno };
+        return Unexpected { SystemError { Action::lock, path_, errno } };
     // Measured under the lock: only whole lines are there.
     return read_new_bytes(catalogue.native(), identify(catalogue.native()), look);
 }
 
-std::optional<SystemError> CatalogueWatch::catch_up_through(NativeHandle catalogue, const FileIdentity& identity)
+Expected<void, SystemError> CatalogueWatch::catch_up_through(NativeHandle catalogue, const FileIdentity& identity)
 {
     if (!identity.regular_file) {
         forget();
-        return std::nullopt;
+        return {};
     }
     return read_new_bytes(catalogue, identity, Look::exact);
 }
@@ -59,29 +59,28 @@ std::optional<SystemError> CatalogueWatch::catch_up_through(NativeHandle catalog
 // compared by their hash. An exact look spares the comparison only when nothing can have been written
 // since the last look: the same file, size and times, taken when those times were already older than
 // the step they are kept to, so that any later write would have moved them.
-std::optional<SystemError> CatalogueWatch::read_new_bytes(NativeHandle catalogue, const FileIdentity& identity, Look look)
+Expected<void, SystemError> CatalogueWatch::read_new_bytes(NativeHandle catalogue, const FileIdentity& identity, Look look)
 {
     if (!identity.exists)
-        return SystemError { Action::read, path_, errno };
+        return Unexpected { SystemError { Action::read, path_, errno } };
     bool same_file = is_same_file(identity, seen_) && identity.size >= offset_;
     bool unchanged = unchanged_since_last_look(identity, look);
     // Trusted without a comparison, a look is exact only if the last one was, and settled.
     bool exact = !unchanged || settled_;
     if (same_file && !unchanged) {
-        bool holds = false;
-        if (int error_number = still_holds_what_was_read(catalogue, holds); error_number != 0)
-            return SystemError { Action::read, path_, error_number };
-        same_file = holds;
+        Expected<bool, int> holds = still_holds_what_was_read(catalogue);
+        if (!holds)
+            return Unexpected { SystemError { Action::read, path_, holds.error() } };
+        same_file = *holds;
     }
     if (!same_file)
         forget();
-    if (std::optional<SystemError> failure = read_from_offset(catalogue, identity.size))
-        return failure;
+    TRY(read_from_offset(catalogue, identity.size));
     seen_ = identity;
     exact_ = exact;
     // Only what is known exactly can be trusted later on its times alone.
     settled_ = exact && file_clock_now_ns() - std::max(identity.modified_ns, identity.changed_ns) > time_step_ns;
-    return std::nullopt;
+    return {};
 }
 
 bool CatalogueWatch::unchanged_since_last_look(const FileIdentity& identity, Look look) const
@@ -89,14 +88,14 @@ bool CatalogueWatch::unchanged_since_last_look(const FileIdentity& identity, Loo
     return identity.regular_file && is_same_file(identity, seen_) && !changed_between(seen_, identity) && (settled_ || look == Look::quick);
 }
 
-std::optional<SystemError> CatalogueWatch::read_from_offset(NativeHandle catalogue, std::uint64_t size)
+Expected<void, SystemError> CatalogueWatch::read_from_offset(NativeHandle catalogue, std::uint64_t size)
 {
     std::vector<char>& piece = piece_for_reading();
     while (offset_ < size) {
         std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - offset_));
         std::int64_t got = read_at(catalogue, piece.data(), wanted, offset_);
         if (got < 0)
-            return SystemError { Action::read, path_, errno };
+            return Unexpected { SystemError { Action::read, path_, errno } };
         if (got == 0)
             break;
         std::string_view bytes(piece.data(), static_cast<std::size_t>(got));
@@ -104,10 +103,10 @@ std::optional<SystemError> CatalogueWatch::read_from_offset(NativeHandle catalog
         read_.feed(bytes);
         offset_ += bytes.size();
     }
-    return std::nullopt;
+    return {};
 }
 
-int CatalogueWatch::still_holds_what_was_read(NativeHandle catalogue, bool& holds)
+Expected<bool, int> CatalogueWatch::still_holds_what_was_read(NativeHandle catalogue)
 {
     ++verifications_;
     ContentHash now;
@@ -116,13 +115,12 @@ int CatalogueWatch::still_holds_what_was_read(NativeHandle catalogue, bool& hold
         std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), offset_ - now.length()));
         std::int64_t got = read_at(catalogue, piece.data(), wanted, now.length());
         if (got < 0)
-            return errno;
+            return Unexpected { errno };
         if (got == 0)
             break;
         now.feed(std::string_view(piece.data(), static_cast<std::size_t>(got)));
     }
-    holds = now.length() == offset_ && now.value() == read_.value();
-    return 0;
+    return now.length() == offset_ && now.value() == read_.value();
 }
 
 void CatalogueWatch::appended(std::string_view bytes, const FileIdentity& after)

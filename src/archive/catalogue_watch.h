@@ -6,6 +6,7 @@
 #include "platform/file.h"
 #include "platform/file_identity.h"
 #include "shared/content_hash.h"
+#include "shared/expected.h"
 #include "shared/stage_report.h"
 
 #include <cstdint>
@@ -32,12 +33,12 @@ public:
     // it again (another run's -a, an editor that saved a new file). Never waits on a FIFO: anything but
     // a regular catalogue holds nothing, and so does the recording being converted, whose lock this run
     // holds. Fails when the lock cannot be had or the file cannot be read.
-    [[nodiscard]] std::optional<SystemError> catch_up(const FileIdentity& recording, Look look = Look::exact);
+    Expected<void, SystemError> catch_up(const FileIdentity& recording, Look look = Look::exact);
 
     // The same through the catalogue's own handle, under the exclusive lock its caller holds, exactly:
     // the last look before a line is appended, or a recording deleted. `identity` is the file as
     // measured under that lock.
-    [[nodiscard]] std::optional<SystemError> catch_up_through(NativeHandle catalogue, const FileIdentity& identity);
+    Expected<void, SystemError> catch_up_through(NativeHandle catalogue, const FileIdentity& identity);
 
     // This run appended `bytes` under the exclusive lock, right after an exact look through the same
     // handle, and the file was then `after`: they are read as if looked at, so that the next quick look
@@ -52,10 +53,10 @@ public:
     std::uint64_t verifications() const { return verifications_; }
 
 private:
-    [[nodiscard]] std::optional<SystemError> read_new_bytes(NativeHandle catalogue, const FileIdentity& identity, Look look);
-    [[nodiscard]] std::optional<SystemError> read_from_offset(NativeHandle catalogue, std::uint64_t size);
+    Expected<void, SystemError> read_new_bytes(NativeHandle catalogue, const FileIdentity& identity, Look look);
+    Expected<void, SystemError> read_from_offset(NativeHandle catalogue, std::uint64_t size);
     // Whether the file still begins with every byte read before; an error number when it cannot be read.
-    int still_holds_what_was_read(NativeHandle catalogue, bool& holds);
+    Expected<bool, int> still_holds_what_was_read(NativeHandle catalogue);
     bool unchanged_since_last_look(const FileIdentity& identity, Look look) const;
     std::vector<char>& piece_for_reading();
     void forget();

@@ -35,11 +35,12 @@ void add_named(const std::string& input, RecordingList& list)
         recordings.push_back({ input, {}, false, std::nullopt, {} });
         return;
     }
-    std::vector<FolderEntry> entries;
-    if (!list_folder(input, entries)) {
-        recordings.push_back({ input, {}, false, SystemError { Action::read, input, errno }, {} });
+    Expected<std::vector<FolderEntry>, int> listed = list_folder(input);
+    if (!listed) {
+        recordings.push_back({ input, {}, false, SystemError { Action::read, input, listed.error() }, {} });
         return;
     }
+    std::vector<FolderEntry>& entries = *listed;
     std::sort(entries.begin(), entries.end(), [](const FolderEntry& first, const FolderEntry& second) { return first.name < second.name; });
     for (const FolderEntry& entry : entries) {
         if (passed_over_silently(entry.name))

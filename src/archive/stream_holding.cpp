@@ -35,73 +35,67 @@ bool equal_but_for_zero_pages(const ComparedBlock& block)
     return true;
 }
 
-// Reads `length` bytes at `offset`, fewer at the end of the file; 0, or the error number.
-int read_block(NativeHandle file, std::uint64_t offset, std::uint64_t length, std::string& bytes)
+// Reads `length` bytes at `offset`, fewer at the end of the file.
+Expected<std::string, int> read_block(NativeHandle file, std::uint64_t offset, std::uint64_t length)
 {
-    bytes.assign(static_cast<std::size_t>(length), '\0');
+    std::string bytes(static_cast<std::size_t>(length), '\0');
     std::size_t got = 0;
     while (got < bytes.size()) {
         std::int64_t read = read_at(file, bytes.data() + got, bytes.size() - got, offset + got);
         if (read < 0)
-            return errno;
+            return Unexpected { errno };
         if (read == 0)
             break;
         got += static_cast<std::size_t>(read);
     }
     bytes.resize(got);
-    return 0;
+    return bytes;
 }
 
 // Whether the stream holds anything but zero bytes in `range`: a hole there in the .ts file is then
 // a part that was never written. A real stream has a byte that is not zero within every packet.
-int stream_has_data_in(const OpenRecording& recording, const ByteRange& range, bool& has_data)
+Expected<bool, int> stream_has_data_in(const StreamSource& recording, const ByteRange& range)
 {
-    std::string piece;
-    for (std::uint64_t offset = range.offset; offset < range.offset + range.length; offset += piece.size()) {
+    for (std::uint64_t offset = range.offset; offset < range.offset + range.length;) {
         std::uint64_t length = std::min<std::uint64_t>(end_block, range.offset + range.length - offset);
-        if (int error = read_block(recording.handle, transport_stream_offset + offset, length, piece); error != 0)
-            return error;
-        if (!all_zero(piece)) {
-            has_data = true;
-            return 0;
-        }
+        TRY_VALUE(piece, read_block(recording.handle, transport_stream_offset + offset, length));
+        if (!all_zero(piece))
+            return true;
         if (piece.empty())
             break;
+        offset += piece.size();
     }
-    return 0;
+    return false;
 }
 
 // Reads what the judgement needs, in the order it needs it, and no more: the .ts file's blocks; the
 // stream's only when the file could hold it; its holes only when it could be whole.
-int gather_facts(const OpenRecording& recording, NativeHandle output, OutputFacts& facts)
+Expected<OutputFacts, int> gather_facts(const StreamSource& recording, NativeHandle output, OutputFacts facts)
 {
     for (const ByteRange& range : compared_blocks(facts.size)) {
-        ComparedBlock& block = facts.blocks.emplace_back();
-        block.offset = range.offset;
-        if (int error = read_block(output, range.offset, range.length, block.written); error != 0)
-            return error;
+        TRY_VALUE(written, read_block(output, range.offset, range.length));
+        facts.blocks.push_back({ .offset = range.offset, .written = std::move(written), .stream = {} });
     }
     bool zeros = std::all_of(facts.blocks.begin(), facts.blocks.end(), [](const ComparedBlock& block) { return all_zero(block.written); });
     if (zeros || facts.size > *facts.stream_size)
-        return 0;
+        return facts;
     bool equal = true;
     for (ComparedBlock& block : facts.blocks) {
-        if (int error = read_block(recording.handle, transport_stream_offset + block.offset, block.written.size(), block.stream); error != 0)
-            return error;
+        TRY_VALUE(stream, read_block(recording.handle, transport_stream_offset + block.offset, block.written.size()));
+        block.stream = std::move(stream);
         equal = equal && block.stream == block.written;
     }
     if (!equal || facts.size != *facts.stream_size)
-        return 0;
-    std::vector<ByteRange> holes;
-    if (!find_holes(output, facts.size, holes))
-        return errno;
+        return facts;
+    TRY_VALUE(holes, find_holes(output, facts.size));
     for (const ByteRange& hole : holes) {
-        if (int error = stream_has_data_in(recording, hole, facts.hole_over_stream_data); error != 0)
-            return error;
-        if (facts.hole_over_stream_data)
+        TRY_VALUE(has_data, stream_has_data_in(recording, hole));
+        if (has_data) {
+            facts.hole_over_stream_data = true;
             break;
+        }
     }
-    return 0;
+    return facts;
 }
 
 }
@@ -149,7 +143,7 @@ OutputHolding judge_holding(const OutputFacts& facts)
     return OutputHolding::something_else;
 }
 
-OutputJudgement judge_output(const OpenRecording& recording, NativeHandle output, const FileIdentity& output_identity)
+Expected<OutputHolding, int> judge_output(const StreamSource& recording, NativeHandle output, const FileIdentity& output_identity)
 {
     OutputFacts facts;
     facts.exists = output_identity.exists;
@@ -158,54 +152,47 @@ OutputJudgement judge_output(const OpenRecording& recording, NativeHandle output
     if (!recording.sequential && recording.identity.regular_file && recording.identity.size >= transport_stream_offset)
         facts.stream_size = recording.identity.size - transport_stream_offset;
     if (facts.exists && facts.regular_file && facts.size > 0 && facts.stream_size) {
-        if (int error = gather_facts(recording, output, facts); error != 0)
-            return { OutputHolding::nothing, error };
+        TRY_VALUE(gathered, gather_facts(recording, output, std::move(facts)));
+        return judge_holding(gathered);
     }
-    return { judge_holding(facts), 0 };
+    return judge_holding(facts);
 }
 
-int compare_in_full(const OpenRecording& recording, NativeHandle output, std::uint64_t size, std::uint64_t chunk_size,
-    const std::function<void()>& chunk_done, const std::function<bool()>& stop_requested, bool& equal)
+Expected<bool, int> compare_in_full(const StreamSource& recording, NativeHandle output, std::uint64_t size,
+    std::uint64_t chunk_size, const std::function<void()>& chunk_done, const std::function<bool()>& stop_requested)
 {
     constexpr std::uint64_t piece = 1024 * 1024;
-    std::string written;
-    std::string stream;
-    equal = true;
     std::uint64_t in_chunk = 0;
     for (std::uint64_t offset = 0; offset < size; offset += piece) {
         std::uint64_t length = std::min(piece, size - offset);
-        if (int error = read_block(output, offset, length, written); error != 0)
-            return error;
-        if (int error = read_block(recording.handle, transport_stream_offset + offset, length, stream); error != 0)
-            return error;
-        if (written != stream || written.size() != length) {
-            equal = false;
-            return 0;
-        }
+        TRY_VALUE(written, read_block(output, offset, length));
+        TRY_VALUE(stream, read_block(recording.handle, transport_stream_offset + offset, length));
+        if (written != stream || written.size() != length)
+            return false;
         in_chunk += length;
         if (in_chunk >= chunk_size) {
             in_chunk -= chunk_size;
             chunk_done();
         }
         if (stop_requested && stop_requested())
-            return EINTR;
+            return Unexpected { EINTR };
     }
     if (in_chunk > 0)
         chunk_done();
     chunk_done();
-    return 0;
+    return true;
 }
 
-OutputJudgement judge_output_path(const OpenRecording& recording, const std::string& output_path)
+Expected<OutputHolding, int> judge_output_path(const StreamSource& recording, const std::string& output_path)
 {
     File output = open_regular_for_reading(output_path);
     if (!output.is_open()) {
         int error_number = errno;
         if (error_number == EINVAL)
-            return { OutputHolding::not_a_file, 0 };
+            return OutputHolding::not_a_file;
         if (error_number == ENOENT || error_number == ENOTDIR)
-            return { OutputHolding::nothing, 0 };
-        return { OutputHolding::nothing, error_number };
+            return OutputHolding::nothing;
+        return Unexpected { error_number };
     }
     return judge_output(recording, output.native(), identify(output.native()));
 }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-struct OpenRecording;
+struct StreamSource;
 
 enum class OutputHolding {
     not_a_file,       // a FIFO or a device: it keeps nothing, so it is never done, and never another's
@@ -20,11 +20,6 @@ enum class OutputHolding {
     whole_stream,     // a regular file of the stream's size whose compared blocks are the stream's
     start_of_stream,  // no longer than the stream, its compared blocks the stream's but for pages a crash left zero
     something_else,   // another recording's stream, or any other data
-};
-
-struct OutputJudgement {
-    OutputHolding holding = OutputHolding::nothing;
-    int error_number = 0;  // the file could not be read to judge it; holding then means nothing
 };
 
 // The blocks of a file of `size` bytes that are compared with the stream: its first and its last
@@ -55,15 +50,16 @@ struct OutputFacts {
 // The judgement, from the facts alone.
 OutputHolding judge_holding(const OutputFacts& facts);
 
-// Judges the file open at `output`, as its identity describes it, reading what the facts need.
-OutputJudgement judge_output(const OpenRecording& recording, NativeHandle output, const FileIdentity& output_identity);
+// Judges the file open at `output`, as its identity describes it, reading what the facts need; the
+// error number when the file could not be read to judge it.
+Expected<OutputHolding, int> judge_output(const StreamSource& recording, NativeHandle output, const FileIdentity& output_identity);
 
 // Compares the first `size` bytes of the open .ts file with the stream, byte for byte, reporting a
-// chunk per `chunk_size` bytes and once more at the end, as the copy does. `equal` is false at the
-// first difference, where the compare stops. 0, or the error number of a read that failed; EINTR when
-// `stop_requested`, asked after each piece, stopped it.
-int compare_in_full(const OpenRecording& recording, NativeHandle output, std::uint64_t size, std::uint64_t chunk_size,
-    const std::function<void()>& chunk_done, const std::function<bool()>& stop_requested, bool& equal);
+// chunk per `chunk_size` bytes and once more at the end, as the copy does: whether they are equal,
+// false at the first difference, where the compare stops. The error number of a read that failed;
+// EINTR when `stop_requested`, asked after each piece, stopped it.
+Expected<bool, int> compare_in_full(const StreamSource& recording, NativeHandle output, std::uint64_t size,
+    std::uint64_t chunk_size, const std::function<void()>& chunk_done, const std::function<bool()>& stop_requested);
 
 // The same for the file at `output_path`, opened without waiting on a FIFO.
-OutputJudgement judge_output_path(const OpenRecording& recording, const std::string& output_path);
+Expected<OutputHolding, int> judge_output_path(const StreamSource& recording, const std::string& output_path);

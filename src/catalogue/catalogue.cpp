@@ -155,27 +155,32 @@ CatalogueOutcome open_catalogue(const CatalogueEntry& entry, FilesOfTheRun& file
     ProgressReporter& reporter)
 {
     const std::string& path = entry.catalogue_path;
-    catalogue.file = entry.through != no_handle ? duplicate(entry.through) : open_for_appending(path, catalogue.created);
+    if (entry.through != no_handle) {
+        catalogue.file = duplicate(entry.through);
+    } else {
+        FileForAppending opened = open_for_appending(path);
+        catalogue.file = std::move(opened.file);
+        catalogue.created = opened.created;
+    }
     if (!catalogue.file.is_open())
         return SystemError { Action::open, path, errno };
     catalogue.identity = identify(catalogue.file.native());
-    if (CatalogueOutcome refused = refusal_to_catalogue_into(path, catalogue.identity, {}, files))
-        return refused;
+    TRY(refusal_to_catalogue_into(path, catalogue.identity, {}, files));
     files.name(RunFileRole::catalogue, path, catalogue.identity, reporter);
-    return std::nullopt;
+    return {};
 }
 
-// All of an open file's bytes, read through its handle: 0, or the error number.
-int read_whole(NativeHandle file, std::string& bytes)
+// All of an open file's bytes, read through its handle.
+Expected<std::string, int> read_whole(NativeHandle file)
 {
-    bytes.clear();
+    std::string bytes;
     std::array<char, 64 * 1024> piece;
     for (;;) {
         std::int64_t got = read_at(file, piece.data(), piece.size(), bytes.size());
         if (got < 0)
-            return errno;
+            return Unexpected { errno };
         if (got == 0)
-            return 0;
+            return bytes;
         bytes.append(piece.data(), static_cast<std::size_t>(got));
     }
 }
@@ -210,11 +215,10 @@ std::string copy_path_for(const std::string& path, std::string_view old_lines, c
             return simple;
     }
     PathParts parts = split_path(path);
-    std::vector<FolderEntry> entries;
     std::uint64_t highest = 0;
-    if (list_folder(parts.folder, entries)) {
+    if (Expected<std::vector<FolderEntry>, int> entries = list_folder(parts.folder)) {
         std::string prefix = parts.name + ".~";
-        for (const FolderEntry& entry : entries) {
+        for (const FolderEntry& entry : *entries) {
             const std::string& name = entry.name;
             if (!name.starts_with(prefix) || !name.ends_with('~') || name.size() <= prefix.size() + 1)
                 continue;
@@ -235,16 +239,17 @@ CatalogueOutcome keep_old_lines(const CatalogueEntry& entry, const FilesOfTheRun
     ProgressReporter& reporter)
 {
     const std::string& path = entry.catalogue_path;
-    std::string old_lines;
-    if (int error_number = read_whole(catalogue.file.native(), old_lines); error_number != 0)
-        return SystemError { Action::read, path, error_number };
+    Expected<std::string, int> read = read_whole(catalogue.file.native());
+    if (!read)
+        return SystemError { Action::read, path, read.error() };
+    const std::string& old_lines = *read;
     CatalogueHoldings holdings;
     holdings.feed(old_lines);
     std::size_t own = 0;
     for (const RecordingKey& key : entry.own_recordings)
         own += holdings.count(key);
     if (holdings.records() <= own)
-        return std::nullopt;
+        return {};
     std::string copy_path = copy_path_for(path, old_lines, files, catalogue.identity);
     File copy = open_for_writing(copy_path);
     if (!copy.is_open())
@@ -253,33 +258,32 @@ CatalogueOutcome keep_old_lines(const CatalogueEntry& entry, const FilesOfTheRun
         || !flush_folder_of(copy_path))
         return SystemError { Action::write, copy_path, errno };
     reporter.kept_old_lines(holdings.records(), copy_path);
-    return std::nullopt;
+    return {};
 }
 
 // Takes the lock, held until the line is written, and judges the catalogue again under it, as opened:
 // what another program put at the path since the run's first look, or during the copy, is never
-// appended to or emptied. With -a it is then emptied. `start` is left holding its first bytes.
-CatalogueOutcome judge_under_lock(const CatalogueEntry& entry, const FilesOfTheRun& files, CatalogueFile& catalogue, std::string& start,
-    ProgressReporter& reporter)
+// appended to or emptied. With -a it is then emptied. Its first bytes, as they are then.
+Expected<std::string, CatalogueFailure> judge_under_lock(const CatalogueEntry& entry, const FilesOfTheRun& files,
+    CatalogueFile& catalogue, ProgressReporter& reporter)
 {
     const std::string& path = entry.catalogue_path;
     bool regular = catalogue.identity.regular_file;
     // A lock that fails on a device or a pipe costs nothing: no line there can be spoilt by another run.
-    if (lock_exclusively(catalogue.file.native(), true) == LockOutcome::failed && regular)
+    if (lock_exclusively(catalogue.file.native(), true) == LockOutcome::error && regular)
         return SystemError { Action::lock, path, errno };
     if (!regular)
-        return std::nullopt;
-    start = read_start(catalogue.file.native(), catalogue_start_length());
+        return std::string();
+    std::string start = read_start(catalogue.file.native(), catalogue_start_length());
     if (!holds_a_catalogue(start))
         return Refusal<CatalogueRefusal> { Action::write, path, CatalogueRefusal::is_not_a_catalogue };
     if (entry.start_afresh) {
-        if (CatalogueOutcome failure = keep_old_lines(entry, files, catalogue, reporter))
-            return failure;
+        TRY(keep_old_lines(entry, files, catalogue, reporter));
         if (!truncate_file(catalogue.file.native(), 0))
             return fail_to_write(path, errno);
         start.clear();
     }
-    return std::nullopt;
+    return start;
 }
 
 // What the line must bring with it, measured under the lock after any emptying: another run may have
@@ -304,7 +308,7 @@ CatalogueOutcome measure_under_lock(const CatalogueEntry& entry, CatalogueFile& 
     // it is written in UTF-8 by every run, so that it never holds two encodings.
     catalogue.mark_due = catalogue.header_due && !marked && entry.encoding == TextEncoding::utf_8;
     catalogue.encoding = marked || catalogue.mark_due ? TextEncoding::utf_8 : entry.encoding;
-    return std::nullopt;
+    return {};
 }
 
 
@@ -351,7 +355,7 @@ CatalogueOutcome refusal_to_catalogue_into(const std::string& path, const FileId
         return Refusal<RunFileRole> { Action::write, path, *other };
     if (!holds_a_catalogue(start))
         return Refusal<CatalogueRefusal> { Action::write, path, CatalogueRefusal::is_not_a_catalogue };
-    return std::nullopt;
+    return {};
 }
 
 std::string catalogue_row(std::string_view input_path, const RecordingHeader& header, TextEncoding encoding)
@@ -399,11 +403,8 @@ CatalogueOutcome ensure_catalogue_header(const CatalogueEntry& entry, FilesOfThe
     else if (entry.announce)
         reporter.appending_to_catalogue(path);
     catalogue.appending_announced = entry.announce && !creating;
-    if (CatalogueOutcome failure = open_catalogue(entry, files, catalogue, reporter))
-        return failure;
-    std::string start;
-    if (CatalogueOutcome failure = judge_under_lock(entry, files, catalogue, start, reporter))
-        return failure;
+    TRY(open_catalogue(entry, files, catalogue, reporter));
+    TRY_VALUE(start, judge_under_lock(entry, files, catalogue, reporter));
     return measure_under_lock(entry, catalogue, start);
 }
 
@@ -456,5 +457,5 @@ CatalogueOutcome close_catalogue(CatalogueFile& catalogue, const CatalogueEntry&
     // An earlier run that did not delete may have left the catalogue's own folder entry unflushed.
     if (durable && !flush_folder_of(path))
         return fail_to_write(path, errno);
-    return std::nullopt;
+    return {};
 }

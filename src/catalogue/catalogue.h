@@ -5,6 +5,7 @@
 #include "platform/file.h"
 #include "platform/file_identity.h"
 #include "recording/files_of_the_run.h"
+#include "shared/expected.h"
 #include "shared/stage_report.h"
 
 #include <optional>
@@ -49,7 +50,7 @@ struct TornLine {
 };
 
 using CatalogueFailure = std::variant<SystemError, Refusal<CatalogueRefusal>, TornLine, Refusal<RunFileRole>>;
-using CatalogueOutcome = std::optional<CatalogueFailure>;
+using CatalogueOutcome = Expected<void, CatalogueFailure>;
 
 // How the recording's texts are written into its line.
 enum class TextEncoding {

@@ -6,6 +6,7 @@
 #include "recording/recording_header.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 namespace {
@@ -109,27 +110,37 @@ bool is_service_number(std::string_view text)
     return !text.empty() && digits_at(text, 0, 1, 5) == text.size();
 }
 
-// `,` TYPE `,` TIME `,` DATE `,` TIME `,` DATE `,` TIME `,"` at `at`: the parts between Channel and
-// Program. Gives where Program's text begins, and the start time and day, or npos.
-std::size_t middle_at(std::string_view text, std::size_t at, std::string_view& start_time, std::string_view& start_day)
+// The parts of a line between Channel and Program: where Program's text begins, and the start time and day.
+struct LineMiddle {
+    std::size_t program = 0;
+    std::string_view start_time;
+    std::string_view start_day;
+};
+
+// `,` TYPE `,` TIME `,` DATE `,` TIME `,` DATE `,` TIME `,"` at `at`, or nothing.
+std::optional<LineMiddle> middle_at(std::string_view text, std::size_t at)
 {
     if (text[at] != ',')
-        return std::string_view::npos;
+        return std::nullopt;
     std::size_t type_end = text.find(',', at + 1);
     if (type_end == std::string_view::npos || !is_service_type(text.substr(at + 1, type_end - at - 1)))
-        return std::string_view::npos;
+        return std::nullopt;
+    LineMiddle middle;
     std::size_t position = type_end + 1;
     for (int part = 0; part < 5; ++part) {
         std::size_t end = part % 2 == 0 ? time_at(text, position) : date_at(text, position);
         if (end == std::string_view::npos || end >= text.size() || text[end] != ',')
-            return std::string_view::npos;
+            return std::nullopt;
         if (part == 0)
-            start_time = text.substr(position, end - position);
+            middle.start_time = text.substr(position, end - position);
         if (part == 1)
-            start_day = text.substr(position, end - position);
+            middle.start_day = text.substr(position, end - position);
         position = end + 1;
     }
-    return position < text.size() && text[position] == '"' ? position + 1 : std::string_view::npos;
+    if (position >= text.size() || text[position] != '"')
+        return std::nullopt;
+    middle.program = position + 1;
+    return middle;
 }
 
 // `",` then the eight identifiers each with its comma, then `"`: between Program and Description.
@@ -181,9 +192,7 @@ RecordingKey recording_key(std::string_view name, const RecordingHeader& header)
 bool begins_like_a_line(std::string_view text)
 {
     for (std::size_t middle = text.find(','); middle != std::string_view::npos; middle = text.find(',', middle + 1)) {
-        std::string_view start_time;
-        std::string_view start_day;
-        if (middle_at(text, middle, start_time, start_day) == std::string_view::npos)
+        if (!middle_at(text, middle))
             continue;
         for (std::size_t first = text.find(','); first != std::string_view::npos && first < middle; first = text.find(',', first + 1)) {
             std::size_t second = text.find(',', first + 1);
@@ -209,10 +218,8 @@ std::vector<RecordingKey> keys_by_shape(std::string_view record)
         std::string service_id(record.substr(identifiers + 2 + 2 * 5, 4));
         std::string event_id(record.substr(identifiers + 2 + 3 * 5, 4));
         for (std::size_t middle = record.find(','); middle != std::string_view::npos && middle < identifiers; middle = record.find(',', middle + 1)) {
-            std::string_view start_time;
-            std::string_view start_day;
-            std::size_t program = middle_at(record, middle, start_time, start_day);
-            if (program == std::string_view::npos || program > identifiers)
+            std::optional<LineMiddle> parts = middle_at(record, middle);
+            if (!parts || parts->program > identifiers)
                 continue;
             // Filename, service number, Channel: every `,N,` before the middle splits them.
             for (std::size_t first = record.find(','); first != std::string_view::npos && first < middle; first = record.find(',', first + 1)) {
@@ -223,7 +230,7 @@ std::vector<RecordingKey> keys_by_shape(std::string_view record)
                     std::size_t separator = filename.find_last_of("/\\");
                     if (filename.size() - (separator == std::string::npos ? 0 : separator + 1) > name_limit)
                         continue;
-                    keys.push_back({ name_key(filename), service_id, event_id, std::string(start_time), std::string(start_day) });
+                    keys.push_back({ name_key(filename), service_id, event_id, std::string(parts->start_time), std::string(parts->start_day) });
                     if (keys.size() >= readings_limit)
                         return keys;
                 }

@@ -145,8 +145,7 @@ bool holds_a_report(std::string_view start)
 CatalogueOutcome append_report_line(ReportFile& report, FilesOfTheRun& files, std::string_view line, ProgressReporter& reporter)
 {
     const std::string& path = report.path;
-    bool created = false;
-    File opened = report.kept.is_open() ? duplicate(report.kept.native()) : open_for_appending(path, created);
+    File opened = report.kept.is_open() ? duplicate(report.kept.native()) : open_for_appending(path).file;
     if (!opened.is_open())
         return failed_to(Action::open, path, errno);
     FileIdentity identity = identify(opened.native());
@@ -156,7 +155,7 @@ CatalogueOutcome append_report_line(ReportFile& report, FilesOfTheRun& files, st
     bool regular = identity.regular_file;
     // A lock that fails on a pipe costs nothing: a line goes into a pipe whole or not at all up to the
     // pipe's own size, and no line there can be spoilt afterwards.
-    if (lock_exclusively(opened.native(), true) == LockOutcome::failed && regular)
+    if (lock_exclusively(opened.native(), true) == LockOutcome::error && regular)
         return failed_to(Action::lock, path, errno);
     std::uint64_t size_before = 0;
     if (regular) {
@@ -174,9 +173,9 @@ CatalogueOutcome append_report_line(ReportFile& report, FilesOfTheRun& files, st
     }
     if (!regular && !report.kept.is_open()) {
         report.kept = std::move(opened);
-        return std::nullopt;
+        return {};
     }
     if (!opened.close())
         return failed_to(Action::write, path, errno);
-    return std::nullopt;
+    return {};
 }

@@ -22,7 +22,7 @@ namespace {
 struct Batch {
     const RunOptions& options;
     ConsoleReporter& reporter;
-    CatalogueWatch catalogue;
+    CatalogueWatch watch;
     BatchState state;
     // With -a: the keys of the batch's own recordings, whose lines -a empties without a copy.
     std::vector<RecordingKey> recordings;
@@ -42,112 +42,114 @@ struct Turn {
 // How the opening went, in the plan's terms.
 Opening opening_of(const RunOutcome& opening)
 {
-    if (!opening)
+    if (opening)
         return Opening::opened;
-    if (const auto* refused = std::get_if<Refusal<RunRefusal>>(&*opening); refused && refused->reason == RunRefusal::another_run_is_converting)
+    const Failure& failure = opening.error();
+    if (const auto* refused = std::get_if<Refusal<RunRefusal>>(&failure); refused && refused->reason == RunRefusal::another_run_is_converting)
         return Opening::locked_elsewhere;
-    const auto* error = std::get_if<SystemError>(&*opening);
-    return error && error->action == Action::open && error->error_number == ENOENT ? Opening::missing : Opening::failed;
+    const auto* error = std::get_if<SystemError>(&failure);
+    return error && error->action == Action::open && error->error_number == ENOENT ? Opening::missing : Opening::other_failure;
 }
 
 // Whether the catalogue holds the recording's line, read again now that the recording's lock, and
 // maybe its .ts file's, is held. With -a, before the first line, it holds nothing that counts.
-std::optional<SystemError> gather_line(const OpenedRecording& recording, Batch& batch, RecordingFacts& facts, Look look)
+Expected<bool, SystemError> gather_line(const LockedRecording& recording, Batch& batch, Look look)
 {
-    facts.catalogued = false;
     if (batch.state.start_afresh)
-        return std::nullopt;
-    if (std::optional<SystemError> failure = batch.catalogue.catch_up(recording.input.identity, look))
-        return failure;
-    facts.catalogued = batch.catalogue.holds(recording_key(recording.name, *recording.header));
-    return std::nullopt;
+        return false;
+    TRY(batch.watch.catch_up(recording.input.identity, look));
+    return batch.watch.holds(recording_key(recording.name, *recording.header));
 }
 
-// What the plan needs to know of a recording that is here: its line, and what its .ts file holds,
-// looked at by its path.
-std::optional<SystemError> gather_facts(const ListedRecording& listed, const OpenedRecording& recording, Batch& batch, RecordingFacts& facts,
-    Look look)
+// What its .ts file holds, or the failure to read it, as the batch's.
+Expected<OutputHolding, SystemError> holding_of(const Expected<OutputHolding, int>& holding, const ListedRecording& listed)
 {
-    if (std::optional<SystemError> failure = gather_line(recording, batch, facts, look))
-        return failure;
+    if (!holding)
+        return SystemError { Action::read, listed.output_path, holding.error() };
+    return *holding;
+}
+
+// What the plan needs to know of a recording that is here, added to the facts it has: its line, and
+// what its .ts file holds, looked at by its path.
+Expected<RecordingFacts, SystemError> gather_facts(const ListedRecording& listed, const LockedRecording& recording, Batch& batch,
+    RecordingFacts facts, Look look)
+{
+    TRY_VALUE(catalogued, gather_line(recording, batch, look));
+    facts.catalogued = catalogued;
     if (!batch.state.skip_extraction) {
-        OutputJudgement judgement = judge_output_path(recording.input, listed.output_path);
-        if (judgement.error_number != 0)
-            return SystemError { Action::read, listed.output_path, judgement.error_number };
-        facts.output = judgement.holding;
+        TRY_VALUE(holding, holding_of(judge_output_path(recording.input, listed.output_path), listed));
+        facts.output = holding;
     }
     facts.output_claimed_by = listed.output_claimed_by;
-    return std::nullopt;
+    return facts;
 }
 
 // The same once the .ts file is locked, when no other run can write it: the catalogue read again, the
 // .ts file judged through its handle, and the recording still at its path.
-std::optional<SystemError> gather_facts_under_lock(const ListedRecording& listed, const OpenedRecording& recording, const OpenedOutput& output,
-    Batch& batch, RecordingFacts& facts, Look look)
+Expected<RecordingFacts, SystemError> gather_facts_under_lock(const ListedRecording& listed, const LockedRecording& recording,
+    const OpenedOutput& output, Batch& batch, RecordingFacts facts, Look look)
 {
     if (!names_the_file_read(listed.path, recording.input.identity) && identify_link(listed.path).missing) {
         facts.opening = Opening::missing;
         facts.seen_before = true;
-        return std::nullopt;
+        return facts;
     }
-    if (std::optional<SystemError> failure = gather_line(recording, batch, facts, look))
-        return failure;
-    OutputJudgement judgement = judge_output(recording.input, output.file.native(), output.written.output);
-    if (judgement.error_number != 0)
-        return SystemError { Action::read, listed.output_path, judgement.error_number };
-    facts.output = judgement.holding;
+    TRY_VALUE(catalogued, gather_line(recording, batch, look));
+    facts.catalogued = catalogued;
+    TRY_VALUE(holding, holding_of(judge_output(recording.input, output.file.native(), output.written.output), listed));
+    facts.output = holding;
     facts.output_claimed_by = listed.output_claimed_by;
-    return std::nullopt;
+    return facts;
 }
 
-Failure refusal_of(BatchRefusal reason, const ListedRecording& listed, const RunOptions& options, const OpenedRecording& recording)
+Failure refusal_of(BatchRefusal reason, const ListedRecording& listed, const RunOptions& options, const LockedRecording& recording)
 {
     if (reason == BatchRefusal::output_claimed)
         return Refusal<BatchRefusal> { Action::write, listed.output_path, reason, listed.output_claimed_by };
     // A recording or a catalogue at the .ts file's place is refused in the words a single run uses.
-    if (RunOutcome refused = refusal_before_writing(options, recording, OutputGuard::batch_name))
-        return std::move(*refused);
+    if (RunOutcome allowed = refusal_before_writing(options, recording, OutputGuard::batch_name); !allowed)
+        return std::move(allowed).error();
     return Refusal<BatchRefusal> { Action::write, listed.output_path, reason };
 }
 
-ConversionResult failed(Failure failure)
+ConversionResult failure_result(Failure failure)
 {
-    return { ConversionOutcome::failed, std::move(failure), false, false };
+    return ConversionResult { .outcome = ConversionOutcome::failed, .failure = std::move(failure) };
 }
 
 ConversionResult skipped_for(SkipReason reason)
 {
-    ConversionResult result { ConversionOutcome::skipped, std::nullopt, false, false };
-    result.skip = reason;
-    return result;
+    return ConversionResult { .outcome = ConversionOutcome::skipped, .skip = reason };
 }
 
-bool another_run_is_writing(const RunOutcome& failure)
+bool another_run_is_writing(const Failure& failure)
 {
-    const auto* refused = failure ? std::get_if<Refusal<StreamRefusal>>(&*failure) : nullptr;
+    const auto* refused = std::get_if<Refusal<StreamRefusal>>(&failure);
     return refused && refused->reason == StreamRefusal::another_run_is_writing;
 }
 
 // Gathers the facts on a quick look at the catalogue and decides on them; a skip because the line is
-// there rests on an exact look, so that one is taken first if the quick one was not.
+// there rests on an exact look, so that one is taken first if the quick one was not. The facts
+// gathered last, and the decision on them.
 template <typename Gather>
-std::optional<SystemError> decide_after(const Gather& gather, Batch& batch, RecordingFacts& facts, BatchDecision& decision)
+Expected<std::pair<RecordingFacts, BatchDecision>, SystemError> decide_after(const Gather& gather, Batch& batch)
 {
+    std::pair<RecordingFacts, BatchDecision> decided;
     for (Look look : { Look::quick, Look::exact }) {
-        if (std::optional<SystemError> failure = gather(look))
-            return failure;
-        decision = decide(facts, batch.state);
+        TRY_VALUE(facts, gather(look));
+        decided = { facts, decide(facts, batch.state) };
+        const BatchDecision& decision = decided.second;
         bool skip_for_the_line = decision.action == BatchAction::skip && decision.skip == SkipReason::already_catalogued;
-        if (!skip_for_the_line || batch.catalogue.exact())
+        if (!skip_for_the_line || batch.watch.exact())
             break;
     }
-    return std::nullopt;
+    return decided;
 }
 
 // Carries out a decision that writes nothing: a skip, with the check -b -t -s still gives it, a
 // refusal, or a turn put off.
 std::optional<ConversionResult> without_writing(const BatchDecision& decision, const ListedRecording& listed, const RunOptions& options,
-    OpenedRecording& recording, ConsoleReporter& reporter)
+    LockedRecording& recording, ConsoleReporter& reporter)
 {
     switch (decision.action) {
     case BatchAction::skip:
@@ -156,10 +158,10 @@ std::optional<ConversionResult> without_writing(const BatchDecision& decision, c
             return check_only(recording, options, reporter);
         return skipped_for(decision.skip);
     case BatchAction::refuse:
-        return failed(refusal_of(decision.refusal, listed, options, recording));
+        return failure_result(refusal_of(decision.refusal, listed, options, recording));
     case BatchAction::judge_again_later:
         reporter.putting_last(listed.path, listed.output_path);
-        return ConversionResult { ConversionOutcome::put_off, std::nullopt, false, false };
+        return ConversionResult { .outcome = ConversionOutcome::put_off };
     case BatchAction::fail:
     case BatchAction::convert:
     case BatchAction::write_stream_only:
@@ -172,34 +174,43 @@ std::optional<ConversionResult> without_writing(const BatchDecision& decision, c
 // How a batch converts each of its recordings.
 ConversionPlan plan_of(Batch& batch)
 {
-    ConversionPlan plan { false, OutputGuard::batch_name, &batch.catalogue, &batch.recordings, CatalogueChecks::against_this_recording,
-        &batch.kept_catalogue };
-    plan.report = batch.report ? &*batch.report : nullptr;
-    return plan;
+    return ConversionPlan {
+        .line_is_there = false,
+        .output_guard = OutputGuard::batch_name,
+        .watch = &batch.watch,
+        .batch_recordings = &batch.recordings,
+        .catalogue_checks = CatalogueChecks::against_this_recording,
+        .kept_catalogue = &batch.kept_catalogue,
+        .report = batch.report ? &*batch.report : nullptr,
+    };
 }
 
 // The .ts file locked, the plan decides again, and what it decides is carried out.
-ConversionResult write_under_lock(const Turn& turn, RunOptions options, OpenedRecording& recording, Batch& batch)
+ConversionResult write_under_lock(const Turn& turn, RunOptions options, LockedRecording& recording, Batch& batch)
 {
     const ListedRecording& listed = *turn.listed;
     ConversionPlan plan = plan_of(batch);
-    if (RunOutcome refused = refusal_before_writing(options, recording, plan.output_guard, plan.catalogue_checks))
-        return failed(std::move(*refused));
-    OpenedOutput output;
-    RunOutcome opening = open_stream_file(recording, options, plan, batch.reporter, output, turn.second_look);
+    if (RunOutcome allowed = refusal_before_writing(options, recording, plan.output_guard, plan.catalogue_checks); !allowed)
+        return failure_result(std::move(allowed).error());
+    Expected<OpenedOutput, Failure> opening = open_stream_file(recording, options, plan, batch.reporter, turn.second_look);
     RecordingFacts facts;
-    facts.output_locked_elsewhere = another_run_is_writing(opening);
-    if (opening && !facts.output_locked_elsewhere)
-        return failed(std::move(*opening));
-    BatchDecision decision;
-    auto gather = [&](Look look) {
-        return facts.output_locked_elsewhere ? std::nullopt : gather_facts_under_lock(listed, recording, output, batch, facts, look);
+    facts.output_locked_elsewhere = !opening && another_run_is_writing(opening.error());
+    if (!opening && !facts.output_locked_elsewhere)
+        return failure_result(std::move(opening).error());
+    OpenedOutput output = opening ? std::move(*opening) : OpenedOutput {};
+    auto gather = [&](Look look) -> Expected<RecordingFacts, SystemError> {
+        if (facts.output_locked_elsewhere)
+            return facts;
+        return gather_facts_under_lock(listed, recording, output, batch, facts, look);
     };
-    if (std::optional<SystemError> failure = decide_after(gather, batch, facts, decision))
-        return failed(std::move(*failure));
+    Expected<std::pair<RecordingFacts, BatchDecision>, SystemError> decided = decide_after(gather, batch);
+    if (!decided)
+        return failure_result(std::move(decided).error());
+    facts = decided->first;
+    const BatchDecision& decision = decided->second;
     if (std::optional<ConversionResult> result = without_writing(decision, listed, options, recording, batch.reporter))
         return *result;
-    options.append = !decision.start_afresh;
+    options.start_afresh = decision.start_afresh;
     plan.line_is_there = facts.catalogued && !decision.start_afresh;
     if (decision.action == BatchAction::compare_in_full) {
         // Converted before: what it still gets with -k is its compare and its deletion.
@@ -212,29 +223,32 @@ ConversionResult write_under_lock(const Turn& turn, RunOptions options, OpenedRe
 }
 
 // One recording's turn: opened and locked, the facts gathered, the plan's decision carried out.
-ConversionResult turn_of(const Turn& turn, RunOptions options, OpenedRecording& recording, Batch& batch)
+ConversionResult turn_of(const Turn& turn, RunOptions options, LockedRecording& recording, Batch& batch)
 {
     const ListedRecording& listed = *turn.listed;
     if (listed.unreadable_folder)
-        return failed(*listed.unreadable_folder);
+        return failure_result(*listed.unreadable_folder);
     RunOutcome opening = open_recording(options, batch.reporter, recording);
     RecordingFacts facts;
     facts.opening = opening_of(opening);
     facts.listed_from_folder = listed.from_folder;
     facts.seen_before = turn.second_look;
-    BatchDecision decision;
-    auto gather = [&](Look look) {
-        return facts.opening == Opening::opened ? gather_facts(listed, recording, batch, facts, look) : std::nullopt;
+    auto gather = [&](Look look) -> Expected<RecordingFacts, SystemError> {
+        if (facts.opening != Opening::opened)
+            return facts;
+        return gather_facts(listed, recording, batch, facts, look);
     };
-    if (std::optional<SystemError> failure = decide_after(gather, batch, facts, decision))
-        return failed(std::move(*failure));
+    Expected<std::pair<RecordingFacts, BatchDecision>, SystemError> decided = decide_after(gather, batch);
+    if (!decided)
+        return failure_result(std::move(decided).error());
+    const BatchDecision& decision = decided->second;
     if (decision.action == BatchAction::fail)
-        return failed(std::move(*opening));
+        return failure_result(std::move(opening).error());
     if (std::optional<ConversionResult> result = without_writing(decision, listed, options, recording, batch.reporter))
         return *result;
     if (!options.skip_extraction)
         return write_under_lock(turn, options, recording, batch);
-    options.append = !decision.start_afresh;
+    options.start_afresh = decision.start_afresh;
     return convert_opened(recording, options, plan_of(batch), batch.reporter);
 }
 
@@ -243,7 +257,7 @@ ConversionResult take_turn(const Turn& turn, RunOptions options, Batch& batch)
 {
     options.input_path = turn.listed->path;
     options.output_path = turn.listed->output_path;
-    OpenedRecording recording;
+    LockedRecording recording;
     ConversionResult result = turn_of(turn, options, recording, batch);
     finish_turn(result, options, recording, batch.report ? &*batch.report : nullptr, batch.reporter);
     return result;
@@ -275,12 +289,80 @@ std::vector<RecordingKey> keys_of(const std::vector<ListedRecording>& recordings
     std::vector<RecordingKey> keys;
     for (const ListedRecording& listed : recordings) {
         File file = open_regular_for_reading(listed.path);
-        HeaderReading reading = file.is_open() ? read_recording_header(file.native()) : HeaderReading {};
-        std::string name = file.is_open() ? opened_file_name(file.native()) : std::string();
-        if (reading.header)
-            keys.push_back(recording_key(name.empty() ? listed.path : name, *reading.header));
+        if (!file.is_open())
+            continue;
+        Expected<HeaderCheck, int> reading = read_recording_header(file.native());
+        std::string name = opened_file_name(file.native());
+        if (reading && reading->header)
+            keys.push_back(recording_key(name.empty() ? listed.path : name, *reading->header));
     }
     return keys;
+}
+
+// What must hold before a batch reads any recording: its -o folder is a folder, and its catalogue and
+// report can be written. The batch names its .ts files itself; its catalogue is the one name that can
+// be a slip. A catalogue that cannot be written ends the batch before anything is copied.
+RunOutcome refusal_of_batch(const RunOptions& options, const std::string* output_folder, ConsoleReporter& reporter)
+{
+    if (output_folder) {
+        FileIdentity folder = identify_existing(*output_folder);
+        if (!folder.exists)
+            return SystemError { Action::write, *output_folder, errno };
+        if (!folder.folder)
+            return Refusal<RunRefusal> { Action::write, *output_folder, RunRefusal::output_is_not_a_folder };
+    }
+    FilesOfTheRun batch_files;
+    RunOptions without_stream = options;
+    without_stream.skip_extraction = true;
+    name_by_path(without_stream, batch_files, reporter);
+    TRY(refusal_of_catalogue(options, batch_files));
+    return refusal_of_report(batch_files, true);
+}
+
+// A finished turn, counted in the summary.
+void count_turn(BatchSummary& summary, const ListedRecording& listed, const ConversionResult& result)
+{
+    if (result.outcome == ConversionOutcome::converted)
+        ++summary.converted;
+    else if (result.outcome == ConversionOutcome::skipped)
+        ++summary.skipped;
+    else if (result.outcome == ConversionOutcome::failed)
+        summary.failures.emplace_back(listed.path, *result.failure);
+    if (result.stream_faults)
+        summary.stream_faults.emplace_back(listed.path, *result.check);
+    summary.bytes_written += result.bytes_written;
+    summary.bytes_read += result.bytes_read;
+}
+
+// Every recording's turn, in order, and those put off at the end. An interruption ends the batch after
+// the recording it came in; the rest are never reached.
+BatchSummary take_turns(Batch& batch, const std::vector<ListedRecording>& recordings, Console& console)
+{
+    std::vector<Turn> turns;
+    for (std::size_t index = 0; index < recordings.size(); ++index)
+        turns.push_back({ &recordings[index], index + 1 });
+    BatchSummary summary;
+    summary.recordings = recordings.size();
+    BatchProgress progress(stream_sizes(recordings));
+    auto started = std::chrono::steady_clock::now();
+    for (std::size_t index = 0; index < turns.size() && !interrupted(); ++index) {
+        Turn turn = turns[index];
+        batch.reporter.batch_recording(progress.place(turn.number, turn.second_look, seconds_since(started)));
+        ConversionResult result = take_turn(turn, batch.options, batch);
+        batch.state = after_turn(batch.state, result.catalogued);
+        if (result.outcome == ConversionOutcome::put_off)
+            turns.push_back({ turn.listed, turn.number, true });
+        else
+            progress.turn_done(turn.number, result.bytes_written + result.bytes_read);
+        count_turn(summary, *turn.listed, result);
+        if (result.failure)
+            batch.reporter.error(*result.failure);
+        // Written out after each recording, so that a batch stopped part way has said what it did.
+        static_cast<void>(console.flush());
+    }
+    summary.seconds = seconds_since(started);
+    summary.never_reached = summary.recordings - summary.converted - summary.skipped - summary.failures.size();
+    return summary;
 }
 
 }
@@ -289,85 +371,31 @@ int run_batch(const RunOptions& options, const BatchOptions& batch_options, Cons
 {
     ConsoleReporter reporter(console, routing);
     const std::string* output_folder = batch_options.output_folder ? &*batch_options.output_folder : nullptr;
-    if (output_folder) {
-        FileIdentity folder = identify_existing(*output_folder);
-        if (!folder.exists) {
-            reporter.failed(SystemError { Action::write, *output_folder, errno });
-            return exit_status_failure;
-        }
-        if (!folder.folder) {
-            reporter.failed(Refusal<RunRefusal> { Action::write, *output_folder, RunRefusal::output_is_not_a_folder });
-            return exit_status_failure;
-        }
-    }
-    // The batch names its .ts files itself; its catalogue is the one name that can be a slip. The
-    // catalogue is judged once, before any recording: a catalogue that cannot be written ends the
-    // batch before anything is copied.
-    FilesOfTheRun batch_files;
-    RunOptions without_stream = options;
-    without_stream.skip_extraction = true;
-    name_by_path(without_stream, batch_files, reporter);
-    RunOutcome refused = refusal_of_catalogue(options, batch_files);
-    if (!refused)
-        refused = refusal_of_report(batch_files, true);
-    if (refused) {
-        reporter.failed(*refused);
+    if (RunOutcome allowed = refusal_of_batch(options, output_folder, reporter); !allowed) {
+        reporter.error(allowed.error());
         return exit_status_failure;
     }
-
     RecordingList list = list_recordings(batch_options.inputs, output_folder, !options.skip_extraction);
-    const std::vector<ListedRecording>& recordings = list.recordings;
     for (const std::string& folder : list.folders_passed_over)
         reporter.not_searched(folder);
-    Batch batch { options, reporter, CatalogueWatch(options.catalogue_path), {}, {}, {}, {} };
-    if (options.report_path)
-        batch.report = ReportFile { *options.report_path, {} };
-    // -a empties the catalogue once: for the first recording whose line is written.
-    batch.state = { options.skip_extraction, !options.append, !options.keep_input, options.check_stream };
-    if (!options.append)
-        batch.recordings = keys_of(recordings);
-    std::vector<Turn> turns;
-    for (std::size_t index = 0; index < recordings.size(); ++index)
-        turns.push_back({ &recordings[index], index + 1 });
-
-    BatchSummary summary;
-    summary.recordings = recordings.size();
-    BatchProgress progress(stream_sizes(recordings));
-    auto started = std::chrono::steady_clock::now();
-    // An interruption ends the batch after the recording it came in; the rest are never reached.
-    for (std::size_t index = 0; index < turns.size() && !interrupted(); ++index) {
-        Turn turn = turns[index];
-        const ListedRecording& listed = *turn.listed;
-        reporter.batch_recording(progress.place(turn.number, turn.second_look, seconds_since(started)));
-        ConversionResult result = take_turn(turn, options, batch);
-        batch.state = after_turn(batch.state, result.catalogued);
-        if (result.outcome == ConversionOutcome::put_off)
-            turns.push_back({ &listed, turn.number, true });
-        else
-            progress.turn_done(turn.number, result.bytes_written + result.bytes_read);
-        if (result.outcome == ConversionOutcome::converted)
-            ++summary.converted;
-        else if (result.outcome == ConversionOutcome::skipped)
-            ++summary.skipped;
-        else if (result.outcome == ConversionOutcome::failed)
-            summary.failed.emplace_back(listed.path, *result.failure);
-        if (result.stream_faults)
-            summary.stream_faults.emplace_back(listed.path, *result.check);
-        summary.bytes_written += result.bytes_written;
-        summary.bytes_read += result.bytes_read;
-        if (result.failure)
-            reporter.failed(*result.failure);
-        // Written out after each recording, so that a batch stopped part way has said what it did.
-        static_cast<void>(console.flush());
-    }
-    summary.seconds = seconds_since(started);
-    summary.never_reached = summary.recordings - summary.converted - summary.skipped - summary.failed.size();
+    Batch batch {
+        .options = options,
+        .reporter = reporter,
+        .watch = CatalogueWatch(options.catalogue_path),
+        // -a empties the catalogue once: for the first recording whose line is written.
+        .state = { .skip_extraction = options.skip_extraction, .start_afresh = options.start_afresh,
+            .delete_input = options.delete_input, .check_stream = options.check_stream },
+        .recordings = options.start_afresh ? keys_of(list.recordings) : std::vector<RecordingKey> {},
+        .kept_catalogue = {},
+        .report = options.report_path ? std::optional(ReportFile { *options.report_path, {} }) : std::nullopt,
+    };
+    BatchSummary summary = take_turns(batch, list.recordings, console);
     abandon_calls_on_interruption(false);
 
     // A reader that reads a pipe catalogue to its end ends here.
     static_cast<void>(batch.kept_catalogue.close());
     reporter.batch_done(summary);
-    if (!summary.failed.empty() || summary.never_reached != 0)
+    if (!summary.failures.empty() || summary.never_reached != 0)
         return exit_status_failure;
     reporter.all_done();
     return exit_status_success;

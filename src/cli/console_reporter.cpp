@@ -394,7 +394,7 @@ void ConsoleReporter::deleting(const std::string& input_path)
     say("\ndeleting ", input_path);
 }
 
-void ConsoleReporter::failed(const Failure& failure)
+void ConsoleReporter::error(const Failure& failure)
 {
     say("\n", std::string(failure_label(failure)) + describe_failure(failure));
 }
@@ -404,10 +404,10 @@ void ConsoleReporter::batch_done(const BatchSummary& summary)
     std::string line = counted(summary.recordings, "recording", "recordings");
     line += ": " + std::to_string(summary.converted) + " converted, ";
     line += std::to_string(summary.skipped) + " skipped, ";
-    line += std::to_string(summary.failed.size()) + " failed";
+    line += std::to_string(summary.failures.size()) + " failed";
     say("\n", line);
     // Scripts read the lines that name a recording; the line after each says why, as it was said before.
-    for (const auto& [recording, failure] : summary.failed) {
+    for (const auto& [recording, failure] : summary.failures) {
         say("\nfailed: ", recording);
         say("\n  ", std::string(failure_label(failure)) + describe_failure(failure));
     }

@@ -22,7 +22,7 @@ struct BatchSummary {
     std::size_t recordings = 0;
     std::size_t converted = 0;
     std::size_t skipped = 0;
-    std::vector<std::pair<std::string, Failure>> failed;  // the recordings that failed, in order, and why
+    std::vector<std::pair<std::string, Failure>> failures;  // the recordings that failed, in order, and why
     std::vector<std::pair<std::string, StreamReport>> stream_faults;  // with -s, those whose check found anything
     std::size_t never_reached = 0;  // after an interruption, the recordings whose turn never came
     std::uint64_t bytes_written = 0;
@@ -74,12 +74,12 @@ public:
     void keeping(const std::string& input_path, KeepReason reason) override;
     void deleting(const std::string& input_path) override;
 
-    void failed(const Failure& failure) override;
+    void error(const Failure& failure) override;
     // A failure of one layer's kinds.
     template <typename... Kinds>
-    void failed(const std::variant<Kinds...>& failure)
+    void error(const std::variant<Kinds...>& failure)
     {
-        failed(widened(failure));
+        error(widened(failure));
     }
     // Before each recording of a batch: where it stands in the batch, and whether it was put last to be
     // judged again. The recording's own reading messages are held from here until it is known that it

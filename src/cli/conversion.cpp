@@ -16,9 +16,9 @@
 
 namespace {
 
-ConversionResult failed(Failure failure)
+ConversionResult failure_result(Failure failure)
 {
-    return { ConversionOutcome::failed, std::move(failure), false, false };
+    return ConversionResult { .outcome = ConversionOutcome::failed, .failure = std::move(failure) };
 }
 
 // A file's first bytes, enough to tell a recording or a catalogue by.
@@ -41,12 +41,12 @@ std::optional<RunRefusal> reason_not_to_write_stream_over(std::string_view start
 
 // Why a .ts file the user did not name must not be written, as judged: it holds another recording's
 // stream, or other data.
-RunOutcome refusal_of_holding(const OutputJudgement& judgement, const std::string& output_path, OutputGuard guard)
+RunOutcome refusal_of_holding(const Expected<OutputHolding, int>& holding, const std::string& output_path, OutputGuard guard)
 {
-    if (judgement.error_number != 0)
-        return SystemError { Action::read, output_path, judgement.error_number };
-    if (judgement.holding != OutputHolding::something_else)
-        return std::nullopt;
+    if (!holding)
+        return SystemError { Action::read, output_path, holding.error() };
+    if (*holding != OutputHolding::something_else)
+        return {};
     if (guard == OutputGuard::default_name)
         return Refusal<RunRefusal> { Action::write, output_path, RunRefusal::default_output_holds_another };
     return Refusal<BatchRefusal> { Action::write, output_path, BatchRefusal::output_holds_something };
@@ -55,15 +55,15 @@ RunOutcome refusal_of_holding(const OutputJudgement& judgement, const std::strin
 // Why the .ts file just opened, judged through its handle under its lock, must not be written: what
 // `refusal_before_writing` found by its path, and for a name the user did not choose anything but
 // nothing or this recording's own stream.
-RunOutcome refusal_of_opened_output(const OpenRecording& input, const OpenedOutput& output, OutputGuard guard)
+RunOutcome refusal_of_opened_output(const StreamSource& input, const OpenedOutput& output, OutputGuard guard)
 {
     const FileIdentity& identity = output.written.output;
     if (!identity.regular_file)
-        return std::nullopt;
+        return {};
     if (std::optional<RunRefusal> reason = reason_not_to_write_stream_over(start_of(output.file.native())))
         return Refusal<RunRefusal> { Action::write, output.path, *reason };
     if (guard == OutputGuard::none)
-        return std::nullopt;
+        return {};
     return refusal_of_holding(judge_output(input, output.file.native(), identity), output.path, guard);
 }
 
@@ -84,12 +84,12 @@ RunOutcome remove_input(const std::string& input_path, const FileIdentity& input
         return Refusal<RunRefusal> { Action::remove, input_path, RunRefusal::no_longer_the_file_read };
     if (!remove_file(input_path))
         return SystemError { Action::remove, input_path, errno };
-    return std::nullopt;
+    return {};
 }
 
 // A recording that a writer is still appending to, or that was rewritten in place, holds more than
 // the .ts file does: the size must be the one copied and the modification time the one seen at open.
-bool unchanged_since_copied(const OpenRecording& input, const WrittenStream& stream)
+bool unchanged_since_copied(const StreamSource& input, const WrittenStream& stream)
 {
     FileIdentity now = identify(input.handle);
     return now.exists && now.size == transport_stream_offset + stream.bytes_copied && now.modified_ns == input.identity.modified_ns;
@@ -128,9 +128,9 @@ std::optional<KeepReason> reason_to_keep_for(RunFileRole role, const FilesOfTheR
 }
 
 // Why a -k run keeps its recording, or empty when it may go.
-std::optional<KeepReason> reason_to_keep(const RunOptions& options, const OpenedRecording& recording, const WrittenStream& stream)
+std::optional<KeepReason> reason_to_keep(const RunOptions& options, const LockedRecording& recording, const WrittenStream& stream)
 {
-    const OpenRecording& input = recording.input;
+    const StreamSource& input = recording.input;
     if (options.skip_extraction)
         return KeepReason::no_stream_written;
     if (!names_the_file_read(options.input_path, input.identity))
@@ -153,67 +153,101 @@ ExtractionSettings settings_for(const RunOptions& options, StreamChecker* checke
 }
 
 // A .ts file that looks whole is compared with the stream in full, and copied only if it differs. What
-// is found equal is flushed to the disk as a copy for -k would be.
-RunOutcome compare_or_copy(const OpenRecording& input, const RunOptions& options, ConversionReporter& reporter, OpenedOutput& output,
-    const ExtractionSettings& settings, bool& equal)
+// is found equal is flushed to the disk as a copy for -k would be. Whether it was found equal.
+Expected<bool, Failure> compare_or_copy(const StreamSource& input, const RunOptions& options, ConversionReporter& reporter,
+    OpenedOutput& output, const ExtractionSettings& settings)
 {
     WrittenStream& written = output.written;
     reporter.comparing_stream(output.path);
-    if (int error_number = compare_in_full(input, output.file.native(), written.output.size, settings.copy.chunk_size,
-            [&reporter] { reporter.chunk_done(); }, settings.copy.stop_requested, equal);
-        error_number != 0)
-        return SystemError { Action::read, output.path, error_number };
-    reporter.stream_compared(equal);
-    if (!equal) {
+    Expected<bool, int> equal = compare_in_full(input, output.file.native(), written.output.size, settings.copy.chunk_size,
+        [&reporter] { reporter.chunk_done(); }, settings.copy.stop_requested);
+    if (!equal)
+        return SystemError { Action::read, output.path, equal.error() };
+    reporter.stream_compared(*equal);
+    if (!*equal) {
         reporter.writing_stream(output.path);
-        return widened(write_stream_into(output, input, reporter, settings));
+        TRY(widened(write_stream_into(output, input, reporter, settings)));
+        return false;
     }
     written.bytes_copied = written.output.size;
     if (settings.sync_to_disk && (!flush_to_disk(output.file.native()) || !flush_folder_of(options.output_path)))
         return SystemError { Action::write, output.path, errno };
     if (!output.file.close())
         return SystemError { Action::write, output.path, errno };
-    return std::nullopt;
+    return true;
 }
 
 // What writing the stream came to: whether a compare found the .ts file whole (nothing was copied, and
-// so nothing was checked), the bytes written and read, and what the check found.
+// so nothing was checked), the bytes written and read, whether or not it got to the end, what the
+// check found, and how it ended.
 struct StreamWritten {
     bool equal = false;
     std::uint64_t bytes_written = 0;
     std::uint64_t bytes_read = 0;
     std::optional<StreamReport> check;
+    RunOutcome ended;
 };
 
 // Copies the stream into the opened .ts file, or compares it first, or with -t -s only reads it,
 // checking it on the way with -s.
-RunOutcome write_stream(const OpenedRecording& recording, const RunOptions& options, ConversionReporter& reporter, OpenedOutput& output,
-    StreamWork work, StreamWritten& written)
+StreamWritten write_stream(const LockedRecording& recording, const RunOptions& options, ConversionReporter& reporter,
+    OpenedOutput& output, StreamWork work)
 {
-    const OpenRecording& input = recording.input;
+    const StreamSource& input = recording.input;
     std::optional<StreamChecker> checker;
     if (options.check_stream)
         checker.emplace(recording.header->pcr_pid());
     ExtractionSettings settings = settings_for(options, checker ? &*checker : nullptr);
-    RunOutcome failure;
-    if (!options.skip_extraction && work == StreamWork::compare_first)
-        failure = compare_or_copy(input, options, reporter, output, settings, written.equal);
-    else if (!options.skip_extraction)
-        failure = widened(write_stream_into(output, input, reporter, settings));
-    else if (checker)
-        failure = widened(check_transport_stream(input, reporter, settings, written.bytes_read));
+    StreamWritten written;
+    if (!options.skip_extraction && work == StreamWork::compare_first) {
+        Expected<bool, Failure> equal = compare_or_copy(input, options, reporter, output, settings);
+        written.equal = equal && *equal;
+        if (!equal)
+            written.ended = Unexpected { std::move(equal).error() };
+    } else if (!options.skip_extraction) {
+        written.ended = widened(write_stream_into(output, input, reporter, settings));
+    } else if (checker) {
+        StreamRead read = check_transport_stream(input, reporter, settings);
+        written.bytes_read = read.bytes_read;
+        written.ended = widened(std::move(read.ended));
+    }
     if (written.equal)
         written.bytes_read = output.written.bytes_copied;
     else if (!options.skip_extraction)
         written.bytes_written = output.written.bytes_copied;
-    if (failure)
-        return failure;
     // A report only: what the check finds changes neither the catalogue nor the outcome.
-    if (checker && !written.equal) {
+    if (written.ended && checker && !written.equal) {
         written.check = checker->report();
         reporter.stream_checked(*written.check);
     }
-    return std::nullopt;
+    return written;
+}
+
+// A recording's result, with what writing its stream came to.
+ConversionResult result_of(const StreamWritten& written, ConversionOutcome outcome, std::optional<Failure> what_failed, bool catalogued)
+{
+    return ConversionResult {
+        .outcome = outcome,
+        .failure = std::move(what_failed),
+        .catalogued = catalogued,
+        .stream_faults = written.check && written.check->has_errors(),
+        .bytes_written = written.bytes_written,
+        .bytes_read = written.bytes_read,
+        .check = written.check,
+    };
+}
+
+// -k: deletes the recording, or says why it is kept. The recording stays open, and locked, until here,
+// so that -k sees what became of the very file that was read, and no other run starts on it before it
+// is gone; and the catalogue stays locked, so that no other run's -a empties its line meanwhile.
+RunOutcome free_recording(const LockedRecording& recording, const RunOptions& options, const WrittenStream& stream,
+    ConversionReporter& reporter)
+{
+    if (std::optional<KeepReason> reason = reason_to_keep(options, recording, stream)) {
+        reporter.keeping(options.input_path, *reason);
+        return {};
+    }
+    return remove_input(options.input_path, recording.input.identity, reporter);
 }
 
 ReportOutcome report_outcome(const ConversionResult& result)
@@ -233,7 +267,7 @@ ReportOutcome report_outcome(const ConversionResult& result)
 }
 
 // A recording's object for the report, from what its turn found.
-ReportEntry report_entry(const RunOptions& options, const OpenedRecording& recording, const ConversionResult& result)
+ReportEntry report_entry(const RunOptions& options, const LockedRecording& recording, const ConversionResult& result)
 {
     ReportEntry entry;
     entry.recording_path = options.input_path;
@@ -256,14 +290,15 @@ ReportEntry report_entry(const RunOptions& options, const OpenedRecording& recor
     return entry;
 }
 
-// Adds the recording's line, unless a batch finds it there already under the catalogue's lock.
-RunOutcome write_line(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
-    ConversionReporter& reporter, CatalogueFile& catalogue, bool& line_was_there)
+// Adds the recording's line, unless a batch finds it there already under the catalogue's lock: whether
+// it was there.
+Expected<bool, Failure> write_line(LockedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter, CatalogueFile& catalogue)
 {
     CatalogueEntry entry {
         .catalogue_path = options.catalogue_path,
         .filename = options.input_path,
-        .start_afresh = !options.append,
+        .start_afresh = options.start_afresh,
         .own_recordings = {},
         .encoding = options.utf8_texts ? TextEncoding::utf_8 : TextEncoding::as_stored,
         .make_durable = removes_input(options),
@@ -274,26 +309,26 @@ RunOutcome write_line(OpenedRecording& recording, const RunOptions& options, con
     if (entry.start_afresh)
         entry.own_recordings = plan.batch_recordings ? *plan.batch_recordings
                                                      : std::vector { recording_key(recording.name, *recording.header) };
-    if (RunOutcome failure = widened(ensure_catalogue_header(entry, recording.files, catalogue, reporter)))
-        return failure;
+    TRY(widened(ensure_catalogue_header(entry, recording.files, catalogue, reporter)));
     if (plan.kept_catalogue && !plan.kept_catalogue->is_open() && !catalogue.identity.regular_file) {
         *plan.kept_catalogue = duplicate(catalogue.file.native());
         if (!plan.kept_catalogue->is_open())
             return SystemError { Action::open, options.catalogue_path, errno };
     }
-    line_was_there = false;
-    if (plan.catalogue && !entry.start_afresh) {
-        if (std::optional<SystemError> failure = plan.catalogue->catch_up_through(catalogue.file.native(), catalogue.identity))
-            return std::move(*failure);
-        line_was_there = plan.catalogue->holds(recording_key(recording.name, *recording.header));
+    bool line_was_there = false;
+    if (plan.watch && !entry.start_afresh) {
+        TRY(plan.watch->catch_up_through(catalogue.file.native(), catalogue.identity));
+        line_was_there = plan.watch->holds(recording_key(recording.name, *recording.header));
     }
-    if (line_was_there)
-        return widened(close_catalogue(catalogue, entry));
-    RunOutcome failure = widened(append_catalogue_row(catalogue, entry, *recording.header, reporter));
+    if (line_was_there) {
+        TRY(widened(close_catalogue(catalogue, entry)));
+        return true;
+    }
+    TRY(widened(append_catalogue_row(catalogue, entry, *recording.header, reporter)));
     // A batch reads what it appended itself without reading it again.
-    if (!failure && plan.catalogue && !entry.start_afresh)
-        plan.catalogue->appended(catalogue.written, catalogue.after_append);
-    return failure;
+    if (plan.watch && !entry.start_afresh)
+        plan.watch->appended(catalogue.written, catalogue.after_append);
+    return false;
 }
 
 }
@@ -306,7 +341,7 @@ void blame_interruption(ConversionResult& result, const std::string& input_path)
     result.failure = Interrupted { not_whole ? result.output_not_whole : input_path, not_whole };
 }
 
-std::optional<Refusal<RunRefusal>> name_slip(const RunOptions& options)
+Expected<void, Refusal<RunRefusal>> name_slip(const RunOptions& options)
 {
     if (ends_with_ignoring_case(options.output_path, ".csv"))
         return Refusal<RunRefusal> { Action::write, options.output_path, RunRefusal::output_named_like_a_catalogue };
@@ -314,10 +349,10 @@ std::optional<Refusal<RunRefusal>> name_slip(const RunOptions& options)
         return Refusal<RunRefusal> { Action::write, options.catalogue_path, RunRefusal::catalogue_named_like_a_stream };
     if (ends_with_ignoring_case(options.catalogue_path, ".rec"))
         return Refusal<RunRefusal> { Action::write, options.catalogue_path, RunRefusal::catalogue_named_like_a_recording };
-    return std::nullopt;
+    return {};
 }
 
-RunOutcome refusal_before_writing(const RunOptions& options, const OpenedRecording& recording, OutputGuard guard, CatalogueChecks checks)
+RunOutcome refusal_before_writing(const RunOptions& options, const LockedRecording& recording, OutputGuard guard, CatalogueChecks checks)
 {
     const FilesOfTheRun& files = recording.files;
     const RunFile& output = files[RunFileRole::stream];
@@ -330,18 +365,15 @@ RunOutcome refusal_before_writing(const RunOptions& options, const OpenedRecordi
                 return Refusal<RunRefusal> { Action::write, output_path, *reason };
         }
         if (guard == OutputGuard::default_name) {
-            if (RunOutcome refused = refusal_of_holding(judge_output_path(recording.input, output_path), output_path, guard))
-                return refused;
+            TRY(refusal_of_holding(judge_output_path(recording.input, output_path), output_path, guard));
         }
     }
     bool whole = checks == CatalogueChecks::all;
     if (whole) {
-        if (RunOutcome refused = refusal_of_catalogue(options, files))
-            return refused;
+        TRY(refusal_of_catalogue(options, files));
     } else {
         const RunFile& catalogue = files[RunFileRole::catalogue];
-        if (RunOutcome refused = widened(refusal_to_catalogue_into(catalogue.path, catalogue.identity, {}, files)))
-            return refused;
+        TRY(widened(refusal_to_catalogue_into(catalogue.path, catalogue.identity, {}, files)));
     }
     return refusal_of_report(files, whole);
 }
@@ -350,16 +382,16 @@ RunOutcome refusal_of_report(const FilesOfTheRun& files, bool whole)
 {
     const RunFile& report = files[RunFileRole::report];
     if (!report.named)
-        return std::nullopt;
+        return {};
     if (std::optional<RunFileRole> other = files.earlier_file_it_is(RunFileRole::report, report.identity))
         return Refusal<RunFileRole> { Action::write, report.path, *other };
     if (!whole)
-        return std::nullopt;
+        return {};
     if (report.identity.regular_file && !holds_a_report(read_file_start(report.path, 1)))
         return Refusal<CatalogueRefusal> { Action::write, report.path, CatalogueRefusal::is_not_a_report };
-    if (int error_number = appending_error(report.path); error_number != 0)
-        return SystemError { Action::open, report.path, error_number };
-    return std::nullopt;
+    if (Expected<void, int> allowed = appending_allowed(report.path); !allowed)
+        return SystemError { Action::open, report.path, allowed.error() };
+    return {};
 }
 
 RunOutcome refusal_of_catalogue(const RunOptions& options, const FilesOfTheRun& files)
@@ -367,13 +399,11 @@ RunOutcome refusal_of_catalogue(const RunOptions& options, const FilesOfTheRun& 
     const std::string& catalogue_path = options.catalogue_path;
     const FileIdentity& catalogue = files[RunFileRole::catalogue].identity;
     std::string catalogue_start = catalogue.regular_file ? read_file_start(catalogue_path, catalogue_start_length()) : std::string();
-    if (RunOutcome refused = widened(refusal_to_catalogue_into(catalogue_path, catalogue, catalogue_start, files)))
-        return refused;
-    if (std::optional<Refusal<RunRefusal>> slip = name_slip(options))
-        return *slip;
-    if (int error_number = appending_error(catalogue_path); error_number != 0)
-        return SystemError { Action::open, catalogue_path, error_number };
-    return std::nullopt;
+    TRY(widened(refusal_to_catalogue_into(catalogue_path, catalogue, catalogue_start, files)));
+    TRY(name_slip(options));
+    if (Expected<void, int> allowed = appending_allowed(catalogue_path); !allowed)
+        return SystemError { Action::open, catalogue_path, allowed.error() };
+    return {};
 }
 
 void name_by_path(const RunOptions& options, FilesOfTheRun& files, ProgressReporter& reporter)
@@ -402,7 +432,7 @@ void name_by_path(const RunOptions& options, FilesOfTheRun& files, ProgressRepor
         files.name(file.role, *file.path, file.identity, reporter);
 }
 
-RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporter, OpenedRecording& recording)
+RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporter, LockedRecording& recording)
 {
     // Messages must not be mixed into the recording, the stream or the catalogue, whichever of them
     // standard output or standard error is; the recording is judged once it is open, before any
@@ -415,7 +445,7 @@ RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporte
     recording.file = open_for_reading(options.input_path);
     if (!recording.file.is_open())
         return SystemError { Action::open, options.input_path, errno };
-    OpenRecording& input = recording.input;
+    StreamSource& input = recording.input;
     input = { recording.file.native(), options.input_path, identify(recording.file.native()), false, {} };
     recording.name = opened_file_name(recording.file.native());
     if (recording.name.empty())
@@ -428,21 +458,21 @@ RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporte
         LockOutcome lock = lock_against_other_runs(input.handle);
         if (lock == LockOutcome::held_elsewhere)
             return Refusal<RunRefusal> { Action::read, options.input_path, RunRefusal::another_run_is_converting };
-        if (lock == LockOutcome::failed)
+        if (lock == LockOutcome::error)
             return SystemError { Action::lock, options.input_path, errno };
     }
 
     reporter.reading_header();
-    HeaderReading reading = read_recording_header(input.handle);
-    if (reading.error_number != 0)
-        return SystemError { Action::read, options.input_path, reading.error_number };
-    if (!reading.header)
-        return bad_recording(options.input_path, reading);
-    recording.header = *reading.header;
+    Expected<HeaderCheck, int> reading = read_recording_header(input.handle);
+    if (!reading)
+        return SystemError { Action::read, options.input_path, reading.error() };
+    if (!reading->header)
+        return bad_recording(options.input_path, *reading);
+    recording.header = *reading->header;
     // What a pipe has given of the stream with the header cannot be read again.
     if (input.sequential)
         input.already_read = std::as_bytes(recording.header->stream_start());
-    return std::nullopt;
+    return {};
 }
 
 bool names_the_file_read(const std::string& input_path, const FileIdentity& input)
@@ -451,30 +481,23 @@ bool names_the_file_read(const std::string& input_path, const FileIdentity& inpu
     return entry.regular_file && is_same_file(entry, input);
 }
 
-RunOutcome open_stream_file(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
-    ConversionReporter& reporter, OpenedOutput& output, bool wait_for_lock)
+Expected<OpenedOutput, Failure> open_stream_file(LockedRecording& recording, const RunOptions& options,
+    const ConversionPlan& plan, ConversionReporter& reporter, bool wait_for_lock)
 {
-    const OpenRecording& input = recording.input;
     // An interrupted run empties no .ts file.
     if (interrupted())
         return SystemError { Action::open, options.output_path, EINTR };
-    if (RunOutcome failure = widened(open_output(recording.files, options.output_path, reporter, output, wait_for_lock)))
-        return failure;
-    return refusal_of_opened_output(input, output, plan.output_guard);
+    TRY_VALUE(output, widened(open_output(recording.files, options.output_path, reporter, wait_for_lock)));
+    TRY(refusal_of_opened_output(recording.input, output, plan.output_guard));
+    return output;
 }
 
-ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+ConversionResult finish_conversion(LockedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
     ConversionReporter& reporter, OpenedOutput& output, StreamWork work)
 {
-    const OpenRecording& input = recording.input;
-    StreamWritten written;
-    RunOutcome failure = write_stream(recording, options, reporter, output, work, written);
-    auto result_of = [&written](ConversionOutcome outcome, RunOutcome what_failed, bool catalogued) {
-        return ConversionResult { outcome, std::move(what_failed), catalogued, written.check && written.check->has_errors(), written.bytes_written,
-            written.bytes_read, written.check };
-    };
-    if (failure) {
-        ConversionResult result = result_of(ConversionOutcome::failed, std::move(failure), false);
+    StreamWritten written = write_stream(recording, options, reporter, output, work);
+    if (!written.ended) {
+        ConversionResult result = result_of(written, ConversionOutcome::failed, std::move(written.ended).error(), false);
         if (output.written.emptied && output.written.output.regular_file)
             result.output_not_whole = output.path;
         return result;
@@ -484,41 +507,30 @@ ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions&
     abandon_calls_on_interruption(false);
     // Holds the catalogue's lock, with -k, until the recording is gone.
     CatalogueFile catalogue;
-    bool line_was_there = false;
-    if (RunOutcome failure = write_line(recording, options, plan, reporter, catalogue, line_was_there))
-        return result_of(ConversionOutcome::failed, std::move(failure), false);
-    if (line_was_there && !plan.line_is_there && !written.equal) {
-        // Another run catalogued it while this one copied; what is skipped is never deleted.
+    Expected<bool, Failure> line = write_line(recording, options, plan, reporter, catalogue);
+    if (!line)
+        return result_of(written, ConversionOutcome::failed, std::move(line).error(), false);
+    bool line_was_there = *line;
+    // Another run catalogued it while this one copied; what is skipped is never deleted.
+    bool catalogued_meanwhile = line_was_there && !plan.line_is_there && !written.equal;
+    if (catalogued_meanwhile)
         reporter.skipping(options.input_path, SkipReason::already_catalogued, options.catalogue_path);
-        ConversionResult skipped = result_of(ConversionOutcome::skipped, std::nullopt, true);
-        skipped.skip = SkipReason::already_catalogued;
-        skipped.stream_written = true;
-        return skipped;
-    }
-    // Nothing was written, and the line was there: a recording converted before, compared in full.
-    bool converted_before = written.equal && line_was_there;
-    ConversionResult result = result_of(converted_before ? ConversionOutcome::skipped : ConversionOutcome::converted, std::nullopt, true);
-    if (converted_before)
+    // Or nothing was written, and the line was there: a recording converted before, compared in full.
+    bool skipped = catalogued_meanwhile || (written.equal && line_was_there);
+    ConversionResult result = result_of(written, skipped ? ConversionOutcome::skipped : ConversionOutcome::converted, std::nullopt, true);
+    if (skipped)
         result.skip = SkipReason::already_catalogued;
     result.stream_written = !options.skip_extraction && !written.equal;
     result.line_written = !line_was_there;
+    if (catalogued_meanwhile)
+        return result;
     // The report has its object before anything is deleted: a report that cannot be written keeps
     // the recording.
     finish_turn(result, options, recording, plan.report, reporter);
-    if (result.outcome == ConversionOutcome::failed) {
-        static_cast<void>(recording.file.close());
-        return result;
-    }
-
-    // The recording stays open, and locked, until here, so that -k sees what became of the very file
-    // that was read, and no other run starts on it before it is gone; and the catalogue stays locked,
-    // so that no other run's -a empties its line meanwhile.
-    if (!options.keep_input) {
-        if (std::optional<KeepReason> reason = reason_to_keep(options, recording, output.written))
-            reporter.keeping(options.input_path, *reason);
-        else if (RunOutcome failure = remove_input(options.input_path, input.identity, reporter)) {
+    if (result.outcome != ConversionOutcome::failed && options.delete_input) {
+        if (RunOutcome freed = free_recording(recording, options, output.written, reporter); !freed) {
             result.outcome = ConversionOutcome::failed;
-            result.failure = std::move(failure);
+            result.failure = std::move(freed).error();
         }
     }
     // Nothing was written through the input, so its close has nothing to report.
@@ -526,42 +538,49 @@ ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions&
     return result;
 }
 
-ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+ConversionResult convert_opened(LockedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
     ConversionReporter& reporter)
 {
-    if (RunOutcome refused = refusal_before_writing(options, recording, plan.output_guard, plan.catalogue_checks))
-        return failed(std::move(*refused));
+    if (RunOutcome allowed = refusal_before_writing(options, recording, plan.output_guard, plan.catalogue_checks); !allowed)
+        return failure_result(std::move(allowed).error());
     // Holds the .ts file's lock until the run is over.
     OpenedOutput output;
     if (!options.skip_extraction) {
         reporter.writing_stream(options.output_path);
-        if (RunOutcome failure = open_stream_file(recording, options, plan, reporter, output, false))
-            return failed(std::move(*failure));
+        Expected<OpenedOutput, Failure> opened = open_stream_file(recording, options, plan, reporter, false);
+        if (!opened)
+            return failure_result(std::move(opened).error());
+        output = std::move(*opened);
     }
     return finish_conversion(recording, options, plan, reporter, output, StreamWork::copy);
 }
 
-ConversionResult check_only(OpenedRecording& recording, const RunOptions& options, ConversionReporter& reporter)
+ConversionResult check_only(LockedRecording& recording, const RunOptions& options, ConversionReporter& reporter)
 {
     RunOptions checking = options;
     checking.skip_extraction = true;
     checking.check_stream = true;
     OpenedOutput none;
-    StreamWritten written;
-    RunOutcome failure = write_stream(recording, checking, reporter, none, StreamWork::copy, written);
+    StreamWritten written = write_stream(recording, checking, reporter, none, StreamWork::copy);
     static_cast<void>(recording.file.close());
-    ConversionResult result { failure ? ConversionOutcome::failed : ConversionOutcome::skipped, std::move(failure), true,
-        written.check && written.check->has_errors(), 0, written.bytes_read, written.check };
-    result.skip = SkipReason::already_catalogued;
-    return result;
+    return ConversionResult {
+        .outcome = written.ended ? ConversionOutcome::skipped : ConversionOutcome::failed,
+        .failure = written.ended ? std::nullopt : std::optional<Failure>(std::move(written.ended).error()),
+        .catalogued = true,
+        .stream_faults = written.check && written.check->has_errors(),
+        .bytes_written = 0,
+        .bytes_read = written.bytes_read,
+        .check = written.check,
+        .skip = SkipReason::already_catalogued,
+    };
 }
 
 ConversionResult convert_recording(const RunOptions& options, ConversionReporter& reporter, ReportFile* report)
 {
-    OpenedRecording recording;
+    LockedRecording recording;
     ConversionResult result;
-    if (RunOutcome failure = open_recording(options, reporter, recording)) {
-        result = failed(std::move(*failure));
+    if (RunOutcome opened = open_recording(options, reporter, recording); !opened) {
+        result = failure_result(std::move(opened).error());
     } else {
         ConversionPlan plan;
         plan.output_guard = options.output_named ? OutputGuard::none : OutputGuard::default_name;
@@ -572,7 +591,7 @@ ConversionResult convert_recording(const RunOptions& options, ConversionReporter
     return result;
 }
 
-void finish_turn(ConversionResult& result, const RunOptions& options, OpenedRecording& recording, ReportFile* report,
+void finish_turn(ConversionResult& result, const RunOptions& options, LockedRecording& recording, ReportFile* report,
     ConversionReporter& reporter)
 {
     blame_interruption(result, options.input_path);
@@ -585,12 +604,12 @@ void finish_turn(ConversionResult& result, const RunOptions& options, OpenedReco
     // A recording cut short gets its object all the same.
     abandon_calls_on_interruption(false);
     ReportEntry entry = report_entry(options, recording, result);
-    if (RunOutcome failure = widened(append_report_line(*report, recording.files, report_line(entry), reporter))) {
+    if (RunOutcome appended = widened(append_report_line(*report, recording.files, report_line(entry), reporter)); !appended) {
         if (result.failure) {
-            reporter.failed(*failure);
+            reporter.error(appended.error());
             return;
         }
         result.outcome = ConversionOutcome::failed;
-        result.failure = std::move(failure);
+        result.failure = std::move(appended).error();
     }
 }

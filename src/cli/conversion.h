@@ -29,7 +29,7 @@ enum class ConversionOutcome {
 
 struct ConversionResult {
     ConversionOutcome outcome = ConversionOutcome::converted;
-    RunOutcome failure;       // what failed, when it failed
+    std::optional<Failure> failure = std::nullopt;  // what failed, when it failed
     bool catalogued = false;  // its line is in the catalogue
     bool stream_faults = false;  // with -s, the check found something other than no errors
     // The work done on the stream: bytes copied into the .ts file, and bytes read only, to be checked
@@ -71,7 +71,7 @@ public:
     virtual void keeping(const std::string& input_path, KeepReason reason) = 0;
     virtual void deleting(const std::string& input_path) = 0;
     // A failure said at once, besides the one the result carries.
-    virtual void failed(const Failure& failure) = 0;
+    virtual void error(const Failure& failure) = 0;
 
 protected:
     ~ConversionReporter() = default;
@@ -79,9 +79,9 @@ protected:
 
 // A recording opened to be converted: locked against other runs for as long as this is kept, and its
 // header read.
-struct OpenedRecording {
+struct LockedRecording {
     File file;
-    OpenRecording input;
+    StreamSource input;
     std::optional<RecordingHeader> header;
     // What the recording is known by in a catalogue: the name its file system holds for it where that
     // can differ (an 8.3 short name on Windows), else its path as given.
@@ -94,7 +94,7 @@ struct OpenedRecording {
 // Opens the recording `options` names, takes its lock without waiting (only a regular file is locked), and
 // reads and checks its header. Fails when it cannot be opened or read, when it is no recording, and,
 // with another_run_is_converting, when another run holds its lock.
-[[nodiscard]] RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporter, OpenedRecording& recording);
+RunOutcome open_recording(const RunOptions& options, ConversionReporter& reporter, LockedRecording& recording);
 
 // Whose .ts name it is, and so what it may be written over.
 enum class OutputGuard {
@@ -121,7 +121,7 @@ struct ConversionPlan {
     OutputGuard output_guard = OutputGuard::none;
     // What a batch knows of the catalogue: looked at once more under the catalogue's lock, so that a
     // line another run wrote meanwhile is not written twice. Null for a single run.
-    CatalogueWatch* catalogue = nullptr;
+    CatalogueWatch* watch = nullptr;
     // A batch's recordings, whose lines -a empties without keeping a copy. Null for a single run.
     const std::vector<RecordingKey>* batch_recordings = nullptr;
     CatalogueChecks catalogue_checks = CatalogueChecks::all;
@@ -142,22 +142,22 @@ enum class StreamWork {
 // Refuses to write over what must not be written over, copies the stream (unless -t), appends the
 // catalogue line and, with -k, deletes the recording when that is safe. Prints nothing itself: its
 // progress goes to `reporter`, and a failure comes back in the result, for the caller to report.
-ConversionResult convert_opened(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+ConversionResult convert_opened(LockedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
     ConversionReporter& reporter);
 
 // The steps of convert_opened, for a batch that decides between them. First, unless -t, the .ts file is
 // opened without being emptied and locked, waiting for another run's lock with `wait_for_lock`, and
 // what it holds is judged as opened: never the recording itself, another recording or a catalogue.
-[[nodiscard]] RunOutcome open_stream_file(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
-    ConversionReporter& reporter, OpenedOutput& output, bool wait_for_lock);
+Expected<OpenedOutput, Failure> open_stream_file(LockedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+    ConversionReporter& reporter, bool wait_for_lock);
 
 // Then the stream (copied, or compared first; with -t only checked, with -s), the line, and -k.
-ConversionResult finish_conversion(OpenedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
+ConversionResult finish_conversion(LockedRecording& recording, const RunOptions& options, const ConversionPlan& plan,
     ConversionReporter& reporter, OpenedOutput& output, StreamWork work);
 
 // Reads the opened recording's stream only to check it (-t -s), for one a batch skips as converted,
 // and reports what the check found. Nothing is written.
-ConversionResult check_only(OpenedRecording& recording, const RunOptions& options, ConversionReporter& reporter);
+ConversionResult check_only(LockedRecording& recording, const RunOptions& options, ConversionReporter& reporter);
 
 // One recording from start to end, as a single run converts it, its object added to `report` when
 // there is one. The closing "all done" is the caller's.
@@ -166,7 +166,7 @@ ConversionResult convert_recording(const RunOptions& options, ConversionReporter
 // The end of a recording's turn: a failure after an interruption is the interruption's, and with a
 // report, the recording's object is appended to it, once. A report that cannot be written fails the
 // recording; when it had failed already, that failure is kept and the report's is said at once.
-void finish_turn(ConversionResult& result, const RunOptions& options, OpenedRecording& recording, ReportFile* report,
+void finish_turn(ConversionResult& result, const RunOptions& options, LockedRecording& recording, ReportFile* report,
     ConversionReporter& reporter);
 
 // Refuses, before anything is opened for writing, a run that would write into the recording it reads,
@@ -175,23 +175,23 @@ void finish_turn(ConversionResult& result, const RunOptions& options, OpenedReco
 // then names that can only be slips (a .ts named like a catalogue, a catalogue named like a stream or a
 // recording); and a run whose catalogue cannot be written at all, before a long copy is wasted on it.
 // The checks by content are made again on each file as it is opened; these catch the slips early.
-[[nodiscard]] RunOutcome refusal_before_writing(const RunOptions& options, const OpenedRecording& recording, OutputGuard guard,
+RunOutcome refusal_before_writing(const RunOptions& options, const LockedRecording& recording, OutputGuard guard,
     CatalogueChecks checks = CatalogueChecks::all);
 
 // The checks of refusal_before_writing that concern the catalogue alone, as a batch makes them before
 // its first recording, with the run's other files as far as they are known.
-[[nodiscard]] RunOutcome refusal_of_catalogue(const RunOptions& options, const FilesOfTheRun& files);
+RunOutcome refusal_of_catalogue(const RunOptions& options, const FilesOfTheRun& files);
 
 // The report's checks by its path: never another file of the run and, with `whole`, holding nothing but
 // a report and open to be appended to. A batch judges it whole once, before its first recording.
-[[nodiscard]] RunOutcome refusal_of_report(const FilesOfTheRun& files, bool whole);
+RunOutcome refusal_of_report(const FilesOfTheRun& files, bool whole);
 
 // The files of the run the options name, named to `files` by their paths, before anything is read.
 void name_by_path(const RunOptions& options, FilesOfTheRun& files, ProgressReporter& reporter);
 
 // A name that can only be a slip, with -t too: the .ts named like a catalogue, or the catalogue named
 // like a stream or a recording. Compared without regard to case, as the system keeps the name.
-[[nodiscard]] std::optional<Refusal<RunRefusal>> name_slip(const RunOptions& options);
+Expected<void, Refusal<RunRefusal>> name_slip(const RunOptions& options);
 
 // -k removes only the plain file that was read: the path itself, not followed through a link, must
 // still be that regular file.

@@ -5,6 +5,7 @@
 #include "catalogue/catalogue.h"
 #include "recording/recording_header.h"
 #include "recording/stream_extraction.h"
+#include "shared/expected.h"
 #include "shared/stage_report.h"
 
 #include <optional>
@@ -33,8 +34,7 @@ struct Interrupted {
 using Failure = std::variant<SystemError, BadRecording, Refusal<StreamRefusal>, Refusal<CatalogueRefusal>, TornLine,
     Refusal<RunRefusal>, Refusal<BatchRefusal>, Refusal<RunFileRole>, Interrupted>;
 
-// Empty when the step succeeded.
-using RunOutcome = std::optional<Failure>;
+using RunOutcome = Expected<void, Failure>;
 
 // A layer's failure, as one of the run's.
 template <typename... Kinds>
@@ -43,12 +43,15 @@ Failure widened(std::variant<Kinds...> failure)
     return std::visit([](auto&& kind) -> Failure { return std::move(kind); }, std::move(failure));
 }
 
-template <typename... Kinds>
-RunOutcome widened(std::optional<std::variant<Kinds...>> outcome)
+template <typename Value, typename... Kinds>
+Expected<Value, Failure> widened(Expected<Value, std::variant<Kinds...>> outcome)
 {
     if (!outcome)
-        return std::nullopt;
-    return widened(std::move(*outcome));
+        return Unexpected { widened(std::move(outcome).error()) };
+    if constexpr (std::is_void_v<Value>)
+        return {};
+    else
+        return std::move(outcome).value();
 }
 
 // The file a failure names.

@@ -21,7 +21,7 @@ int run_one(const RunOptions& options, Console& console, MessageRouting& routing
     // What is left to say is said whole.
     abandon_calls_on_interruption(false);
     if (result.failure) {
-        reporter.failed(*result.failure);
+        reporter.error(*result.failure);
         return exit_status_failure;
     }
     reporter.all_done();

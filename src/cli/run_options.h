@@ -13,11 +13,11 @@ struct RunOptions {
     // -o or the second positional argument named the .ts file: it is replaced whatever it holds. The
     // default test.ts is written only over nothing, or over this recording's own stream.
     bool output_named = false;
-    bool append = true;            // -a clears it: the catalogue starts afresh
-    bool keep_input = true;        // -k clears it: the recording is removed after a complete run
-    bool skip_extraction = false;  // -t sets it: no .ts file is written
-    bool utf8_texts = false;       // -u sets it: the catalogue's texts are decoded to UTF-8
-    bool check_stream = false;     // -s sets it: every packet of the stream is checked and reported on
+    bool start_afresh = false;     // -a: the catalogue starts afresh
+    bool delete_input = false;     // -k: the recording is removed after a complete run
+    bool skip_extraction = false;  // -t: no .ts file is written
+    bool utf8_texts = false;       // -u: the catalogue's texts are decoded to UTF-8
+    bool check_stream = false;     // -s: every packet of the stream is checked and reported on
     // -j FILE: one JSON line per recording is appended to it.
     std::optional<std::string> report_path = std::nullopt;
 };
@@ -35,5 +35,5 @@ struct BatchOptions {
 // so the recording is kept.
 inline bool removes_input(const RunOptions& options)
 {
-    return !options.keep_input && !options.skip_extraction;
+    return options.delete_input && !options.skip_extraction;
 }

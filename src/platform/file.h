@@ -1,6 +1,8 @@
 // Files as the system gives them: one owning handle, and every call the stages make on files.
 #pragma once
 
+#include "shared/expected.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -58,11 +60,17 @@ File open_regular_for_reading(const std::string& path);
 // the going of its reader is still seen.
 File open_for_writing(const std::string& path);
 
-// Opens for appending, every write going to the end, creating the file if it is missing; says whether
-// this open created it. Where the system allows it the file can be read through the handle too. A file
-// that keeps disappearing between the creating open and the plain one (a symbolic link to nothing)
-// is not tried for ever: the open fails with the last reason.
-File open_for_appending(const std::string& path, bool& created);
+// A file opened for appending, and whether that open created it.
+struct FileForAppending {
+    File file;
+    bool created = false;
+};
+
+// Opens for appending, every write going to the end, creating the file if it is missing. Where the
+// system allows it the file can be read through the handle too. A file that keeps disappearing between
+// the creating open and the plain one (a symbolic link to nothing) is not tried for ever: the open
+// fails with the last reason, the file not open and errno saying why.
+FileForAppending open_for_appending(const std::string& path);
 
 // A second handle on the same open file. A lock taken through either stays until both are closed,
 // so the first can be closed, and its result checked, while the lock is still held.
@@ -94,7 +102,7 @@ enum class LockOutcome {
     locked,
     held_elsewhere,  // another open of the file holds it, and the caller did not want to wait
     unsupported,     // the file system cannot lock a file opened this way; only lock_against_other_runs says so
-    failed,          // errno says why
+    error,           // errno says why
 };
 
 // Takes an exclusive lock on the whole file, until the handle and its duplicates are closed. With
@@ -119,8 +127,8 @@ void unlock(NativeHandle file);
 
 // The holes of a regular file up to `size`: ranges that hold no data and read as zero bytes. None where
 // the system cannot tell. The handle's own position is left where it was, since the caller may write
-// through it next. False, with errno saying why, when the file cannot be asked.
-[[nodiscard]] bool find_holes(NativeHandle file, std::uint64_t size, std::vector<ByteRange>& holes);
+// through it next. The error number when the file cannot be asked.
+Expected<std::vector<ByteRange>, int> find_holes(NativeHandle file, std::uint64_t size);
 
 // Now, on the clock the system keeps files' modification and change times by, in the same units as
 // FileIdentity's.
@@ -144,8 +152,8 @@ std::string read_file_start(const std::string& path, std::size_t length);
 std::string read_start(NativeHandle file, std::size_t length);
 
 // Whether `path` could be opened for appending, being created if it is missing, found without
-// creating or changing anything: 0, or the error number the open would fail with.
-int appending_error(const std::string& path);
+// creating or changing anything; the error number the open would fail with.
+Expected<void, int> appending_allowed(const std::string& path);
 
 struct PathParts {
     std::string folder;  // "." for a bare name, "/" for a name at the root
@@ -188,6 +196,6 @@ struct FolderEntry {
     bool folder = false;  // a folder, or a link to one
 };
 
-// A folder's entries, "." and ".." left out, in no particular order; false, with errno saying why,
-// when the folder cannot be read.
-[[nodiscard]] bool list_folder(const std::string& path, std::vector<FolderEntry>& entries);
+// A folder's entries, "." and ".." left out, in no particular order; the error number when the
+// folder cannot be read.
+Expected<std::vector<FolderEntry>, int> list_folder(const std::string& path);

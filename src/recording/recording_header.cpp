@@ -135,7 +135,7 @@ std::string_view RecordingHeader::event_description() const
     return text(event_name_offset + block_[event_name_length_offset], block_.size());
 }
 
-HeaderReading read_recording_header(NativeHandle input)
+Expected<HeaderCheck, int> read_recording_header(NativeHandle input)
 {
     // One request for the whole block. The system may deliver less than asked without being at the end,
     // so a short read is continued; the block is never read past.
@@ -145,16 +145,13 @@ HeaderReading read_recording_header(NativeHandle input)
     while (delivered < bytes.size()) {
         std::int64_t length = in_order ? read_in_order(input, bytes.data() + delivered, bytes.size() - delivered)
                                        : read_at(input, bytes.data() + delivered, bytes.size() - delivered, delivered);
-        if (length < 0) {
-            HeaderReading failed;
-            failed.error_number = errno;
-            return failed;
-        }
+        if (length < 0)
+            return Unexpected { errno };
         if (length == 0)
             break;
         delivered += static_cast<std::size_t>(length);
     }
-    return { RecordingHeader::check(std::span(bytes).first(delivered)), 0 };
+    return RecordingHeader::check(std::span(bytes).first(delivered));
 }
 
 BadRecording bad_recording(std::string path, const HeaderCheck& check)

@@ -102,10 +102,6 @@ struct HeaderCheck {
     std::uint64_t length = 0;  // the bytes delivered, at most a block
 };
 
-struct HeaderReading : HeaderCheck {
-    int error_number = 0;  // why the block could not be read; 0 when it was read and judged
-};
-
 // A file read that is not a recording: why, and what it found where the reason names it (the version,
 // or the length).
 struct BadRecording {
@@ -119,6 +115,6 @@ BadRecording bad_recording(std::string path, const HeaderCheck& check);
 
 // Reads the block from the start of the open recording: at offset 0 from a file, or the first bytes in
 // order from a source that cannot be positioned (a pipe, a FIFO, a socket, a terminal), which it
-// leaves just past the block. The end of the file is no error: the check runs on what was delivered.
-// Prints nothing.
-HeaderReading read_recording_header(NativeHandle input);
+// leaves just past the block. The end of the file is no error: the check runs on what was delivered;
+// the error number when the block could not be read. Prints nothing.
+Expected<HeaderCheck, int> read_recording_header(NativeHandle input);

@@ -200,11 +200,10 @@ std::size_t StreamChecker::run_searching(const std::uint8_t* data, std::size_t s
         position = candidate;
         if (position == size)
             break;
-        bool decided = false;
-        bool resumes = starts_packets(data + position, size - position, at_end, decided);
-        if (!decided)
+        std::optional<bool> resumes = starts_packets(data + position, size - position, at_end);
+        if (!resumes)
             return position;
-        if (resumes) {
+        if (*resumes) {
             in_sync_ = true;
             return position;
         }
@@ -216,19 +215,19 @@ std::size_t StreamChecker::run_searching(const std::uint8_t* data, std::size_t s
 
 // Whether packets resume at `data`, which holds a sync byte: five packet starts in a row with their
 // sync byte, or nearer the end every whole packet left, two at least. A lone sync byte in junk, or a
-// fragment shorter than two packets, never restores sync. Undecided while too few bytes have come.
-bool StreamChecker::starts_packets(const std::uint8_t* data, std::size_t size, bool at_end, bool& decided) const
+// fragment shorter than two packets, never restores sync. Empty, undecided, while too few bytes have come.
+std::optional<bool> StreamChecker::starts_packets(const std::uint8_t* data, std::size_t size, bool at_end) const
 {
     constexpr std::size_t needed = 5;
     std::size_t whole = size / transport_packet_size;
-    decided = true;
     for (std::size_t packet = 1; packet < std::min(whole, needed); ++packet)
         if (data[packet * transport_packet_size] != sync_byte)
             return false;
     if (whole >= needed)
         return true;
-    decided = at_end;
-    return at_end && whole >= 2;
+    if (!at_end)
+        return std::nullopt;
+    return whole >= 2;
 }
 
 // The packets lost are unknown, so every PID's counter starts afresh with its next packet; the clock

@@ -75,7 +75,7 @@ private:
     std::size_t run(const std::uint8_t* data, std::size_t size, bool at_end);
     std::size_t run_in_sync(const std::uint8_t* data, std::size_t size, bool at_end);
     std::size_t run_searching(const std::uint8_t* data, std::size_t size, bool at_end);
-    bool starts_packets(const std::uint8_t* data, std::size_t size, bool at_end, bool& decided) const;
+    std::optional<bool> starts_packets(const std::uint8_t* data, std::size_t size, bool at_end) const;
     void lose_sync();
     void allow_one_lost_packet();
 

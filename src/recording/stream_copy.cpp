@@ -60,11 +60,7 @@ struct CopyPosition {
         counter.add(length);
     }
 
-    void fail(CopyOutcome outcome, int error_number)
-    {
-        result.outcome = outcome;
-        result.error_number = error_number;
-    }
+    void fail(CopyOutcome outcome, int error_number) { result.ended = CopyCutShort { outcome, error_number }; }
 
     // Between pieces: whether the copy is to stop here.
     bool stopped()

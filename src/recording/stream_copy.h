@@ -67,10 +67,18 @@ struct StreamCopySettings {
 
 enum class CopyOutcome { complete, read_failed, write_failed, stopped };
 
+// Why a copy ended before the source's end, and the error number that says so.
+struct CopyCutShort {
+    CopyOutcome outcome;
+    int error_number;
+};
+
+// The bytes a copy moved, whether or not it reached the end, and how it ended.
 struct CopyResult {
-    CopyOutcome outcome = CopyOutcome::complete;
     std::uint64_t bytes_copied = 0;
-    int error_number = 0;
+    Expected<void, CopyCutShort> ended;
+
+    CopyOutcome outcome() const { return ended ? CopyOutcome::complete : ended.error().outcome; }
 };
 
 // Copies the source to its end, writing at the output's current position; with no output (no_handle)

@@ -20,8 +20,8 @@ Refusal<StreamRefusal> refusal(const std::string& path, StreamRefusal reason)
     return { action, path, reason };
 }
 
-// 0, or the error number of the first step that failed.
-int finish_output(File& output, const std::string& output_path, bool sync_to_disk)
+// Flushes and closes the .ts file; the failure of the first step that failed.
+StreamOutcome finish_output(File& output, const std::string& output_path, bool sync_to_disk)
 {
     int error_number = 0;
     if (sync_to_disk && !flush_to_disk(output.native()))
@@ -30,13 +30,26 @@ int finish_output(File& output, const std::string& output_path, bool sync_to_dis
         error_number = errno;
     if (error_number == 0 && sync_to_disk && !flush_folder_of(output_path))
         error_number = errno;
-    return error_number;
+    if (error_number != 0)
+        return system_error(Action::write, output_path, error_number);
+    return {};
 }
 
-// Copies, or with no output only reads, the stream from the end of the header area on, and says how
-// many bytes it moved.
-StreamOutcome copy_out(const OpenRecording& input, NativeHandle output, const std::string& output_path, std::byte* buffer,
-    const ExtractionSettings& settings, ProgressReporter& reporter, std::uint64_t& bytes_copied)
+// How a copy's end reads as the stage's: a stop is the reading's, since the recording is what was not
+// read to its end.
+StreamOutcome outcome_of(const CopyResult& copied, const std::string& input_path, const std::string& output_path)
+{
+    if (copied.ended)
+        return {};
+    const CopyCutShort& cut = copied.ended.error();
+    if (cut.outcome == CopyOutcome::write_failed)
+        return system_error(Action::write, output_path, cut.error_number);
+    return system_error(Action::read, input_path, cut.error_number);
+}
+
+// Copies, or with no output only reads, the stream from the end of the header area on.
+CopyResult copy_out(const StreamSource& input, NativeHandle output, std::byte* buffer, const ExtractionSettings& settings,
+    ProgressReporter& reporter)
 {
     advise_sequential(input.handle);
     StreamCopySettings copy = settings.copy;
@@ -45,24 +58,17 @@ StreamOutcome copy_out(const OpenRecording& input, NativeHandle output, const st
         copy.piece_size = output == no_handle ? checked_read_piece_size : std::min(copy.piece_size, inspected_piece_size);
     }
     CopySource source { input.handle, transport_stream_offset, input.sequential, input.already_read };
-    CopyResult result = copy_stream(source, output, { buffer, copy_buffer_size }, copy, settings.calls, [&reporter] { reporter.chunk_done(); });
-    bytes_copied = result.bytes_copied;
-    // A stop is the reading's: the recording is what was not read to its end.
-    if (result.outcome == CopyOutcome::read_failed || result.outcome == CopyOutcome::stopped)
-        return system_error(Action::read, input.path, result.error_number);
-    if (result.outcome == CopyOutcome::write_failed)
-        return system_error(Action::write, output_path, result.error_number);
-    return std::nullopt;
+    return copy_stream(source, output, { buffer, copy_buffer_size }, copy, settings.calls, [&reporter] { reporter.chunk_done(); });
 }
 
 // Ending early is not the end of the recording: another program cut it short, or the .ts file is the
 // recording under another device number (an overlay mount) and emptying it emptied both.
-StreamOutcome check_whole(const OpenRecording& input, std::uint64_t bytes_copied)
+StreamOutcome check_whole(const StreamSource& input, std::uint64_t bytes_copied)
 {
     if (input.identity.regular_file && input.identity.size > transport_stream_offset
         && bytes_copied < input.identity.size - transport_stream_offset)
         return refusal(input.path, StreamRefusal::recording_shrank);
-    return std::nullopt;
+    return {};
 }
 
 // Locks a regular output through a second handle that keeps the lock until the run lets it go. Without
@@ -73,11 +79,11 @@ StreamOutcome lock_output(OpenedOutput& output, bool wait)
 {
     WrittenStream& written = output.written;
     if (!written.output.regular_file)
-        return std::nullopt;
+        return {};
     LockOutcome lock = lock_exclusively(output.file.native(), wait);
     if (lock == LockOutcome::held_elsewhere)
         return refusal(output.path, StreamRefusal::another_run_is_writing);
-    if (lock == LockOutcome::failed)
+    if (lock == LockOutcome::error)
         return system_error(Action::lock, output.path, errno);
     written.lock = duplicate(output.file.native());
     if (!written.lock.is_open())
@@ -88,14 +94,15 @@ StreamOutcome lock_output(OpenedOutput& output, bool wait)
     if (!wait && changed_between(written.output, now))
         return refusal(output.path, StreamRefusal::another_run_is_writing);
     written.output = now;
-    return std::nullopt;
+    return {};
 }
 
 }
 
-StreamOutcome open_output(FilesOfTheRun& files, const std::string& output_path, ProgressReporter& reporter, OpenedOutput& output,
+Expected<OpenedOutput, StreamFailure> open_output(FilesOfTheRun& files, const std::string& output_path, ProgressReporter& reporter,
     bool wait_for_lock)
 {
+    OpenedOutput output;
     output.path = output_path;
     output.file = open_for_writing(output_path);
     if (!output.file.is_open())
@@ -104,10 +111,11 @@ StreamOutcome open_output(FilesOfTheRun& files, const std::string& output_path, 
     if (std::optional<RunFileRole> other = files.earlier_file_it_is(RunFileRole::stream, output.written.output))
         return Refusal<RunFileRole> { Action::write, output_path, *other };
     files.name(RunFileRole::stream, output_path, output.written.output, reporter);
-    return lock_output(output, wait_for_lock);
+    TRY(lock_output(output, wait_for_lock));
+    return output;
 }
 
-StreamOutcome write_stream_into(OpenedOutput& output, const OpenRecording& input, ProgressReporter& reporter,
+StreamOutcome write_stream_into(OpenedOutput& output, const StreamSource& input, ProgressReporter& reporter,
     const ExtractionSettings& settings)
 {
     WrittenStream& written = output.written;
@@ -120,31 +128,28 @@ StreamOutcome write_stream_into(OpenedOutput& output, const OpenRecording& input
     if (!buffer)
         return system_error(Action::get_copy_buffer, output.path, ENOMEM);
     reporter.copying_stream();
-    if (StreamOutcome failure = copy_out(input, output.file.native(), output.path, buffer.get(), settings, reporter, written.bytes_copied))
-        return failure;
+    CopyResult copied = copy_out(input, output.file.native(), buffer.get(), settings, reporter);
+    written.bytes_copied = copied.bytes_copied;
+    TRY(outcome_of(copied, input.path, output.path));
     // A full disk may only show when the data is flushed or the file closed, so the stage is done only
     // after both.
-    bool sync_to_disk = settings.sync_to_disk && written.output.regular_file;
-    if (int error_number = finish_output(output.file, output.path, sync_to_disk); error_number != 0)
-        return system_error(Action::write, output.path, error_number);
-    if (StreamOutcome failure = check_whole(input, written.bytes_copied))
-        return failure;
+    TRY(finish_output(output.file, output.path, settings.sync_to_disk && written.output.regular_file));
+    TRY(check_whole(input, written.bytes_copied));
     reporter.stream_done();
-    return std::nullopt;
+    return {};
 }
 
-StreamOutcome check_transport_stream(const OpenRecording& input, ProgressReporter& reporter, const ExtractionSettings& settings,
-    std::uint64_t& bytes_read)
+StreamRead check_transport_stream(const StreamSource& input, ProgressReporter& reporter, const ExtractionSettings& settings)
 {
     CopyBuffer buffer = settings.allocate_buffer(copy_buffer_size);
     if (!buffer)
-        return system_error(Action::get_copy_buffer, input.path, ENOMEM);
+        return { 0, system_error(Action::get_copy_buffer, input.path, ENOMEM) };
     reporter.checking_stream();
-    bytes_read = 0;
-    if (StreamOutcome failure = copy_out(input, no_handle, {}, buffer.get(), settings, reporter, bytes_read))
-        return failure;
-    if (StreamOutcome failure = check_whole(input, bytes_read))
-        return failure;
-    reporter.stream_done();
-    return std::nullopt;
+    CopyResult read = copy_out(input, no_handle, buffer.get(), settings, reporter);
+    StreamRead result { read.bytes_copied, outcome_of(read, input.path, {}) };
+    if (result.ended)
+        result.ended = check_whole(input, read.bytes_copied);
+    if (result.ended)
+        reporter.stream_done();
+    return result;
 }

@@ -6,6 +6,7 @@
 #include "recording/files_of_the_run.h"
 #include "recording/stream_check.h"
 #include "recording/stream_copy.h"
+#include "shared/expected.h"
 #include "shared/stage_report.h"
 
 #include <cstddef>
@@ -26,7 +27,7 @@ enum class StreamRefusal {
 
 // A .ts file that is another file of the run is refused with the role of that file.
 using StreamFailure = std::variant<SystemError, Refusal<StreamRefusal>, Refusal<RunFileRole>>;
-using StreamOutcome = std::optional<StreamFailure>;
+using StreamOutcome = Expected<void, StreamFailure>;
 
 // The copy buffer starts on a page, so that reads land on whole pages.
 inline constexpr std::size_t copy_buffer_alignment = 4096;
@@ -53,7 +54,7 @@ struct ExtractionSettings {
 };
 
 // The recording as the run opened it.
-struct OpenRecording {
+struct StreamSource {
     NativeHandle handle = no_handle;
     std::string path;
     FileIdentity identity;  // taken when it was opened: its size then is the size to copy
@@ -83,17 +84,22 @@ struct OpenedOutput {
 // redirect the write); takes an exclusive lock on a regular file. Without `wait_for_lock` it refuses a
 // file that another run holds, or wrote between this run's open and its lock; with it, it waits for the
 // lock, and the caller judges the file afresh.
-[[nodiscard]] StreamOutcome open_output(FilesOfTheRun& files, const std::string& output_path, ProgressReporter& reporter,
-    OpenedOutput& output, bool wait_for_lock = false);
+Expected<OpenedOutput, StreamFailure> open_output(FilesOfTheRun& files, const std::string& output_path, ProgressReporter& reporter,
+    bool wait_for_lock = false);
 
 // Empties the opened .ts file and copies the stream into it, announcing the copy and a chunk per 16 MiB.
 // Fails when the output cannot be written or closed, when the copy buffer cannot be had, or when the
 // recording cannot be read to its end, which for a regular file is the size it had when it was opened.
-[[nodiscard]] StreamOutcome write_stream_into(OpenedOutput& output, const OpenRecording& input, ProgressReporter& reporter,
+StreamOutcome write_stream_into(OpenedOutput& output, const StreamSource& input, ProgressReporter& reporter,
     const ExtractionSettings& settings);
+
+// The bytes a pass over the stream read, whether or not it reached the end, and how it ended.
+struct StreamRead {
+    std::uint64_t bytes_read = 0;
+    StreamOutcome ended;
+};
 
 // Reads the recording's stream through `settings.checker` without writing it anywhere, announcing it
 // and a chunk per 16 MiB as the copy does. Fails when the copy buffer cannot be had or the recording
 // cannot be read to its end.
-[[nodiscard]] StreamOutcome check_transport_stream(const OpenRecording& input, ProgressReporter& reporter,
-    const ExtractionSettings& settings, std::uint64_t& bytes_read);
+StreamRead check_transport_stream(const StreamSource& input, ProgressReporter& reporter, const ExtractionSettings& settings);

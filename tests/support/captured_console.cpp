@@ -18,11 +18,10 @@ std::filesystem::path scratch_path()
 
 File open_scratch(const std::filesystem::path& path)
 {
-    bool created = false;
-    File file = open_for_appending(path.string(), created);
-    if (!file.is_open() || !created)
+    FileForAppending opened = open_for_appending(path.string());
+    if (!opened.file.is_open() || !opened.created)
         throw std::runtime_error("cannot make a scratch file for the console");
-    return file;
+    return std::move(opened.file);
 }
 
 }

@@ -157,23 +157,20 @@ File open_for_writing(const std::string& path)
     return File {};
 }
 
-File open_for_appending(const std::string& path, bool& created)
+FileForAppending open_for_appending(const std::string& path)
 {
     // Read access is asked for only on a regular file: a FIFO opened for reading too would never see
     // its reader go.
     bool readable = is_regular_or_missing(path);
-    created = false;
     for (int attempt = 0; attempt < open_attempts;) {
         int access = readable ? O_RDWR : O_WRONLY;
         File file = open_with(path, access | O_APPEND | O_CREAT | O_EXCL);
-        if (file.is_open()) {
-            created = true;
-            return file;
-        }
+        if (file.is_open())
+            return { std::move(file), true };
         if (errno == EEXIST) {
             file = open_with(path, access | O_APPEND);
             if (file.is_open())
-                return file;
+                return { std::move(file), false };
             // Removed between the two opens, or a symbolic link to nothing: try again to create it,
             // a few times only.
             if (errno == ENOENT) {
@@ -186,9 +183,9 @@ File open_for_appending(const std::string& path, bool& created)
             readable = false;
             continue;
         }
-        return file;
+        return { std::move(file), false };
     }
-    return File {};
+    return {};
 }
 
 File duplicate(NativeHandle file)
@@ -242,7 +239,7 @@ LockOutcome lock_with(NativeHandle file, int operation)
     // A lock held elsewhere is said so at once, not waited for: its EWOULDBLOCK is no source not ready.
     if (retried(-1, 0, [&] { return ::flock(descriptor_of(file), operation); }) == 0)
         return LockOutcome::locked;
-    return errno == EWOULDBLOCK ? LockOutcome::held_elsewhere : LockOutcome::failed;
+    return errno == EWOULDBLOCK ? LockOutcome::held_elsewhere : LockOutcome::error;
 }
 
 }
@@ -267,7 +264,7 @@ LockOutcome lock_against_other_runs(NativeHandle file)
     // flock locks are advisory: nobody is kept from reading. Over NFS they are byte-range locks, and an
     // exclusive one on a file opened for reading fails with EBADF.
     LockOutcome outcome = lock_with(file, LOCK_EX | LOCK_NB);
-    if (outcome == LockOutcome::failed && (errno == EBADF || errno == EINVAL || errno == EOPNOTSUPP))
+    if (outcome == LockOutcome::error && (errno == EBADF || errno == EINVAL || errno == EOPNOTSUPP))
         return LockOutcome::unsupported;
     return outcome;
 }
@@ -277,13 +274,14 @@ bool remove_file(const std::string& path)
     return ::unlink(path.c_str()) == 0;
 }
 
-bool find_holes(NativeHandle file, std::uint64_t size, std::vector<ByteRange>& holes)
+Expected<std::vector<ByteRange>, int> find_holes(NativeHandle file, std::uint64_t size)
 {
+    std::vector<ByteRange> holes;
 #ifdef SEEK_HOLE
     int descriptor = descriptor_of(file);
     off_t position = ::lseek(descriptor, 0, SEEK_CUR);
     if (position < 0)
-        return false;
+        return Unexpected { errno };
     auto end = static_cast<off_t>(size);
     bool asked = true;
     for (off_t offset = 0; offset < end;) {
@@ -306,15 +304,14 @@ bool find_holes(NativeHandle file, std::uint64_t size, std::vector<ByteRange>& h
     }
     int error_number = errno;
     if (::lseek(descriptor, position, SEEK_SET) < 0)
-        return false;
-    errno = error_number;
-    return asked;
+        return Unexpected { errno };
+    if (!asked)
+        return Unexpected { error_number };
 #else
     static_cast<void>(file);
     static_cast<void>(size);
-    static_cast<void>(holes);
-    return true;
 #endif
+    return holes;
 }
 
 std::int64_t file_clock_now_ns()
@@ -335,33 +332,36 @@ bool writes_at_end(NativeHandle file)
     return flags >= 0 && (flags & O_APPEND) != 0;
 }
 
-int appending_error(const std::string& path)
+Expected<void, int> appending_allowed(const std::string& path)
 {
     struct stat status { };
     if (::stat(path.c_str(), &status) == 0) {
         if (S_ISDIR(status.st_mode))
-            return EISDIR;
-        if (!S_ISREG(status.st_mode))
-            // Opening a FIFO or a device to find out could block or act on it; ask instead.
-            return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
-        // Opening an existing file without creating or truncating it changes nothing in it.
-        File file = open_with(path, O_WRONLY | O_APPEND | O_NONBLOCK);
-        return file.is_open() ? 0 : errno;
+            return Unexpected { EISDIR };
+        // Opening a FIFO or a device to find out could block or act on it; ask instead. Opening an
+        // existing file without creating or truncating it changes nothing in it.
+        bool allowed = S_ISREG(status.st_mode) ? open_with(path, O_WRONLY | O_APPEND | O_NONBLOCK).is_open()
+                                               : ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+        if (!allowed)
+            return Unexpected { errno };
+        return {};
     }
     if (errno != ENOENT)
-        return errno;
+        return Unexpected { errno };
     // A symbolic link to nothing, to a disk that is not mounted say, is not a place to create the
     // catalogue in.
     if (::lstat(path.c_str(), &status) == 0)
-        return ENOENT;
+        return Unexpected { ENOENT };
     // A new file: its folder must exist and let this process add an entry. That also reports a
     // read-only file system, which refuses the access check with EROFS.
     std::string folder = split_path(path).folder;
     if (::stat(folder.c_str(), &status) != 0)
-        return errno;
+        return Unexpected { errno };
     if (!S_ISDIR(status.st_mode))
-        return ENOTDIR;
-    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+        return Unexpected { ENOTDIR };
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0)
+        return {};
+    return Unexpected { errno };
 }
 
 bool is_path_separator(char character)
@@ -392,19 +392,22 @@ std::string file_name_key(std::string_view path)
     return std::string(separator == std::string_view::npos ? path : path.substr(separator + 1));
 }
 
-bool list_folder(const std::string& path, std::vector<FolderEntry>& entries)
+Expected<std::vector<FolderEntry>, int> list_folder(const std::string& path)
 {
+    std::vector<FolderEntry> entries;
     struct Closer {
         void operator()(DIR* folder) const { ::closedir(folder); }
     };
     std::unique_ptr<DIR, Closer> folder(::opendir(path.c_str()));
     if (!folder)
-        return false;
+        return Unexpected { errno };
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(folder.get());
+        if (entry == nullptr && errno != 0)
+            return Unexpected { errno };
         if (entry == nullptr)
-            return errno == 0;
+            return entries;
         std::string_view name = entry->d_name;
         if (name == "." || name == "..")
             continue;

@@ -284,13 +284,12 @@ File open_for_writing(const std::string& path)
     return file;
 }
 
-File open_for_appending(const std::string& path, bool& created)
+FileForAppending open_for_appending(const std::string& path)
 {
-    created = false;
     // A file removed between the creating open and the plain one is tried again a few times only.
     for (int attempt = 0; attempt < 3; ++attempt) {
         File file = create(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-        created = file.is_open();
+        bool created = file.is_open();
         if (!created && errno == EEXIST) {
             file = create(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
             // A file that may be written and not read, or a device, is opened for writing alone.
@@ -303,9 +302,9 @@ File open_for_appending(const std::string& path, bool& created)
             std::lock_guard<std::mutex> guard(appending_lock);
             appending_handles.insert(file.native());
         }
-        return file;
+        return { std::move(file), created };
     }
-    return File {};
+    return {};
 }
 
 File duplicate(NativeHandle file)
@@ -394,7 +393,7 @@ LockOutcome lock_range(NativeHandle file, DWORD flags, std::uint64_t offset, std
     if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING)
         return LockOutcome::held_elsewhere;
     errno = errno_of(error);
-    return LockOutcome::failed;
+    return LockOutcome::error;
 }
 
 constexpr std::uint64_t whole_file = ~std::uint64_t { 0 };
@@ -432,10 +431,10 @@ bool remove_file(const std::string& path)
     return false;
 }
 
-bool find_holes(NativeHandle, std::uint64_t, std::vector<ByteRange>&)
+Expected<std::vector<ByteRange>, int> find_holes(NativeHandle, std::uint64_t)
 {
     // Sparse files are rare on Windows, and a hole reads as zero bytes like any other.
-    return true;
+    return std::vector<ByteRange> {};
 }
 
 std::int64_t file_clock_now_ns()
@@ -455,23 +454,27 @@ bool writes_at_end(NativeHandle file)
     return is_appending(file);
 }
 
-int appending_error(const std::string& path)
+Expected<void, int> appending_allowed(const std::string& path)
 {
     DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-            return EISDIR;
+            return Unexpected { EISDIR };
         File file = create(path, FILE_APPEND_DATA, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-        return file.is_open() ? 0 : errno;
+        if (!file.is_open())
+            return Unexpected { errno };
+        return {};
     }
     DWORD error = ::GetLastError();
     if (error != ERROR_FILE_NOT_FOUND)
-        return errno_of(error);
+        return Unexpected { errno_of(error) };
     std::string folder = split_path(path).folder;
     DWORD folder_attributes = ::GetFileAttributesW(wide(folder).c_str());
     if (folder_attributes == INVALID_FILE_ATTRIBUTES)
-        return errno_of(::GetLastError());
-    return (folder_attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ENOTDIR;
+        return Unexpected { errno_of(::GetLastError()) };
+    if ((folder_attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return {};
+    return Unexpected { ENOTDIR };
 }
 
 bool is_path_separator(char character)
@@ -525,17 +528,17 @@ std::string file_name_key(std::string_view path)
     return narrow(upper);
 }
 
-bool list_folder(const std::string& path, std::vector<FolderEntry>& entries)
+Expected<std::vector<FolderEntry>, int> list_folder(const std::string& path)
 {
+    std::vector<FolderEntry> entries;
     WIN32_FIND_DATAW found {};
     HANDLE search = ::FindFirstFileW(wide(join_path(path, "*")).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         DWORD error = ::GetLastError();
         // A folder with nothing in it has no first entry.
         if (error == ERROR_FILE_NOT_FOUND)
-            return true;
-        errno = errno_of(error);
-        return false;
+            return entries;
+        return Unexpected { errno_of(error) };
     }
     do {
         std::wstring name = found.cFileName;
@@ -544,11 +547,9 @@ bool list_folder(const std::string& path, std::vector<FolderEntry>& entries)
     } while (::FindNextFileW(search, &found));
     DWORD error = ::GetLastError();
     ::FindClose(search);
-    if (error != ERROR_NO_MORE_FILES) {
-        errno = errno_of(error);
-        return false;
-    }
-    return true;
+    if (error != ERROR_NO_MORE_FILES)
+        return Unexpected { errno_of(error) };
+    return entries;
 }
 
 FileIdentity identify_path(const std::string& path)
