@@ -1044,7 +1044,8 @@ TEST(EndToEnd, TwoBatchesAtOnceConvertEachRecordingOnce)
         }
         EXPECT_EQ(std::count(catalogue.begin(), catalogue.end(), '\n'), count + 1) << catalogue;
 
-        // The report has whole objects from both: one per recording from each, one of them converting it.
+        // The report has whole objects from both: one per recording each names, one of them converting
+        // it. With -k, a recording the other batch deleted before this one listed its folder is not named.
         std::map<std::string, std::vector<std::string>> outcomes;
         for (const std::string& line : lines_of(read_file_text(folder / "report.jsonl"))) {
             JsonObject object = parse_json_line(line);
@@ -1052,7 +1053,10 @@ TEST(EndToEnd, TwoBatchesAtOnceConvertEachRecordingOnce)
         }
         EXPECT_EQ(outcomes.size(), static_cast<std::size_t>(count));
         for (const auto& [name, found] : outcomes) {
-            EXPECT_EQ(found.size(), 2U) << name;
+            if (remove)
+                EXPECT_LE(found.size(), 2U) << name;
+            else
+                EXPECT_EQ(found.size(), 2U) << name;
             EXPECT_EQ(std::count(found.begin(), found.end(), "converted"), 1) << name;
         }
     }
