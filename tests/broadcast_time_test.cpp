@@ -13,6 +13,8 @@ constexpr BroadcastTime at(std::uint16_t mjd, std::uint8_t hour, std::uint8_t mi
 
 // Usable where a constant is needed, so a catalogue line can be checked at compile time too.
 static_assert(format_broadcast_time(0xC0790C2D) == "12:45,13/10/1993");
+static_assert(number_text(7, 2) == "07" && number_text(200, 2) == "200" && number_text(18446744073709551615u) == "18446744073709551615");
+static_assert(number_text(0x102, 4, NumberBase::hexadecimal) == "0102" && number_text(0x1ffff, 4, NumberBase::hexadecimal) == "1ffff");
 static_assert(mjd_to_date(0) == CalendarDate { 19, 255, 1859 });
 
 struct TextCase {

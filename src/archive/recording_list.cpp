@@ -2,6 +2,7 @@
 
 #include "platform/file.h"
 #include "platform/file_identity.h"
+#include "shared/number_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -55,7 +56,7 @@ void add_named(const std::string& input, RecordingList& list)
 
 std::string file_key(const FileIdentity& identity)
 {
-    return "file " + std::to_string(identity.device) + ":" + std::to_string(identity.index);
+    return "file " + number_text(identity.device) + ":" + number_text(identity.index);
 }
 
 // What tells two paths apart as files: the file itself where it exists, else its name in the folder it

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "shared/broadcast_time_value.h"
+#include "shared/number_text.h"
 
 #include <cstdint>
 #include <string>
@@ -33,39 +34,20 @@ constexpr CalendarDate mjd_to_date(std::uint16_t modified_julian_date)
     };
 }
 
-namespace broadcast_time_detail {
-
-constexpr void append_decimal(std::string& text, unsigned value, std::size_t min_digits)
-{
-    char digits[10] {};
-    std::size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    for (; count < min_digits; ++count)
-        digits[count] = '0';
-    while (count > 0)
-        text += digits[--count];
-}
-
-}
-
 // "hh:mm,dd/mm/yyyy": the time and the day, which the comma splits into two catalogue columns. Hour and
 // minute have no range check (an hour byte of 0x19 prints as 25); wider values print in full.
 constexpr std::string format_broadcast_time(BroadcastTime time)
 {
-    using broadcast_time_detail::append_decimal;
     const CalendarDate date = mjd_to_date(static_cast<std::uint16_t>(time >> 16));
     std::string text;
-    append_decimal(text, time >> 8 & 0xFF, 2);
+    append_number(text, time >> 8 & 0xFF, 2);
     text += ':';
-    append_decimal(text, time & 0xFF, 2);
+    append_number(text, time & 0xFF, 2);
     text += ',';
-    append_decimal(text, date.day, 2);
+    append_number(text, date.day, 2);
     text += '/';
-    append_decimal(text, date.month, 2);
+    append_number(text, date.month, 2);
     text += '/';
-    append_decimal(text, date.year, 4);
+    append_number(text, date.year, 4);
     return text;
 }

@@ -5,6 +5,7 @@
 #include "catalogue/file_names.h"
 #include "platform/file.h"
 #include "recording/recording_header.h"
+#include "shared/number_text.h"
 
 #include <algorithm>
 #include <array>
@@ -15,17 +16,6 @@
 #include <vector>
 
 namespace {
-
-// "%04x," for identifiers and PIDs; "%0Nd" with N = min_digits for decimals.
-void append_number(std::string& line, unsigned value, int base, std::size_t min_digits)
-{
-    char digits[16];
-    const char* end = std::to_chars(std::begin(digits), std::end(digits), value, base).ptr;
-    std::size_t length = static_cast<std::size_t>(end - digits);
-    if (length < min_digits)
-        line.append(min_digits - length, '0');
-    line.append(digits, length);
-}
 
 void append_quoted(std::string& line, std::string_view text)
 {
@@ -229,7 +219,7 @@ std::string copy_path_for(const std::string& path, std::string_view old_lines, c
                 highest = std::max(highest, number);
         }
     }
-    return path + ".~" + std::to_string(highest + 1) + "~";
+    return path + ".~" + number_text(highest + 1) + "~";
 }
 
 // -a: what the catalogue holds is copied whole, and flushed to the disk, before it is emptied, unless
@@ -323,9 +313,7 @@ std::string_view catalogue_header_line()
 
 std::string catalogue_identifier(unsigned value)
 {
-    std::string text;
-    append_number(text, value, 16, 4);
-    return text;
+    return number_text(value, 4, NumberBase::hexadecimal);
 }
 
 std::size_t catalogue_start_length()
@@ -367,7 +355,7 @@ std::string catalogue_row(std::string_view input_path, const RecordingHeader& he
     std::string line;
     // A catalogue in UTF-8 stays valid UTF-8 whatever bytes the recording's name holds.
     append_text(line, guarded_filename(encoding == TextEncoding::utf_8 ? utf8_from_any_bytes(input_path) : std::string(input_path)));
-    append_number(line, header.service_number(), 10, 1);
+    append_number(line, header.service_number());
     line += ',';
     append_text(line, channel);
     line += service_type_name(header.service_type());
@@ -376,9 +364,9 @@ std::string catalogue_row(std::string_view input_path, const RecordingHeader& he
     line += ',';
     line += format_broadcast_time(header.end_time());
     line += ',';
-    append_number(line, header.duration_hours(), 10, 2);
+    append_number(line, header.duration_hours(), 2);
     line += ':';
-    append_number(line, header.duration_minutes(), 10, 2);
+    append_number(line, header.duration_minutes(), 2);
     line += ',';
     append_quoted(line, title);
     for (unsigned value : { header.original_network_id(), header.transport_stream_id(), header.service_id(),

@@ -7,6 +7,7 @@
 #include "recording/recording_header.h"
 #include "recording/stream_check.h"
 #include "shared/json_line.h"
+#include "shared/number_text.h"
 
 #include <cerrno>
 
@@ -109,15 +110,15 @@ std::optional<std::string> iso_broadcast_time(BroadcastTime time)
         return std::nullopt;
     CalendarDate date = mjd_to_date(modified_julian_date);
     std::string text;
-    broadcast_time_detail::append_decimal(text, date.year, 4);
+    append_number(text, date.year, 4);
     text += '-';
-    broadcast_time_detail::append_decimal(text, date.month, 2);
+    append_number(text, date.month, 2);
     text += '-';
-    broadcast_time_detail::append_decimal(text, date.day, 2);
+    append_number(text, date.day, 2);
     text += 'T';
-    broadcast_time_detail::append_decimal(text, hour, 2);
+    append_number(text, hour, 2);
     text += ':';
-    broadcast_time_detail::append_decimal(text, minute, 2);
+    append_number(text, minute, 2);
     text += 'Z';
     return text;
 }

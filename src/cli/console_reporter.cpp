@@ -1,20 +1,38 @@
 #include "cli/console_reporter.h"
 
+#include "catalogue/catalogue.h"
 #include "cli/message_routing.h"
 #include "platform/console.h"
 #include "recording/recording_header.h"
 #include "recording/stream_check.h"
+#include "shared/number_text.h"
 
 #include <array>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
 // "1 packet", "2 packets".
 std::string counted(std::uint64_t value, std::string_view one, std::string_view many)
 {
-    return std::to_string(value) + " " + std::string(value == 1 ? one : many);
+    return number_text(value) + " " + std::string(value == 1 ? one : many);
+}
+
+// `bytes` / `divisor` in tenths, rounded to the nearest and a half to the even one.
+std::uint64_t tenths_of(std::uint64_t bytes, std::uint64_t divisor)
+{
+    std::uint64_t remainder = bytes % divisor * 10;
+    std::uint64_t tenths = bytes / divisor * 10 + remainder / divisor;
+    std::uint64_t left = remainder % divisor;
+    if (left * 2 > divisor || (left * 2 == divisor && tenths % 2 == 1))
+        ++tenths;
+    return tenths;
+}
+
+// "1.4" for 14 tenths.
+std::string with_tenth(std::uint64_t tenths)
+{
+    return number_text(tenths / 10) + "." + number_text(tenths % 10);
 }
 
 std::string_view action_words(Action action)
@@ -104,18 +122,15 @@ std::string header_words(const BadRecording& recording)
     switch (recording.why) {
     case HeaderRejection::wrong_magic:
         return "it does not begin with " + std::string(recording_magic);
-    case HeaderRejection::unknown_version: {
-        char version[16];
-        std::snprintf(version, sizeof version, "%04x", static_cast<unsigned>(recording.found));
-        return "format version 0x" + std::string(version) + " is unknown";
-    }
+    case HeaderRejection::unknown_version:
+        return "format version 0x" + catalogue_identifier(static_cast<unsigned>(recording.found)) + " is unknown";
     case HeaderRejection::too_short:
-        return "it is " + std::to_string(recording.found) + " bytes long, too short for a recording";
+        return "it is " + number_text(recording.found) + " bytes long, too short for a recording";
     case HeaderRejection::no_stream:
     case HeaderRejection::none:
         break;
     }
-    return "no transport stream at offset " + std::to_string(transport_stream_offset);
+    return "no transport stream at offset " + number_text(transport_stream_offset);
 }
 
 // Each kind of failure as a message says it after "error: ".
@@ -180,29 +195,27 @@ std::string describe_size(std::uint64_t bytes)
     if (bytes < 1024)
         return counted(bytes, "byte", "bytes");
     constexpr std::array<std::string_view, 5> units { "KiB", "MiB", "GiB", "TiB", "PiB" };
-    double value = static_cast<double>(bytes) / 1024;
     std::size_t unit = 0;
+    std::uint64_t divisor = 1024;
     // Decided on the value as it is shown, so that 1048575 bytes are "1.0 MiB", not "1024.0 KiB".
-    for (; value >= 1023.95 && unit + 1 < units.size(); ++unit)
-        value /= 1024;
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f ", value);
-    return text + std::string(units[unit]);
+    std::uint64_t tenths = tenths_of(bytes, divisor);
+    for (; tenths >= 10240 && unit + 1 < units.size(); ++unit) {
+        divisor *= 1024;
+        tenths = tenths_of(bytes, divisor);
+    }
+    return with_tenth(tenths) + " " + std::string(units[unit]);
 }
 
 std::string describe_duration(double seconds)
 {
-    char text[32];
-    if (seconds < 9.95 && seconds != std::floor(seconds)) {
-        std::snprintf(text, sizeof text, "%.1f s", seconds);
-        return text;
-    }
+    if (seconds < 9.95 && seconds != std::floor(seconds))
+        return with_tenth(static_cast<std::uint64_t>(seconds * 10 + 0.5)) + " s";
     auto whole = static_cast<std::uint64_t>(seconds + 0.5);
     if (whole < 60)
-        return std::to_string(whole) + " s";
+        return number_text(whole) + " s";
     if (whole < 3600)
-        return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
-    return std::to_string(whole / 3600) + " h " + std::to_string(whole / 60 % 60) + " min";
+        return number_text(whole / 60) + " min " + number_text(whole % 60) + " s";
+    return number_text(whole / 3600) + " h " + number_text(whole / 60 % 60) + " min";
 }
 
 std::string describe_stream(const StreamReport& report)
@@ -218,9 +231,9 @@ std::string describe_stream(const StreamReport& report)
     if (report.pcr_jumps != 0)
         text += ", " + counted(report.pcr_jumps, "PCR jump", "PCR jumps");
     if (report.marked_in_error != 0)
-        text += ", " + std::to_string(report.marked_in_error) + " marked in error";
+        text += ", " + number_text(report.marked_in_error) + " marked in error";
     if (report.scrambled != 0)
-        text += ", " + std::to_string(report.scrambled) + " scrambled";
+        text += ", " + number_text(report.scrambled) + " scrambled";
     if (report.last_packet_bytes != 0)
         text += ", a last packet of " + counted(report.last_packet_bytes, "byte", "bytes");
     if (!report.has_errors())
@@ -230,10 +243,8 @@ std::string describe_stream(const StreamReport& report)
     // To the nearest second: the span from the first PCR to the last falls short of the running time
     // by up to one PCR interval, so cutting the fraction off would make a six-second stream five.
     std::uint64_t seconds = (*report.pcr_duration + pcr_ticks_per_second / 2) / pcr_ticks_per_second;
-    char clock[32];
-    std::snprintf(clock, sizeof clock, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
-        static_cast<unsigned long long>(seconds / 60 % 60), static_cast<unsigned long long>(seconds % 60));
-    return text + ", " + clock + " by PCR";
+    return text + ", " + number_text(seconds / 3600, 2) + ":" + number_text(seconds / 60 % 60, 2) + ":" + number_text(seconds % 60, 2)
+        + " by PCR";
 }
 
 std::string describe_failure(const Failure& failure)
@@ -360,7 +371,7 @@ void ConsoleReporter::skipping(const std::string& input_path, SkipReason reason,
 void ConsoleReporter::batch_recording(const BatchPlace& place)
 {
     held_.clear();
-    std::string line = std::to_string(place.number) + " of " + std::to_string(place.count);
+    std::string line = number_text(place.number) + " of " + number_text(place.count);
     if (place.second_look)
         line += ", a second look";
     line += " (" + (place.size ? describe_size(*place.size) : std::string("size unknown")) + "), " + describe_size(place.bytes_done);
@@ -402,9 +413,9 @@ void ConsoleReporter::error(const Failure& failure)
 void ConsoleReporter::batch_done(const BatchSummary& summary)
 {
     std::string line = counted(summary.recordings, "recording", "recordings");
-    line += ": " + std::to_string(summary.converted) + " converted, ";
-    line += std::to_string(summary.skipped) + " skipped, ";
-    line += std::to_string(summary.failures.size()) + " failed";
+    line += ": " + number_text(summary.converted) + " converted, ";
+    line += number_text(summary.skipped) + " skipped, ";
+    line += number_text(summary.failures.size()) + " failed";
     say("\n", line);
     // Scripts read the lines that name a recording; the line after each says why, as it was said before.
     for (const auto& [recording, failure] : summary.failures) {

@@ -1,5 +1,7 @@
 #include "shared/json_line.h"
 
+#include "shared/number_text.h"
+
 #include <array>
 
 namespace {
@@ -60,22 +62,8 @@ void append_escaped(std::string& out, char32_t code_point)
     default:
         break;
     }
-    constexpr std::string_view hex = "0123456789abcdef";
     out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4)
-        out += hex[code_point >> shift & 0xF];
-}
-
-void append_decimal(std::string& out, std::uint64_t value)
-{
-    std::array<char, 20> digits {};
-    std::size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (count > 0)
-        out += digits[--count];
+    append_number(out, code_point, 4, NumberBase::hexadecimal);
 }
 
 }
@@ -122,7 +110,7 @@ JsonLine& JsonLine::text_or_null(std::string_view name, const std::optional<std:
 JsonLine& JsonLine::number(std::string_view name, std::uint64_t value)
 {
     start_field(name);
-    append_decimal(fields_, value);
+    append_number(fields_, value);
     return *this;
 }
 
@@ -136,12 +124,9 @@ JsonLine& JsonLine::thousandths(std::string_view name, const std::optional<std::
     if (!value)
         return null(name);
     start_field(name);
-    append_decimal(fields_, *value / 1000);
+    append_number(fields_, *value / 1000);
     fields_ += '.';
-    std::uint64_t fraction = *value % 1000;
-    fields_ += static_cast<char>('0' + fraction / 100);
-    fields_ += static_cast<char>('0' + fraction / 10 % 10);
-    fields_ += static_cast<char>('0' + fraction % 10);
+    append_number(fields_, *value % 1000, 3);
     return *this;
 }
 
