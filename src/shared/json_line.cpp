@@ -1,39 +1,10 @@
 #include "shared/json_line.h"
 
 #include "shared/number_text.h"
+#include "shared/utf8.h"
 
-#include <array>
 
 namespace {
-
-// A code point read from UTF-8, and the bytes it took.
-struct Sequence {
-    char32_t code_point = 0;
-    std::size_t length = 0;
-};
-
-// The valid UTF-8 sequence at the start of `bytes`, or a length of 0 when there is none there:
-// overlong forms, surrogates and code points past U+10FFFF are not valid.
-Sequence valid_sequence(std::string_view bytes)
-{
-    auto byte = [&bytes](std::size_t index) { return static_cast<unsigned char>(bytes[index]); };
-    unsigned char first = byte(0);
-    if (first < 0x80)
-        return { first, 1 };
-    std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC2 ? 2 : 0;
-    if (length == 0 || first > 0xF4 || bytes.size() < length)
-        return {};
-    char32_t value = first & (0x7F >> length);
-    for (std::size_t index = 1; index < length; ++index) {
-        if ((byte(index) & 0xC0) != 0x80)
-            return {};
-        value = value << 6 | (byte(index) & 0x3F);
-    }
-    constexpr std::array<char32_t, 5> lowest { 0, 0, 0x80, 0x800, 0x10000 };
-    if (value < lowest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return {};
-    return { value, length };
-}
 
 bool needs_escape(char32_t code_point)
 {
@@ -72,7 +43,7 @@ void append_json_string(std::string& out, std::string_view value)
 {
     out += '"';
     while (!value.empty()) {
-        auto [code_point, length] = valid_sequence(value);
+        auto [code_point, length] = utf8_sequence_at(value);
         if (length == 0) {
             out += "\xEF\xBF\xBD";  // U+FFFD
             value.remove_prefix(1);
